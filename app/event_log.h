@@ -1,0 +1,36 @@
+// The event log's text: time-stamped entries, bounded just above 64 KiB.
+// Pure text; the dialog hands the result to its log field.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+using LogClock = std::function<LocalTime()>;
+
+// The machine's local date and time.
+LocalTime SystemLocalTime();
+
+class CEventLog {
+public:
+    static constexpr size_t kTrimLimit = 65536;
+
+    explicit CEventLog(LogClock clock = SystemLocalTime);
+
+    // Appends "\r\nYYYY-MM-DD hh:mm:ss\t<text>" and applies the single-cut trim:
+    // when the text is longer than 64 KiB, everything up to and including its
+    // first CR LF goes. The text is data, never a format.
+    const std::string &Append(std::string_view text);
+
+    const std::string &Text() const { return m_text; }
+    void SetClock(LogClock clock) { m_clock = std::move(clock); }
+
+private:
+    LogClock m_clock;
+    std::string m_text;
+};

@@ -1,0 +1,84 @@
+#include "frames.h"
+
+#include <cstring>
+
+#include "text_number.h"
+
+namespace {
+
+// The usual table-driven Modbus CRC keeps two byte tables, derived here from
+// the reflected polynomial instead of being typed in: kCrcHi holds the low
+// bytes of the 16-bit table entries, kCrcLo the high bytes.
+struct CrcTables {
+    uint8_t hi[256];
+    uint8_t lo[256];
+};
+
+constexpr CrcTables MakeCrcTables() {
+    CrcTables t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        t.hi[i] = static_cast<uint8_t>(crc & 0xFFu);
+        t.lo[i] = static_cast<uint8_t>(crc >> 8);
+    }
+    return t;
+}
+
+constexpr CrcTables kCrc = MakeCrcTables();
+static_assert(kCrc.hi[1] == 0xC1 && kCrc.hi[2] == 0x81 && kCrc.hi[3] == 0x40);
+static_assert(kCrc.lo[1] == 0xC0 && kCrc.lo[2] == 0xC1 && kCrc.lo[3] == 0x01);
+
+constexpr ReadFrame kAdcReadFrame{STX, 0x00, 0x08, CMD_GET_ADC_VALUE, CONTROL_REQUEST, 0x00, 0xA1, ETX};
+constexpr ReadFrame kConfigReadFrame{STX,  0x00, 0x08, CMD_GET_CONFIG_DATA,
+                                     CONTROL_REQUEST, 0x00, 0xB1, ETX};
+
+}  // namespace
+
+const ReadFrame &BuildAdcReadFrame() { return kAdcReadFrame; }
+const ReadFrame &BuildConfigReadFrame() { return kConfigReadFrame; }
+
+uint16_t Crc16(const uint8_t *bytes, uint32_t count) {
+    uint8_t hi = 0xFF;
+    uint8_t lo = 0xFF;
+    count &= 0xFFFFu;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t index = hi ^ bytes[i];
+        hi = lo ^ kCrc.hi[index];
+        lo = kCrc.lo[index];
+    }
+    return static_cast<uint16_t>((hi << 8) | lo);
+}
+
+uint8_t XorChecksum(const uint8_t *bytes, size_t count) {
+    uint8_t x = 0;
+    for (size_t i = 0; i < count; ++i) x ^= bytes[i];
+    return x;
+}
+
+ConfigWriteFrame BuildConfigWriteFrame(const ConfigValues &values) {
+    ConfigWriteFrame f{};
+    f[0] = STX;
+    f[3] = CMD_SET_CONFIG_DATA;
+    f[4] = CONTROL_REQUEST;
+    for (size_t i = 0; i < kConfigValueCount; ++i) {
+        f[5 + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
+        f[6 + 2 * i] = static_cast<uint8_t>(values[i] & 0xFF);
+    }
+    const uint16_t crc = Crc16(&f[5], kConfigBlockSize);
+    f[21] = static_cast<uint8_t>(crc >> 8);  // the high register: the CRC's low byte
+    f[22] = static_cast<uint8_t>(crc & 0xFF);
+    f[23] = 0;
+    f[24] = ETX;
+    f[1] = 0x00;
+    f[2] = static_cast<uint8_t>(kConfigWriteFrameSize);
+    f[23] = XorChecksum(f.data(), kConfigWriteFrameSize - 2);
+    return f;
+}
+
+uint16_t FieldTextToWord(const char *text) {
+    // The field is read with room for 15 characters, so a longer text is cut.
+    const size_t length = text ? strnlen(text, 15) : 0;
+    return static_cast<uint16_t>(ParseLikeAtoi(std::string_view(text ? text : "", length)).wrapped &
+                                 0xFFFFu);
+}

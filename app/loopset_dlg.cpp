@@ -1,0 +1,2 @@
+// Placeholder until the dialog's behaviour lands.
+#include "loopset_dlg.h"

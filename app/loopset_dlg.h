@@ -1,0 +1,44 @@
+// CLoopsetDlg: the main dialog's behaviour, free of any toolkit. A host
+// window (Qt, console, test) implements ILoopsetView and forwards its button
+// clicks, timer ticks and posted port messages here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "device_link.h"
+#include "event_log.h"
+#include "loopset_view.h"
+
+class CLoopsetDlg {
+public:
+    // settingsPath: where "config.ini" lives; empty means beside the program.
+    explicit CLoopsetDlg(ILoopsetView &view, std::string settingsPath = {},
+                         const PortlinkApi &api = RealPortlink());
+    ~CLoopsetDlg();
+    CLoopsetDlg(const CLoopsetDlg &) = delete;
+    CLoopsetDlg &operator=(const CLoopsetDlg &) = delete;
+
+    bool OnInitDialog();
+    void OnBtnAdcRead();
+    void OnBtnConfigRead();
+    void OnBtnConfigWrite();
+    void OnTimer(unsigned id);
+    // Hands a port notification for our port to the link; never consumes it.
+    bool PreTranslateMessage(const WindowMessage &msg);
+    void OnOK();
+    void OnCancel();
+
+    void AddLog(const std::string &text);
+
+    CDeviceLink &Link() { return m_link; }
+    CEventLog &Log() { return m_log; }
+    const std::string &SettingsPath() const { return m_settingsPath; }
+
+private:
+    ILoopsetView &m_view;
+    CDeviceLink m_link;
+    std::string m_settingsPath;
+    CEventLog m_log;
+    char m_fieldText[16] = {};
+};

@@ -1,0 +1,71 @@
+// The window as the dialog's behaviour sees it. The Qt window implements it,
+// loopctl implements it on a console, and the tests implement it in memory,
+// so every host runs the same CLoopsetDlg.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link_messages.h"
+#include "portlink.h"
+
+enum : int {
+    IDC_ADC_CH1 = 1000,
+    IDC_LOG = 1001,
+    IDC_BTN_ADC_READ = 1002,
+    IDC_BTN_CONFIG_READ = 1003,
+    IDC_BTN_CONFIG_WRITE = 1004,
+    IDC_COM_PORT = 1005,
+    IDC_ADC_CH2 = 1006,
+    IDC_CH1_REF_MIN = 1007,
+    IDC_CH1_REF_MAX = 1008,
+    IDC_CH1_DISP_MIN = 1009,
+    IDC_CH1_DISP_MAX = 1010,
+    IDC_CH2_REF_MIN = 1011,
+    IDC_CH2_REF_MAX = 1012,
+    IDC_CH2_DISP_MIN = 1013,
+    IDC_CH2_DISP_MAX = 1014,
+    IDC_EXTRA_VALUE = 1015,
+};
+
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+// A window message as the dialog's pre-translation sees it.
+struct WindowMessage {
+    uint32_t message = 0;
+    uint32_t wParam = 0;
+    int32_t lParam = 0;
+};
+
+// ShowWarning and ShowError (from ILinkMessages): standard message boxes,
+// modal to the window, callable from any thread; the box runs on the UI
+// thread and the caller waits until the user has closed it. The warning box
+// has an OK button, the warning icon and the application's title as caption.
+class ILoopsetView : public ILinkMessages {
+public:
+    virtual ~ILoopsetView() = default;
+
+    // Whole text of an edit field, by control id.
+    virtual std::string GetFieldText(int id) = 0;
+    virtual void SetFieldText(int id, const std::string &text) = 0;
+
+    // Port selector (items "1" to "30"): index of the selected item, -1 when
+    // none is selected (the user typed into its edit field).
+    virtual int GetPortSelection() = 0;
+    virtual void SetPortSelection(int index) = 0;
+
+    // The log field: its whole text, and a scroll to its end.
+    virtual void SetLogText(const std::string &text) = 0;
+    virtual void ScrollLogToEnd() = 0;
+
+    virtual void SetIcons() = 0;
+    // Calls CLoopsetDlg::OnTimer(id) every periodMs milliseconds.
+    virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
+    // Closes the window; the host's modal loop returns result.
+    virtual void EndDialog(int result) = 0;
+
+    // The window portlink posts its notifications to. It lives as long as
+    // the view.
+    virtual PortlinkWindow *PortWindow() = 0;
+};

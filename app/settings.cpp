@@ -1,0 +1,224 @@
+#include "settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "text_number.h"
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view Trim(std::string_view s) {
+    const size_t b = s.find_first_not_of(kBlanks);
+    if (b == std::string_view::npos) return {};
+    const size_t e = s.find_last_not_of(kBlanks);
+    return s.substr(b, e - b + 1);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// One line of the file: its text without the line end, and the line end as
+// it stood, so that lines we do not touch are written back byte for byte.
+struct Line {
+    std::string_view text;
+    std::string_view end;
+};
+
+std::vector<Line> SplitLines(std::string_view data) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < data.size()) {
+        const size_t nl = data.find('\n', pos);
+        const size_t stop = nl == std::string_view::npos ? data.size() : nl;
+        size_t textEnd = stop;
+        if (textEnd > pos && data[textEnd - 1] == '\r') --textEnd;
+        lines.push_back({data.substr(pos, textEnd - pos),
+                         data.substr(textEnd, (nl == std::string_view::npos ? stop : nl + 1) - textEnd)});
+        pos = nl == std::string_view::npos ? data.size() : nl + 1;
+    }
+    return lines;
+}
+
+// A UTF-8 byte order mark belongs to the file, not to its first line's text.
+std::string_view WithoutBom(std::string_view text) {
+    return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+}
+
+// "[name]" gives name; anything else gives nothing.
+bool SectionName(std::string_view line, std::string_view &name) {
+    const std::string_view t = Trim(line);
+    if (t.empty() || t.front() != '[') return false;
+    const size_t close = t.find(']');
+    name = Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    return true;
+}
+
+// "key = value" gives key; comments and lines without '=' give nothing.
+bool KeyOf(std::string_view line, std::string_view &key, std::string_view &value) {
+    const std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '#') return false;
+    const size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return !key.empty();
+}
+
+bool ReadWholeFile(const std::string &path, std::string &out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Writes the new contents beside the file and renames it over the old one, so
+// that a crash or a full disk leaves either the old file or the new one.
+bool ReplaceFile(const std::string &path, std::string_view contents) {
+    std::string tmp = path + ".XXXXXX";
+    const int fd = mkstemp(tmp.data());
+    if (fd < 0) return false;
+    struct stat st {};
+    mode_t mode = 0644;
+    if (stat(path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, contents) && fsync(fd) == 0;
+    const int saved = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+    const int err = ok ? errno : saved;
+    unlink(tmp.c_str());
+    errno = err;
+    return false;
+}
+
+}  // namespace
+
+std::string SettingsFilePath() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return kSettingsFileName;
+    std::string path(exe, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    path.erase(slash == std::string::npos ? 0 : slash + 1);
+    return path + kSettingsFileName;
+}
+
+std::string ReadProfileString(const std::string &path, std::string_view section,
+                              std::string_view key, std::string_view def) {
+    std::string data;
+    if (!ReadWholeFile(path, data)) return std::string(def);
+    bool inSection = false;
+    for (const Line &line : SplitLines(WithoutBom(data))) {
+        std::string_view name, k, v;
+        if (SectionName(line.text, name)) {
+            inSection = EqualNoCase(name, section);
+        } else if (inSection && KeyOf(line.text, k, v) && EqualNoCase(k, key)) {
+            // A value in matching quotes is given without them.
+            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+                v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::string(def);
+}
+
+bool WriteProfileString(const std::string &path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    std::string data;
+    if (!ReadWholeFile(path, data)) {
+        if (access(path.c_str(), F_OK) == 0) return false;  // there, but unreadable: keep it
+        data.clear();
+    }
+    const bool bom = data.size() != WithoutBom(data).size();
+    const std::vector<Line> lines = SplitLines(WithoutBom(data));
+    std::string_view eol = "\n";
+    if (!lines.empty() && lines.front().end == "\r\n") eol = "\r\n";
+
+    std::string entry;
+    entry.append(key).append("=").append(value);
+
+    // Where the key goes: its own line, or after the last non-blank line of
+    // the section, or a new section at the end.
+    ptrdiff_t replace = -1, insertAfter = -1;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size() && replace < 0; ++i) {
+        std::string_view name, k, v;
+        if (SectionName(lines[i].text, name)) {
+            if (inSection) break;
+            inSection = EqualNoCase(name, section);
+            if (inSection) insertAfter = static_cast<ptrdiff_t>(i);
+        } else if (inSection) {
+            if (KeyOf(lines[i].text, k, v) && EqualNoCase(k, key)) replace = static_cast<ptrdiff_t>(i);
+            else if (!Trim(lines[i].text).empty()) insertAfter = static_cast<ptrdiff_t>(i);
+        }
+    }
+
+    std::string out;
+    out.reserve(data.size() + entry.size() + section.size() + 8);
+    if (bom) out.append("\xEF\xBB\xBF");
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const auto idx = static_cast<ptrdiff_t>(i);
+        if (idx == replace) {
+            out.append(entry).append(lines[i].end.empty() ? eol : lines[i].end);
+            continue;
+        }
+        out.append(lines[i].text).append(lines[i].end);
+        if (replace < 0 && idx == insertAfter) {
+            if (lines[i].end.empty()) out.append(eol);
+            out.append(entry).append(eol);
+        }
+    }
+    if (insertAfter < 0) {
+        if (!out.empty() && out.back() != '\n') out.append(eol);
+        out.append("[").append(section).append("]").append(eol).append(entry).append(eol);
+    }
+    return ReplaceFile(path, out);
+}
+
+int ReadComPort(const std::string &path) {
+    std::string value = ReadProfileString(path, kSettingsSection, kSettingsComKey, "1");
+    if (value.size() > 511) value.resize(511);  // the value is read into 512 bytes
+    const int32_t port = SaturatingAtoi(value);
+    return port < 1 || port > 30 ? 1 : port;
+}
+
+bool WriteComPort(const std::string &path, int port) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", port);
+    return WriteProfileString(path, kSettingsSection, kSettingsComKey, text);
+}

@@ -1,0 +1,85 @@
+/*
+ * portlink: numbered serial ports (COM1, COM2, ...) behind twelve C functions.
+ *
+ * Every function takes a port number n >= 1 and answers an integer code; none
+ * of them blocks for long, throws, or prints. A host gives the library a
+ * window with initcom(); each open port then has a listener thread that calls
+ * window->post(window->context, PORTLINK_WM_PORT_NOTIFY, wparam, n) when bytes,
+ * a break or a line error arrive. The host pulls the bytes with readcom().
+ *
+ * Port numbers on Linux: COMn is the device path in the environment variable
+ * PORTLINK_COM<n> when it is set (read at every opencom, never cached);
+ * otherwise 1-10 are /dev/ttyS0-/dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9,
+ * 21-30 /dev/ttyACM0-/dev/ttyACM9, and numbers above 30 continue
+ * /dev/ttyS<n-1>.
+ *
+ * Breaks and line errors (EV_BREAK, EV_ERR and the CE_ flags) come from the
+ * kernel's interrupt counters; a driver without them (a pseudo-terminal, some
+ * USB adapters) reports data arrival only, never a break or an error.
+ *
+ * Result codes: 0 success of opencom, setcom, readcom, writecom, ondata;
+ * 1 success of the others (and: opencom's trial open failed, setcom refused);
+ * 2 port not in the table (opencom: failed after the trial open);
+ * 4 invalid argument; 16 no window given; 999 the port operation failed.
+ */
+#ifndef PORTLINK_H
+#define PORTLINK_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define PORTLINK_API __declspec(dllimport)
+#elif defined(PORTLINK_BUILDING)
+#define PORTLINK_API __attribute__((visibility("default")))
+#else
+#define PORTLINK_API
+#endif
+
+/* Message number of a port notification: wparam low word = event bits,
+ * high word = line error flags, lparam = port number. */
+#define PORTLINK_WM_PORT_NOTIFY 1124u
+
+/* Event bits (low word of wparam). */
+#define PORTLINK_EV_RXCHAR 0x0001u
+#define PORTLINK_EV_BREAK 0x0040u
+#define PORTLINK_EV_ERR 0x0080u
+
+/* Line error flags (high word of wparam). */
+#define PORTLINK_CE_RXOVER 0x0001u
+#define PORTLINK_CE_OVERRUN 0x0002u
+#define PORTLINK_CE_RXPARITY 0x0004u
+#define PORTLINK_CE_FRAME 0x0008u
+#define PORTLINK_CE_BREAK 0x0010u
+
+/*
+ * The host's window. post() is called from the listener threads: it must be
+ * thread-safe and must never block. The host keeps this struct alive until
+ * all its ports are closed (closecom or destroycom).
+ */
+typedef struct PortlinkWindow {
+    void (*post)(void *context, uint32_t message, uint32_t wparam, int32_t lparam);
+    void *context;
+} PortlinkWindow; /* Win32 builds take an HWND instead */
+
+PORTLINK_API int32_t initcom(PortlinkWindow *window);
+PORTLINK_API int32_t destroycom(void);
+PORTLINK_API int32_t opencom(int32_t port);
+PORTLINK_API int32_t setcom(int32_t port, int32_t lineControl, int32_t baudRate);
+PORTLINK_API int32_t setmdm(int32_t port, int32_t mode);
+PORTLINK_API int32_t flowcom(int32_t port, int32_t mode);
+PORTLINK_API int32_t ondata(int32_t port, int32_t flag);
+PORTLINK_API int32_t closecom(int32_t port);
+PORTLINK_API int32_t writecom(int32_t port, const uint8_t *data, int32_t count);
+PORTLINK_API int32_t readcom(int32_t port, uint8_t *buffer, int32_t *count);
+PORTLINK_API int32_t clearbfr(int32_t port, int32_t selector);
+PORTLINK_API int32_t checkbfr(int32_t port, int32_t unused1, int32_t unused2);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PORTLINK_H */
