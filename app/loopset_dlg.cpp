@@ -1,2 +1,169 @@
-// Placeholder until the dialog's behaviour lands.
 #include "loopset_dlg.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "frames.h"
+#include "settings.h"
+
+namespace {
+
+constexpr unsigned kTimerId = 0;
+constexpr unsigned kTimerPeriodMs = 2;
+constexpr int32_t kBaudRate = 115200;
+
+// Response lengths: a response shorter than this cannot carry the values its
+// command is read for; reading on would show bytes of an older frame.
+constexpr int32_t kAdcResponseSize = 16;
+constexpr int32_t kConfigReadResponseSize = 26;
+constexpr int32_t kConfigWriteResponseSize = 10;
+
+constexpr int kConfigFields[kConfigValueCount] = {
+    IDC_CH1_REF_MIN, IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN, IDC_CH1_DISP_MAX,
+    IDC_CH2_REF_MIN, IDC_CH2_REF_MAX, IDC_CH2_DISP_MIN, IDC_CH2_DISP_MAX,
+};
+
+}  // namespace
+
+CLoopsetDlg::CLoopsetDlg(ILoopsetView &view, std::string settingsPath, const PortlinkApi &api)
+    : m_view(view), m_link(api, &view), m_settingsPath(std::move(settingsPath)) {}
+
+// The link's destructor closes its serial port, which stops that port's
+// listener before the view's window goes away.
+CLoopsetDlg::~CLoopsetDlg() = default;
+
+bool CLoopsetDlg::OnInitDialog() {
+    m_view.SetIcons();
+    if (m_settingsPath.empty()) m_settingsPath = SettingsFilePath();
+
+    const int port = ReadComPort(m_settingsPath);
+    m_view.SetPortSelection(port - 1);
+    m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
+    m_link.m_nBaudRate = kBaudRate;
+    // A port that will not open is reported by the link; start-up goes on.
+    m_link.Open(LINK_SERIAL, m_view.PortWindow());
+
+    AddLog("Start!");
+    m_view.StartTimer(kTimerId, kTimerPeriodMs);
+    return true;
+}
+
+void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t length) {
+    // No selection (text typed into the selector) gives port 0, whose open
+    // fails and says so.
+    m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
+    m_link.Open(LINK_SERIAL, m_view.PortWindow());
+    WriteComPort(m_settingsPath, m_link.m_nPort);
+    AddLog(logText);
+    // The answer is picked up by the timer; the send's result tells nothing
+    // the timer would not.
+    m_link.Send(frame, length);
+    m_link.ResetRxCount();
+}
+
+void CLoopsetDlg::OnBtnAdcRead() {
+    const ReadFrame &frame = BuildAdcReadFrame();
+    SendCommand("Send ADC Read", frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+void CLoopsetDlg::OnBtnConfigRead() {
+    const ReadFrame &frame = BuildConfigReadFrame();
+    SendCommand("Send Config Read", frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+void CLoopsetDlg::OnBtnConfigWrite() {
+    ConfigValues values{};
+    for (size_t i = 0; i < kConfigValueCount; ++i) {
+        // Each field is read with room for 15 characters and the terminator.
+        const std::string text = m_view.GetFieldText(kConfigFields[i]);
+        const size_t n = text.copy(m_fieldText, sizeof m_fieldText - 1);
+        m_fieldText[n] = '\0';
+        values[i] = FieldTextToWord(m_fieldText);
+    }
+    const ConfigWriteFrame frame = BuildConfigWriteFrame(values);
+    SendCommand("Send Config Write", frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
+    if (msg.message == PORTLINK_WM_PORT_NOTIFY &&
+        msg.lParam == static_cast<int32_t>(m_link.m_nPort) && m_link.m_nTransport == LINK_SERIAL)
+        m_link.ReadSerial();
+    return false;
+}
+
+void CLoopsetDlg::ShowValue(int id, const uint8_t *frame, size_t offset) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(ReadBe16(frame, offset)));
+    m_view.SetFieldText(id, text);
+}
+
+void CLoopsetDlg::OnTimer(unsigned) {
+    m_link.Tick();
+    if (m_link.m_nFramesReady == 0) return;
+    m_link.m_nFramesReady = 0;
+    AddLog("Serial Full");
+
+    const uint8_t *f = m_link.m_frameBuffer;
+    const int32_t n = m_link.m_nFrameLength;
+    // Header bytes beyond a very short frame belong to no frame: read them as 0
+    // (the terminator the link puts after every frame), never as older bytes.
+    const auto at = [f, n](int32_t i) -> uint8_t { return i < n ? f[i] : 0; };
+
+    if (n < 2 || f[0] != STX || f[n - 1] != ETX || at(4) != CONTROL_RESPONSE) {
+        AddLog("ERROR STX or ETX or Contol");
+        return;
+    }
+    // A wrong checksum is reported, not fatal.
+    if (XorChecksum(f, static_cast<size_t>(n - 2)) != f[n - 2]) AddLog("ERROR CRC");
+
+    const uint8_t status = at(5);
+    switch (at(3)) {
+        case CMD_GET_ADC_VALUE:
+            AddLog("CMD_GET_ADC_VALUE");
+            if (status == STATUS_OK && at(6) == 2 && n >= kAdcResponseSize) {
+                ShowValue(IDC_ADC_CH1, f, 8);
+                ShowValue(IDC_ADC_CH2, f, 10);
+                ShowValue(IDC_EXTRA_VALUE, f, 12);
+                AddLog("Ok!");
+            } else {
+                AddLog("Error response!");
+            }
+            break;
+        case CMD_GET_CONFIG_DATA:
+            AddLog("CMD_GET_CONFIG_DATA");
+            if (status == STATUS_OK && n >= kConfigReadResponseSize) {
+                for (size_t i = 0; i < kConfigValueCount; ++i)
+                    ShowValue(kConfigFields[i], f, 6 + 2 * i);
+                ShowValue(IDC_EXTRA_VALUE, f, 22);
+                AddLog("Ok!");
+            } else {
+                AddLog("Error response!");
+            }
+            break;
+        case CMD_SET_CONFIG_DATA:
+            AddLog("CMD_SET_CONFIG_DATA");
+            if ((status == STATUS_OK || status == STATUS_CRC_ERROR) &&
+                n >= kConfigWriteResponseSize) {
+                ShowValue(IDC_EXTRA_VALUE, f, 6);
+                AddLog(status == STATUS_OK ? "CRC16 Ok!" : "CRC16 Error!");
+            } else {
+                AddLog("Error response!");
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void CLoopsetDlg::OnOK() {
+    // Enter in a field must not close the window.
+}
+
+void CLoopsetDlg::OnCancel() {
+    m_view.EndDialog(IDCANCEL);
+}
+
+void CLoopsetDlg::AddLog(const std::string &text) {
+    m_view.SetLogText(m_log.Append(text));
+    m_view.ScrollLogToEnd();
+}

@@ -3,6 +3,7 @@
 // clicks, timer ticks and posted port messages here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,12 @@ public:
     const std::string &SettingsPath() const { return m_settingsPath; }
 
 private:
+    // The three handlers' common steps: port from the selector, reopen, store
+    // the port, log, send, and gather the answer from the start.
+    void SendCommand(const char *logText, const uint8_t *frame, int32_t length);
+    // Shows the big-endian word at frame[offset] in field id, in decimal.
+    void ShowValue(int id, const uint8_t *frame, size_t offset);
+
     ILoopsetView &m_view;
     CDeviceLink m_link;
     std::string m_settingsPath;

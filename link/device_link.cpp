@@ -1,9 +1,104 @@
-// Placeholder until the device link lands.
+// Construction, transport selection (Open) and the send path.
 #include "device_link.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The serial line speeds the device and portlink both accept.
+constexpr int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Line-control word 3: 8 data bits, no parity, one stop bit.
+constexpr int32_t kLine8N1 = 3;
+
+// The message texts are formatted into 256 bytes, as the window shows them.
+constexpr size_t kMessageSize = 256;
+
+constexpr char kBadBaudRate[] = "사용할 수 없는 전송 속도 입니다.";
+constexpr char kCannotOpen[] =
+    "시리얼 포트 COM %d를(을) 열수 없습니다.\r\n\r\n환경 설정에서 사용할 포트를 선택 "
+    "해주세요.";
+constexpr char kBadIpSettings[] = "%.*s:%d IP 설정 오류";
+
+// The shortest dotted address, "1.2.3.4".
+constexpr size_t kMinHostLength = 7;
+
+bool IsSupportedBaudRate(int32_t rate) {
+    for (int32_t r : kBaudRates)
+        if (r == rate) return true;
+    return false;
+}
+
+}  // namespace
+
 CDeviceLink::CDeviceLink(const PortlinkApi &api, ILinkMessages *messages)
     : m_api(api), m_messages(messages) {}
-CDeviceLink::~CDeviceLink() = default;
-void CDeviceLink::Open(uint8_t, PortlinkWindow *) {}
-int32_t CDeviceLink::Send(const uint8_t *, int32_t) { return 0; }
-void CDeviceLink::ReadSerial() {}
-void CDeviceLink::Tick() {}
+
+CDeviceLink::~CDeviceLink() {
+    StopTcp();
+    m_api.closecom(m_nPort);
+    // A holder that changed m_nPort without opening it again would otherwise
+    // leave the port of the last Open, and its listener posting to a window
+    // that is about to go away, running.
+    if (m_nOpenPort != m_nPort) m_api.closecom(m_nOpenPort);
+}
+
+void CDeviceLink::Warn(const char *text) {
+    if (m_messages)
+        m_messages->ShowWarning(text);
+    else
+        std::fprintf(stderr, "%s\n", text);
+}
+
+void CDeviceLink::Open(uint8_t transport, PortlinkWindow *ownerWindow) {
+    m_nTransport = transport;
+    m_hOwner = ownerWindow;
+    if (transport == LINK_SERIAL)
+        OpenSerial();
+    else if (transport == LINK_TCP)
+        OpenTcp();
+}
+
+void CDeviceLink::OpenSerial() {
+    m_api.closecom(m_nOpenPort);
+    m_nOpenPort = m_nPort;
+    if (!IsSupportedBaudRate(m_nBaudRate)) {
+        Warn(kBadBaudRate);
+        return;
+    }
+    m_api.closecom(m_nPort);
+    m_api.initcom(m_hOwner);
+    const int32_t opened = m_api.opencom(m_nPort);
+    // The line settings and notification are requested even when the open
+    // failed: each call fails harmlessly on a closed port.
+    m_api.setcom(m_nPort, kLine8N1, m_nBaudRate);
+    m_api.setmdm(m_nPort, 0);
+    m_api.flowcom(m_nPort, 0);
+    m_api.ondata(m_nPort, 1);
+    if (opened != 0) {
+        char text[kMessageSize];
+        std::snprintf(text, sizeof text, kCannotOpen, static_cast<int>(m_nPort));
+        Warn(text);
+    }
+}
+
+void CDeviceLink::OpenTcp() {
+    // The holder may have filled all 16 bytes of the host without a NUL.
+    const size_t hostLength = strnlen(m_szHost, sizeof m_szHost);
+    if (hostLength >= kMinHostLength && m_nTcpPort != 0) {
+        StartTcpSend(nullptr, 0);
+        return;
+    }
+    char text[kMessageSize];
+    std::snprintf(text, sizeof text, kBadIpSettings, static_cast<int>(hostLength), m_szHost,
+                  static_cast<int>(m_nTcpPort));
+    Warn(text);
+}
+
+int32_t CDeviceLink::Send(const uint8_t *bytes, int32_t length) {
+    const int32_t count = static_cast<int32_t>(static_cast<uint32_t>(length) & 0xFFFFu);
+    if (m_nTransport == LINK_SERIAL) return m_api.writecom(m_nPort, bytes, count);
+    if (m_nTransport == LINK_TCP) StartTcpSend(bytes, count);
+    return 0;
+}

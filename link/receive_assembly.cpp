@@ -1,0 +1,72 @@
+// Receive assembly: gathering arrived bytes in m_rxBuffer, recognising a
+// frame's start and length, and completing one frame per Tick.
+#include <cstring>
+
+#include "device_link.h"
+
+namespace {
+
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+
+}  // namespace
+
+void CDeviceLink::TakeFrameStart() {
+    if (m_rxBuffer[0] == kStx && m_nRxCount >= kMinFrameStart)
+        m_nExpectedLength = m_rxBuffer[1] * 256 + m_rxBuffer[2];
+}
+
+void CDeviceLink::ReadSerial() {
+    // Serial arrivals and Tick both run on the UI thread; the lock only matters
+    // when a TCP receive worker of an earlier Open is still delivering.
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    if (m_nIdleTicks >= kIdleGap) m_nRxCount = 0;
+    // Count 0 asks for everything waiting, at most 10,000 bytes. m_nRxCount is
+    // at most kSerialLimit here, so the read stays inside m_rxBuffer.
+    int32_t count = 0;
+    m_api.readcom(m_nPort, &m_rxBuffer[m_nRxCount], &count);
+    m_nRxCount += static_cast<int32_t>(static_cast<uint32_t>(count) & 0xFFFFu);
+    if (m_nRxCount > kSerialLimit) m_nRxCount = 0;
+    m_nIdleTicks = 0;
+    TakeFrameStart();
+}
+
+void CDeviceLink::TcpArrival(const uint8_t *bytes, int32_t n) {
+    if (n <= 0 || !bytes) return;
+    if (n > kBufferSize) n = kBufferSize;
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    // After a gap the chunk begins a new frame at index 0.
+    if (m_nIdleTicks >= kIdleGap) m_nRxCount = 0;
+    // A chunk that would not fit behind what is gathered starts afresh: what
+    // was gathered can no longer complete a frame that fits the buffer anyway.
+    if (m_nRxCount > kBufferSize - n) m_nRxCount = 0;
+    std::memcpy(&m_rxBuffer[m_nRxCount], bytes, static_cast<size_t>(n));
+    m_nRxCount += n;
+    m_nIdleTicks = 0;
+    // Over TCP a frame start counts only once the bytes so far end with ETX.
+    if (m_rxBuffer[m_nRxCount - 1] == kEtx) TakeFrameStart();
+}
+
+void CDeviceLink::ResetRxCount() {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    m_nRxCount = 0;
+}
+
+void CDeviceLink::Tick() {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    if (m_nIdleTicks < kIdleGap) ++m_nIdleTicks;
+    if (m_nTransport == 0) return;
+    if (m_nExpectedLength == 0 || m_nRxCount < m_nExpectedLength) return;
+
+    const int32_t length = m_nExpectedLength;
+    m_nRxCount -= length;
+    std::memcpy(m_frameBuffer, m_rxBuffer, static_cast<size_t>(length));
+    m_frameBuffer[length] = 0;
+    // The surplus waits at index 0 only until the next arrival, which starts
+    // again at index 0 because of the idle count below.
+    std::memmove(m_rxBuffer, &m_rxBuffer[length], static_cast<size_t>(m_nRxCount));
+    ++m_nFramesReady;
+    m_nFrameLength = length;
+    m_nExpectedLength = 0;
+    m_nIdleTicks = kIdleAfterFrame;
+}
