@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "text_number.h"
@@ -83,10 +81,24 @@ bool KeyOf(std::string_view line, std::string_view &key, std::string_view &value
 }
 
 bool ReadWholeFile(const std::string &path, std::string &out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    out.clear();
+    if (ok) out.reserve(static_cast<size_t>(st.st_size));
+    char chunk[65536];
+    while (ok) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        out.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    return ok;
 }
 
 bool WriteAll(int fd, std::string_view data) {
