@@ -12,6 +12,8 @@ constexpr unsigned kTimerId = 0;
 constexpr unsigned kTimerPeriodMs = 2;
 constexpr int32_t kBaudRate = 115200;
 
+// STX, length, command and control: the fewest bytes that can be tested.
+constexpr int32_t kMinFrameSize = 5;
 // Response lengths: a response shorter than this cannot carry the values its
 // command is read for; reading on would show bytes of an older frame.
 constexpr int32_t kAdcResponseSize = 16;
@@ -105,22 +107,20 @@ void CLoopsetDlg::OnTimer(unsigned) {
 
     const uint8_t *f = m_link.m_frameBuffer;
     const int32_t n = m_link.m_nFrameLength;
-    // Header bytes beyond a very short frame belong to no frame: read them as 0
-    // (the terminator the link puts after every frame), never as older bytes.
-    const auto at = [f, n](int32_t i) -> uint8_t { return i < n ? f[i] : 0; };
-
-    if (n < 2 || f[0] != STX || f[n - 1] != ETX || at(4) != CONTROL_RESPONSE) {
+    // A frame too short to hold its control byte cannot pass the test; reading
+    // on would test a byte of an older frame.
+    if (n < kMinFrameSize || f[0] != STX || f[n - 1] != ETX || f[4] != CONTROL_RESPONSE) {
         AddLog("ERROR STX or ETX or Contol");
         return;
     }
     // A wrong checksum is reported, not fatal.
     if (XorChecksum(f, static_cast<size_t>(n - 2)) != f[n - 2]) AddLog("ERROR CRC");
 
-    const uint8_t status = at(5);
-    switch (at(3)) {
+    const uint8_t status = f[5];
+    switch (f[3]) {
         case CMD_GET_ADC_VALUE:
             AddLog("CMD_GET_ADC_VALUE");
-            if (status == STATUS_OK && at(6) == 2 && n >= kAdcResponseSize) {
+            if (n >= kAdcResponseSize && status == STATUS_OK && f[6] == 2) {
                 ShowValue(IDC_ADC_CH1, f, 8);
                 ShowValue(IDC_ADC_CH2, f, 10);
                 ShowValue(IDC_EXTRA_VALUE, f, 12);
@@ -131,7 +131,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
             break;
         case CMD_GET_CONFIG_DATA:
             AddLog("CMD_GET_CONFIG_DATA");
-            if (status == STATUS_OK && n >= kConfigReadResponseSize) {
+            if (n >= kConfigReadResponseSize && status == STATUS_OK) {
                 for (size_t i = 0; i < kConfigValueCount; ++i)
                     ShowValue(kConfigFields[i], f, 6 + 2 * i);
                 ShowValue(IDC_EXTRA_VALUE, f, 22);
@@ -142,8 +142,8 @@ void CLoopsetDlg::OnTimer(unsigned) {
             break;
         case CMD_SET_CONFIG_DATA:
             AddLog("CMD_SET_CONFIG_DATA");
-            if ((status == STATUS_OK || status == STATUS_CRC_ERROR) &&
-                n >= kConfigWriteResponseSize) {
+            if (n >= kConfigWriteResponseSize &&
+                (status == STATUS_OK || status == STATUS_CRC_ERROR)) {
                 ShowValue(IDC_EXTRA_VALUE, f, 6);
                 AddLog(status == STATUS_OK ? "CRC16 Ok!" : "CRC16 Error!");
             } else {
