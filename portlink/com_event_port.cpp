@@ -1,0 +1,131 @@
+#include "com_event_port.h"
+
+#include <system_error>
+
+#include "errors.h"
+
+namespace portlink {
+
+CComEventPort::~CComEventPort() {
+    if (m_hListenThread.joinable() || m_hPort >= 0) CComEventPort::Close();
+}
+
+uint32_t CComEventPort::Open(const char *name, uint32_t inQueue, uint32_t outQueue,
+                             bool startListener) {
+    if (const uint32_t code = CComPort::Open(name, inQueue, outQueue, true)) return code;
+    if (startListener) {
+        if (const uint32_t code = StartListening()) return code;
+    }
+    return m_lastError;
+}
+
+uint32_t CComEventPort::Close() {
+    StopListening(kInfinite);
+    return CComPort::Close();
+}
+
+uint32_t CComEventPort::StartListening() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hListenThread.joinable()) return m_lastError;
+    m_stopRequested = false;
+    m_listenerEnded = false;
+    m_listenResult = 0;
+    try {
+        m_hListenThread = std::thread([this] { Listen(); });
+    } catch (const std::system_error &e) {
+        return Fail(CodeFromErrno(e.code().value()));
+    }
+    return m_lastError;
+}
+
+uint32_t CComEventPort::StopListening(uint32_t /*timeoutMs*/) {
+    if (m_hListenThread.joinable()) {
+        m_stopRequested = true;
+        // Completes the pending wait, or the next one if the listener is
+        // between waits: the wake is kept until a wait sees it.
+        SetEventMask(EventMask());
+        m_hListenThread.join();
+        m_stopRequested = false;
+    }
+    m_lastError = 0;
+    return m_lastError;
+}
+
+void CComEventPort::Listen() {
+    uint32_t result = 0;
+    while (!m_stopRequested.load()) {
+        if (const uint32_t code = WaitEventsRaw(kInfinite)) {
+            // A device that went away (or a wait that cannot be made) ends the
+            // listener: waiting again would only fail again at once.
+            result = code;
+            break;
+        }
+        if (m_stopRequested.load()) break;
+        const uint32_t events = TakeEvents();
+        const uint32_t errors = ClearErrors();
+        if (events != 0) OnCommEvent(events, errors);
+    }
+    m_listenResult = result;
+    m_listenerEnded = true;
+}
+
+CComNotifyPort::~CComNotifyPort() {
+    if (m_hListenThread.joinable() || m_hPort >= 0) CComNotifyPort::Close();
+}
+
+uint32_t CComNotifyPort::Open(const char *name, PortlinkWindow window, uint32_t message,
+                              int32_t parameter, uint32_t inQueue, uint32_t outQueue) {
+    if (const uint32_t code = CComEventPort::Open(name, inQueue, outQueue, false)) return code;
+    m_hNotifyWnd = window;
+    m_notifyMsg = message != 0 ? message : g_defaultNotifyMsg;
+    m_notifyParam = parameter;
+    if (const uint32_t code = StartListening()) {
+        Close();
+        return Fail(code);
+    }
+    m_lastError = 0;
+    return m_lastError;
+}
+
+uint32_t CComNotifyPort::Close() {
+    // The listener reads the window data: stop it before clearing them.
+    const uint32_t result = CComEventPort::Close();
+    m_hNotifyWnd = PortlinkWindow{};
+    m_notifyMsg = 0;
+    return result;
+}
+
+void CComNotifyPort::OnCommEvent(uint32_t events, uint32_t errors) {
+    if (m_hNotifyWnd.post == nullptr) return;
+    const uint32_t wparam = ((errors & 0xFFFFu) << 16) | (events & 0xFFFFu);
+    m_hNotifyWnd.post(m_hNotifyWnd.context, m_notifyMsg, wparam, m_notifyParam);
+}
+
+CComWndPort::~CComWndPort() {
+    // Stop before the base destructors run, which retarget the virtual calls
+    // the listener makes.
+    if (m_hListenThread.joinable() || m_hPort >= 0) CComWndPort::Close();
+}
+
+uint32_t CComWndPort::Open(const char *name, const PortlinkWindow *window, uint32_t message,
+                           int32_t parameter, uint32_t inQueue, uint32_t outQueue) {
+    return CComNotifyPort::Open(name, window ? *window : PortlinkWindow{}, message, parameter,
+                                inQueue, outQueue);
+}
+
+namespace {
+
+// The same number for the same name in every process, in the range that
+// registered window messages use (0xC000-0xFFFF).
+uint32_t RegisterNotifyMessage(const char *name) {
+    uint32_t hash = 2166136261u;
+    for (const char *p = name; *p; ++p) hash = (hash ^ static_cast<uint8_t>(*p)) * 16777619u;
+    return 0xC000u | (hash & 0x3FFFu);
+}
+
+}  // namespace
+
+const uint32_t g_defaultNotifyMsg = RegisterNotifyMessage("CComWndPort_DefaultComMsg");
+
+}  // namespace portlink

@@ -1,0 +1,358 @@
+#include "com_port.h"
+
+#include <time.h>
+
+#include <cstring>
+
+namespace portlink {
+namespace {
+
+uint64_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// A bounded or unbounded wait measured against the monotonic clock, so that a
+// wait interrupted and resumed still ends on time.
+class Deadline {
+public:
+    explicit Deadline(uint32_t timeoutMs)
+        : m_infinite(timeoutMs == kInfinite), m_end(m_infinite ? 0 : NowMs() + timeoutMs) {}
+    uint32_t Remaining() const {
+        if (m_infinite) return kInfinite;
+        const uint64_t now = NowMs();
+        return now >= m_end ? 0 : static_cast<uint32_t>(m_end - now);
+    }
+    bool Expired() const { return !m_infinite && NowMs() >= m_end; }
+
+private:
+    bool m_infinite;
+    uint64_t m_end;
+};
+
+}  // namespace
+
+CComPort::CComPort(SerialBackend &backend) : m_backend(backend) {}
+
+CComPort::~CComPort() {
+    if (m_hPort >= 0) CComPort::Close();
+}
+
+uint32_t CComPort::Open(const char *name, uint32_t /*inQueue*/, uint32_t /*outQueue*/,
+                        bool overlapped) {
+    m_lastError = 0;
+    if (m_hPort >= 0) return Fail(kErrAlreadyInitialized);
+    if (name == nullptr) return Fail(kErrInvalidParameter);
+    int handle = -1;
+    if (const uint32_t code = m_backend.Open(name, handle)) return Fail(code);
+    if (overlapped) {
+        int waker = -1;
+        if (const uint32_t code = m_backend.CreateWaker(waker)) {
+            m_backend.Close(handle);
+            return Fail(code);
+        }
+        m_hIoEvent = waker;
+    }
+    m_hPort = handle;
+    m_firedEvents = 0;
+    m_abortWait = false;
+    m_rxReported = false;
+    m_pendingErrors = 0;
+    // Counters are compared against what they were at open, so conditions
+    // from before this open are not reported.
+    m_hasCounters = m_backend.ReadCounters(m_hPort, m_counters) == kOk;
+    SetEventMask(kDefaultEventMask);
+    m_abortWait = false;  // no wait is pending yet
+    m_lastError = 0;
+    if (const uint32_t code = SetReadMode(kReadImmediate)) {
+        // A half-set-up device would stay locked away from everyone until the
+        // object is destroyed; close it so the open can simply be retried.
+        Close();
+        return Fail(code);
+    }
+    return m_lastError;
+}
+
+uint32_t CComPort::Close() {
+    m_lastError = 0;
+    if (m_hPort < 0) return 0;
+    if (m_hIoEvent >= 0) {
+        m_backend.CloseWaker(m_hIoEvent);
+        m_hIoEvent = -1;
+    }
+    m_backend.Close(m_hPort);
+    m_hPort = -1;
+    m_eventMask = 0;
+    return m_lastError;
+}
+
+uint32_t CComPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity,
+                             uint8_t stopBits) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
+    state.baudRate = baudRate;
+    state.byteSize = dataBits;
+    state.parity = parity;
+    state.parityEnabled = parity != kNoParity;
+    state.stopBits = stopBits;
+    if (const uint32_t code = m_backend.SetState(m_hPort, state)) return Fail(code);
+    return m_lastError;
+}
+
+uint32_t CComPort::SetEventCharacter(uint8_t ch, bool addToMask) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
+    m_eventChar = ch;
+    if (addToMask) SetEventMask(EventMask() | kEvRxFlag);
+    m_lastError = 0;
+    if (const uint32_t code = m_backend.SetState(m_hPort, state)) return Fail(code);
+    return m_lastError;
+}
+
+uint32_t CComPort::SetEventMask(uint32_t mask) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    m_eventMask = mask;
+    m_abortWait = true;
+    if (m_hIoEvent >= 0) m_backend.Wake(m_hIoEvent);
+    return m_lastError;
+}
+
+uint32_t CComPort::WaitForEvents(uint32_t timeoutMs) {
+    m_lastError = 0;
+    return m_lastError = WaitEventsRaw(timeoutMs);
+}
+
+uint32_t CComPort::WaitEventsRaw(uint32_t timeoutMs) {
+    if (m_hPort < 0) return kErrInvalidHandle;
+    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return kErrInvalidFunction;
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        const bool watchRx = !m_rxReported.load();
+        unsigned ready = 0;
+        if (const uint32_t code = m_backend.Wait(m_hPort, watchRx ? SerialBackend::kReadable : 0u,
+                                                 m_hIoEvent, deadline.Remaining(), ready)) {
+            return code;
+        }
+        if (ready & SerialBackend::kHangUp) return kErrHangUp;
+        if ((ready & SerialBackend::kWoken) && m_abortWait.exchange(false)) return 0;
+        uint32_t fired = 0;
+        if (watchRx && (ready & SerialBackend::kReadable)) {
+            fired |= kEvRxChar;
+            // Before the event is handed on: a Read that follows the
+            // notification must find the flag set, or it would not re-arm us.
+            m_rxReported = true;
+            // Breaks and line errors arrive in the stream too (a break as a
+            // NUL, a bad byte as it was received), so they wake us here and
+            // the counters tell which it was.
+            SampleCounters();
+            if (m_pendingErrors & kCeBreak) fired |= kEvBreak;
+            if (m_pendingErrors & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) {
+                fired |= kEvErr;
+            }
+        }
+        if (fired & m_eventMask.load()) {
+            m_firedEvents.fetch_or(fired);
+            return 0;
+        }
+        if (deadline.Expired()) return kErrTimeout;
+    }
+}
+
+void CComPort::SampleCounters() {
+    if (!m_hasCounters) return;
+    LineCounters now;
+    if (m_backend.ReadCounters(m_hPort, now) != kOk) return;
+    if (now.breaks != m_counters.breaks) m_pendingErrors |= kCeBreak;
+    if (now.frame != m_counters.frame) m_pendingErrors |= kCeFrame;
+    if (now.parity != m_counters.parity) m_pendingErrors |= kCeRxParity;
+    if (now.overrun != m_counters.overrun) m_pendingErrors |= kCeOverrun;
+    if (now.bufOverrun != m_counters.bufOverrun) m_pendingErrors |= kCeRxOver;
+    m_counters = now;
+}
+
+uint32_t CComPort::ClearErrors() {
+    if (m_hPort < 0) return 0;
+    SampleCounters();
+    const uint32_t errors = m_pendingErrors;
+    m_pendingErrors = 0;
+    return errors;
+}
+
+uint32_t CComPort::TakeEvents() {
+    return m_firedEvents.exchange(0) & m_eventMask.load();
+}
+
+void CComPort::ReArmEvents() {
+    if (m_rxReported.exchange(false) && m_hIoEvent >= 0) m_backend.Wake(m_hIoEvent);
+}
+
+uint32_t CComPort::SetFlowControl(uint8_t kind) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
+    if (kind > kFlowSoftware) return Fail(kErrInvalidArg);
+    state.flow = kind;
+    if (const uint32_t code = m_backend.SetState(m_hPort, state)) return Fail(code);
+    // Without flow control DTR and RTS stay de-asserted; with the handshake
+    // they are asserted so that the other end may send. (DTR/DSR handshaking
+    // has no termios support: hardware flow control is RTS/CTS only.)
+    const bool assert = kind == kFlowHardware;
+    if (const uint32_t code = m_backend.SetModemLines(m_hPort, assert, assert)) return Fail(code);
+    return m_lastError;
+}
+
+uint32_t CComPort::SetReadMode(uint8_t mode) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (mode > kReadBlocking) return Fail(kErrInvalidArg);
+    // The device always stays non-blocking with VMIN = VTIME = 0; the blocking
+    // mode is this object's own wait, which keeps it cancellable.
+    m_readMode = mode;
+    return m_lastError;
+}
+
+int32_t CComPort::BaudRate() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    return static_cast<int32_t>(state.baudRate);
+}
+
+int32_t CComPort::DataBits() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    return state.byteSize;
+}
+
+int32_t CComPort::Parity() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    return state.parityEnabled ? state.parity : 0;
+}
+
+int32_t CComPort::StopBits() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    return state.stopBits;
+}
+
+int32_t CComPort::FlowControl() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    return state.flow;
+}
+
+uint32_t CComPort::EventMask() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), 0;
+    return m_eventMask.load();
+}
+
+uint8_t CComPort::EventCharacter() {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), 0;
+    LineState state;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), 0;
+    return m_eventChar;
+}
+
+uint32_t CComPort::WriteText(const char *text, uint32_t *written, uint32_t timeoutMs) {
+    m_lastError = 0;
+    if (text == nullptr) return Fail(kErrInvalidParameter);
+    return Write(reinterpret_cast<const uint8_t *>(text), static_cast<uint32_t>(std::strlen(text)),
+                 written, timeoutMs);
+}
+
+uint32_t CComPort::Write(const uint8_t *data, uint32_t count, uint32_t *written,
+                         uint32_t timeoutMs) {
+    uint32_t local = 0;
+    uint32_t &counter = written ? *written : local;
+    counter = 0;
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
+    if (count == 0) return m_lastError;
+    if (data == nullptr) return Fail(kErrInvalidParameter);
+    const Deadline deadline(timeoutMs);
+    uint32_t done = 0;
+    for (;;) {
+        size_t n = 0;
+        if (const uint32_t code = m_backend.Write(m_hPort, data + done, count - done, n)) {
+            return Fail(code);
+        }
+        done += static_cast<uint32_t>(n);
+        if (done == count) break;
+        if (deadline.Expired()) {
+            m_backend.Purge(m_hPort, false, true);
+            return Fail(kErrTimeout);
+        }
+        unsigned ready = 0;
+        if (const uint32_t code = m_backend.Wait(m_hPort, SerialBackend::kWritable, -1,
+                                                 deadline.Remaining(), ready)) {
+            return Fail(code);
+        }
+        if (ready & SerialBackend::kHangUp) return Fail(kErrHangUp);
+    }
+    counter = done;
+    return m_lastError;
+}
+
+uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t timeoutMs) {
+    uint32_t local = 0;
+    uint32_t &counter = got ? *got : local;
+    counter = 0;
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
+    if (count == 0) return m_lastError;
+    if (buffer == nullptr) return Fail(kErrInvalidParameter);
+    const Deadline deadline(timeoutMs);
+    uint32_t code = 0;
+    for (;;) {
+        size_t n = 0;
+        code = m_backend.Read(m_hPort, buffer + counter, count - counter, n);
+        counter += static_cast<uint32_t>(n);
+        if (code != 0 || m_readMode == kReadImmediate || counter == count) break;
+        if (deadline.Expired()) {
+            code = kErrTimeout;
+            break;
+        }
+        unsigned ready = 0;
+        code = m_backend.Wait(m_hPort, SerialBackend::kReadable, -1, deadline.Remaining(), ready);
+        if (code == 0 && (ready & SerialBackend::kHangUp)) code = kErrHangUp;
+        if (code != 0) break;
+    }
+    // Whatever was taken, the listener may watch for new data again.
+    ReArmEvents();
+    return Fail(code);
+}
+
+uint32_t CComPort::Purge(uint32_t flags) {
+    m_lastError = 0;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    const bool input = (flags & kPurgeRxClear) != 0;
+    const bool output = (flags & kPurgeTxClear) != 0;
+    if (input || output) {
+        if (const uint32_t code = m_backend.Purge(m_hPort, input, output)) return Fail(code);
+    }
+    if (input) ReArmEvents();
+    return m_lastError;
+}
+
+}  // namespace portlink

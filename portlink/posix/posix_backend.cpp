@@ -1,0 +1,230 @@
+// The Linux backend: termios devices opened exclusively, waits in poll() on
+// the device and an eventfd.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "backend.h"
+#include "codes.h"
+#include "errors.h"
+#include "line_state.h"
+
+namespace portlink {
+namespace {
+
+int RetryIoctl(int fd, unsigned long request, void *arg) {
+    for (;;) {
+        if (ioctl(fd, request, arg) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+// The driver has no such request: a pseudo-terminal has no modem lines and no
+// interrupt counters. That is a limit of the device, not a failure.
+bool NotSupported(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
+
+// Opens path and makes sure nobody else has it: our own lock (which also stops
+// root and a second open in this process) and another program's TIOCEXCL
+// (which does not stop root by itself). Answers the fd or -errno.
+int OpenExclusive(const char *path) {
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -errno;
+    int err = 0;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        err = errno == EWOULDBLOCK ? EBUSY : errno;
+    } else if (!isatty(fd)) {
+        err = errno == EBADF ? EBADF : ENOTTY;
+    } else {
+        int exclusive = 0;
+        if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) err = EBUSY;
+    }
+    if (err != 0) {
+        close(fd);
+        return -err;
+    }
+    return fd;
+}
+
+class PosixBackend final : public SerialBackend {
+public:
+    uint32_t Probe(const char *path) override {
+        const int fd = OpenExclusive(path);
+        if (fd < 0) return CodeFromErrno(-fd);
+        close(fd);
+        return kOk;
+    }
+
+    uint32_t Open(const char *path, int &handle) override {
+        const int fd = OpenExclusive(path);
+        if (fd < 0) return CodeFromErrno(-fd);
+        termios t{};
+        if (tcgetattr(fd, &t) != 0) return CloseWith(fd, errno);
+        // Raw bytes both ways, no echo, no signals, no translation, no parity
+        // marking: what is sent arrives unchanged (0xFF included). A break
+        // reads as one NUL, which is what wakes the listener for it.
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cflag &= ~CRTSCTS;
+        t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | IGNBRK | BRKINT);
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        for (;;) {
+            if (tcsetattr(fd, TCSANOW, &t) == 0) break;
+            if (errno != EINTR) return CloseWith(fd, errno);
+        }
+        // Exclusive against later openers that honour TIOCEXCL; the lock taken
+        // above covers the rest.
+        ioctl(fd, TIOCEXCL);
+        // Low latency, best effort: USB adapters otherwise hold received bytes
+        // for their latency timer. Pseudo-terminals have no such setting.
+        serial_struct serial{};
+        if (ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+            serial.flags |= ASYNC_LOW_LATENCY;
+            ioctl(fd, TIOCSSERIAL, &serial);
+        }
+        handle = fd;
+        return kOk;
+    }
+
+    void Close(int handle) override {
+        // The exclusive flag belongs to the device, not to this descriptor: a
+        // pseudo-terminal kept open elsewhere would keep refusing us otherwise.
+        ioctl(handle, TIOCNXCL);
+        close(handle);
+    }
+
+    uint32_t GetState(int handle, LineState &state) override {
+        return CodeFromErrno(posix::GetLineState(handle, state));
+    }
+
+    uint32_t SetState(int handle, const LineState &state) override {
+        return CodeFromErrno(posix::SetLineState(handle, state));
+    }
+
+    uint32_t SetModemLines(int handle, bool dtr, bool rts) override {
+        int set = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+        int clear = TIOCM_DTR | TIOCM_RTS;
+        clear &= ~set;
+        int err = set != 0 ? RetryIoctl(handle, TIOCMBIS, &set) : 0;
+        if (err == 0 && clear != 0) err = RetryIoctl(handle, TIOCMBIC, &clear);
+        return err == 0 || NotSupported(err) ? kOk : CodeFromErrno(err);
+    }
+
+    uint32_t Read(int handle, uint8_t *buffer, size_t count, size_t &got) override {
+        got = 0;
+        for (;;) {
+            const ssize_t n = read(handle, buffer, count);
+            if (n > 0) {
+                got = static_cast<size_t>(n);
+                return kOk;
+            }
+            if (n == 0) {
+                // With VMIN = VTIME = 0 an empty queue reads as 0 too; only a
+                // hung-up device also reports POLLHUP.
+                pollfd p{handle, POLLIN, 0};
+                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                    return kErrHangUp;
+                }
+                return kOk;
+            }
+            if (errno == EAGAIN) return kOk;
+            if (errno != EINTR) return CodeFromErrno(errno);
+        }
+    }
+
+    uint32_t Write(int handle, const uint8_t *data, size_t count, size_t &done) override {
+        done = 0;
+        for (;;) {
+            const ssize_t n = write(handle, data, count);
+            if (n >= 0) {
+                done = static_cast<size_t>(n);
+                return kOk;
+            }
+            if (errno == EAGAIN) return kOk;
+            if (errno != EINTR) return CodeFromErrno(errno);
+        }
+    }
+
+    uint32_t Purge(int handle, bool input, bool output) override {
+        const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+        return tcflush(handle, which) == 0 ? kOk : CodeFromErrno(errno);
+    }
+
+    uint32_t ReadCounters(int handle, LineCounters &counters) override {
+        serial_icounter_struct ic{};
+        const int err = RetryIoctl(handle, TIOCGICOUNT, &ic);
+        if (err != 0) return NotSupported(err) ? kErrNotSupported : CodeFromErrno(err);
+        counters.breaks = static_cast<uint32_t>(ic.brk);
+        counters.frame = static_cast<uint32_t>(ic.frame);
+        counters.parity = static_cast<uint32_t>(ic.parity);
+        counters.overrun = static_cast<uint32_t>(ic.overrun);
+        counters.bufOverrun = static_cast<uint32_t>(ic.buf_overrun);
+        return kOk;
+    }
+
+    uint32_t CreateWaker(int &waker) override {
+        const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (fd < 0) return CodeFromErrno(errno);
+        waker = fd;
+        return kOk;
+    }
+
+    void CloseWaker(int waker) override { close(waker); }
+
+    void Wake(int waker) override {
+        const uint64_t one = 1;
+        // Fails only when the counter would overflow, and then it is set anyway.
+        while (write(waker, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+
+    uint32_t Wait(int handle, unsigned want, int waker, uint32_t timeoutMs,
+                  unsigned &ready) override {
+        ready = 0;
+        pollfd fds[2] = {};
+        fds[0].fd = handle;
+        fds[0].events = static_cast<short>(((want & kReadable) ? POLLIN : 0) |
+                                           ((want & kWritable) ? POLLOUT : 0));
+        fds[1].fd = waker;  // a negative fd is skipped by poll
+        fds[1].events = POLLIN;
+        const int timeout = timeoutMs == kInfinite
+                                ? -1
+                                : static_cast<int>(timeoutMs > 0x7FFFFFFF ? 0x7FFFFFFF : timeoutMs);
+        const int n = poll(fds, 2, timeout);
+        if (n < 0) return errno == EINTR ? kOk : CodeFromErrno(errno);
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) ready |= kHangUp;
+        if (fds[0].revents & POLLIN) ready |= kReadable;
+        if (fds[0].revents & POLLOUT) ready |= kWritable;
+        if (waker >= 0 && (fds[1].revents & POLLIN)) {
+            uint64_t count = 0;
+            while (read(waker, &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            ready |= kWoken;
+        }
+        return kOk;
+    }
+
+private:
+    static uint32_t CloseWith(int fd, int err) {
+        close(fd);
+        return CodeFromErrno(err);
+    }
+};
+
+}  // namespace
+
+SerialBackend &SystemBackend() {
+    static PosixBackend backend;
+    return backend;
+}
+
+}  // namespace portlink
