@@ -1,0 +1,137 @@
+// loopsim: a simulated two-channel 4-20 mA device on a pseudo-terminal.
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim_endpoint.h"
+#include "sim_session.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: loopsim [options]\n"
+    "\n"
+    "A simulated two-channel 4-20 mA device. It creates a pseudo-terminal and prints\n"
+    "the path a client opens on the first line of standard output; point the\n"
+    "program at it with PORTLINK_COM<n>=that-path (COMn being the port it uses).\n"
+    "It answers CMD_GET_ADC_VALUE (two drifting channel values), CMD_GET_CONFIG_DATA\n"
+    "(its stored block) and CMD_SET_CONFIG_DATA (checks the CRC16: 0xAA and stores the\n"
+    "block, or 0x55 and keeps the old one). Requests with a bad checksum or an unknown\n"
+    "command get no answer; garbage before a frame is skipped. Every answer's extra\n"
+    "value counts the answers given. One line per request goes to standard error.\n"
+    "\n"
+    "Options:\n"
+    "  --device PATH    serve an existing serial device (115200 8N1, raw) instead\n"
+    "  --delay MS       answer MS milliseconds after the request\n"
+    "  --split N        send each answer in pieces of N bytes\n"
+    "  --pause MS       pause between pieces (garbage, answer pieces, second copy)\n"
+    "  --garbage N      send N garbage bytes (never STX) before each answer\n"
+    "  --bad-checksum   flip the checksum of every answer\n"
+    "  --twice          send every answer twice\n"
+    "  --silent         log requests but never answer\n"
+    "  --seed N         seed of the drifting values and the garbage (default 1)\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "SIGINT or SIGTERM ends it cleanly.\n";
+
+bool ParseNumber(const char *text, long max, long &value) {
+    if (!text || !*text) return false;
+    char *end = nullptr;
+    errno = 0;
+    const long v = strtol(text, &end, 10);
+    if (errno || *end || v < 0 || v > max) return false;
+    value = v;
+    return true;
+}
+
+int Fail(const char *message, const char *detail) {
+    fprintf(stderr, "loopsim: %s%s%s\nTry 'loopsim --help'.\n", message, detail ? " " : "",
+            detail ? detail : "");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    SimOptions options;
+    const char *device = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        long n = 0;
+        auto number = [&](long max) {
+            if (!ParseNumber(value, max, n)) return false;
+            ++i;
+            return true;
+        };
+        if (!strcmp(arg, "-h") || !strcmp(arg, "--help")) {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (!strcmp(arg, "--device")) {
+            if (!value) return Fail("--device needs a path", nullptr);
+            device = value;
+            ++i;
+        } else if (!strcmp(arg, "--delay")) {
+            if (!number(600000)) return Fail("--delay needs milliseconds (0-600000), not", value);
+            options.delayMs = static_cast<int>(n);
+        } else if (!strcmp(arg, "--split")) {
+            if (!number(1000) || n == 0)
+                return Fail("--split needs a piece size (1-1000), not", value);
+            options.splitSize = static_cast<int>(n);
+        } else if (!strcmp(arg, "--pause")) {
+            if (!number(600000)) return Fail("--pause needs milliseconds (0-600000), not", value);
+            options.pauseMs = static_cast<int>(n);
+        } else if (!strcmp(arg, "--garbage")) {
+            if (!number(100000000)) return Fail("--garbage needs a byte count, not", value);
+            options.garbage = static_cast<uint32_t>(n);
+        } else if (!strcmp(arg, "--seed")) {
+            if (!number(0xFFFFFFFFL)) return Fail("--seed needs a number, not", value);
+            options.seed = static_cast<uint32_t>(n);
+        } else if (!strcmp(arg, "--bad-checksum")) {
+            options.badChecksum = true;
+        } else if (!strcmp(arg, "--twice")) {
+            options.twice = true;
+        } else if (!strcmp(arg, "--silent")) {
+            options.silent = true;
+        } else {
+            return Fail("unknown option", arg);
+        }
+    }
+
+    // The signals arrive as readable bytes in the serving loop's poll.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (stopFd < 0) {
+        perror("loopsim: signalfd");
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    SimEndpoint endpoint;
+    char error[512];
+    const bool opened = device ? OpenSerialDevice(device, endpoint, error, sizeof error)
+                               : OpenPseudoTerminal(endpoint, error, sizeof error);
+    if (!opened) {
+        fprintf(stderr, "loopsim: %s\n", error);
+        return 1;
+    }
+    printf("%s\n", endpoint.path);
+    fflush(stdout);
+    fprintf(stderr, "loopsim: serving %s\n", endpoint.path);
+
+    CSimSession session(options, stderr);
+    const int result = ServeEndpoint(endpoint, session, stopFd, stderr);
+    CloseEndpoint(endpoint);
+    close(stopFd);
+    fprintf(stderr, "loopsim: stopped after %lu requests\n", session.Requests());
+    return result;
+}

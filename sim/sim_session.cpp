@@ -1,0 +1,168 @@
+#include "sim_session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+bool COutbox::Push(const Piece &piece) {
+    if (m_count == kMaxPieces) return false;
+    m_pieces[(m_head + m_count) % kMaxPieces] = piece;
+    ++m_count;
+    return true;
+}
+
+void COutbox::PopFront() {
+    m_head = (m_head + 1) % kMaxPieces;
+    --m_count;
+}
+
+void COutbox::Clear() {
+    m_head = 0;
+    m_count = 0;
+    m_lastDueMs = INT64_MIN;
+}
+
+bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowMs, const SimOptions &options) {
+    const size_t split = options.splitSize > 0 && static_cast<size_t>(options.splitSize) < length
+                             ? static_cast<size_t>(options.splitSize)
+                             : length;
+    const size_t copies = options.twice ? 2 : 1;
+    const size_t needed = (options.garbage ? 1 : 0) + copies * ((length + split - 1) / split);
+    if (needed > kMaxPieces - m_count) return false;
+
+    // A device answers in order: a late answer also delays the ones after it.
+    int64_t due = nowMs + options.delayMs;
+    if (due < m_lastDueMs) due = m_lastDueMs;
+    bool first = true;
+    auto next = [&]() {
+        if (!first) due += options.pauseMs;
+        first = false;
+        return due;
+    };
+
+    Piece piece;
+    if (options.garbage) {
+        piece.dueMs = next();
+        piece.garbage = options.garbage;
+        piece.length = 0;
+        Push(piece);
+    }
+    for (size_t copy = 0; copy < copies; ++copy) {
+        for (size_t at = 0; at < length; at += split) {
+            piece.dueMs = next();
+            piece.garbage = 0;
+            piece.length = static_cast<uint8_t>(length - at < split ? length - at : split);
+            memcpy(piece.bytes, reply + at, piece.length);
+            Push(piece);
+        }
+    }
+    m_lastDueMs = due;
+    return true;
+}
+
+CSimSession::CSimSession(const SimOptions &options, FILE *log)
+    : m_options(options),
+      m_log(log),
+      m_device(options.seed),
+      m_random(options.seed ^ 0x5A5A5A5Au) {}
+
+void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowMs) {
+    m_lastInputMs = nowMs;
+    m_parser.Push(bytes, count);
+    for (;;) {
+        const CRequestParser::Result result = m_parser.Next(m_request);
+        if (result == CRequestParser::Result::None) break;
+        Handle(result, m_request, nowMs);
+    }
+}
+
+void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Request &request,
+                         int64_t nowMs) {
+    ++m_requests;
+    char garbage[48] = "";
+    if (request.skipped)
+        snprintf(garbage, sizeof garbage, " (after %zu garbage bytes)", request.skipped);
+
+    if (result == CRequestParser::Result::BadChecksum) {
+        fprintf(
+            m_log,
+            "loopsim: #%lu command 0x%02X, %zu bytes: checksum %02X, expected %02X: no answer%s\n",
+            m_requests, request.bytes[3], request.length, request.bytes[request.length - 2],
+            request.expectedChecksum, garbage);
+        return;
+    }
+
+    uint8_t reply[kMaxResponseSize];
+    char description[160];
+    const size_t length =
+        m_device.Answer(request.bytes, request.length, reply, description, sizeof description);
+    const char *fate = "";
+    if (length > 0) {
+        if (m_options.badChecksum) reply[length - 2] ^= 0xFF;
+        if (m_options.silent) {
+            fate = " [silent]";
+        } else if (!m_outbox.Plan(reply, length, nowMs, m_options)) {
+            fate = " [answer dropped: the client is not reading]";
+        } else if (m_options.badChecksum) {
+            fate = " [checksum flipped]";
+        }
+    }
+    fprintf(m_log, "loopsim: #%lu %s%s%s\n", m_requests, description, fate, garbage);
+    fflush(m_log);
+}
+
+void CSimSession::OnTime(int64_t nowMs) {
+    if (m_parser.Pending() > 0 && nowMs - m_lastInputMs >= kStaleMs) {
+        const size_t dropped = m_parser.Flush();
+        fprintf(m_log, "loopsim: dropped %zu bytes of an incomplete request\n", dropped);
+        fflush(m_log);
+    }
+}
+
+void CSimSession::Reset() {
+    m_parser.Flush();
+    m_outbox.Clear();
+}
+
+int64_t CSimSession::NextDeadline(bool includeOutbox) const {
+    int64_t deadline = -1;
+    if (m_parser.Pending() > 0) deadline = m_lastInputMs + kStaleMs;
+    if (includeOutbox && !m_outbox.Empty() && (deadline < 0 || m_outbox.Front().dueMs < deadline)) {
+        deadline = m_outbox.Front().dueMs;
+    }
+    return deadline;
+}
+
+int WriteDuePieces(int fd, CSimSession &session, int64_t nowMs) {
+    COutbox &outbox = session.Outbox();
+    uint8_t garbage[4096];
+    while (!outbox.Empty() && outbox.Front().dueMs <= nowMs) {
+        COutbox::Piece &piece = outbox.Front();
+        const uint8_t *bytes = piece.bytes;
+        size_t count = piece.length;
+        if (piece.garbage) {
+            count = piece.garbage < sizeof garbage ? piece.garbage : sizeof garbage;
+            FillGarbage(garbage, static_cast<uint32_t>(count), session.Random());
+            bytes = garbage;
+        }
+        const ssize_t written = write(fd, bytes, count);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 1;
+            return -1;
+        }
+        const size_t done = static_cast<size_t>(written);
+        if (piece.garbage) {
+            // Unwritten garbage is simply made anew next time.
+            piece.garbage -= static_cast<uint32_t>(done);
+            if (piece.garbage == 0) outbox.PopFront();
+        } else {
+            memmove(piece.bytes, piece.bytes + done, piece.length - done);
+            piece.length = static_cast<uint8_t>(piece.length - done);
+            if (piece.length == 0) outbox.PopFront();
+        }
+        if (done < count) return 1;
+    }
+    return 0;
+}

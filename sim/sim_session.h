@@ -1,0 +1,89 @@
+// One client's conversation with the simulated device, free of any transport:
+// bytes in, timed pieces out. The pseudo-terminal loop (and later a TCP one)
+// feeds it what it reads, writes what falls due, and sleeps until NextDeadline.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "request_parser.h"
+#include "sim_device.h"
+#include "sim_options.h"
+
+// Answers waiting for their time, as pieces: a piece is either a run of
+// garbage or up to kMaxResponseSize answer bytes. A ring of fixed size.
+class COutbox {
+public:
+    static constexpr size_t kMaxPieces = 512;
+
+    struct Piece {
+        int64_t dueMs = 0;
+        uint32_t garbage = 0;  // garbage bytes still to send (then length is 0)
+        uint8_t length = 0;
+        uint8_t bytes[kMaxResponseSize];
+    };
+
+    // Queues one answer as options say (delay, garbage, split, pause, second
+    // copy); a flipped checksum is the caller's. False, and nothing queued,
+    // when it does not fit.
+    bool Plan(const uint8_t *reply, size_t length, int64_t nowMs, const SimOptions &options);
+
+    bool Empty() const { return m_count == 0; }
+    size_t Size() const { return m_count; }
+    Piece &Front() { return m_pieces[m_head]; }
+    const Piece &Front() const { return m_pieces[m_head]; }
+    void PopFront();
+    void Clear();
+
+private:
+    bool Push(const Piece &piece);
+
+    Piece m_pieces[kMaxPieces];
+    size_t m_head = 0;
+    size_t m_count = 0;
+    int64_t m_lastDueMs = INT64_MIN;
+};
+
+class CSimSession {
+public:
+    // Bytes that look like the start of a frame but stay incomplete this long
+    // are dropped, so a stray STX cannot swallow the next request.
+    static constexpr int64_t kStaleMs = 100;
+
+    CSimSession(const SimOptions &options, FILE *log);
+
+    // Bytes read from the client at time nowMs; answers go to the outbox.
+    void OnBytes(const uint8_t *bytes, size_t count, int64_t nowMs);
+    // Time passes: drops stale partial input. Call when a deadline passed.
+    void OnTime(int64_t nowMs);
+    // The earliest time something is due (a stale drop, and unless excluded
+    // the next piece), or -1 for none.
+    int64_t NextDeadline(bool includeOutbox = true) const;
+    // The client left: forget its half-sent request and the answers not yet sent.
+    void Reset();
+
+    COutbox &Outbox() { return m_outbox; }
+    CSimRandom &Random() { return m_random; }
+    CSimDevice &Device() { return m_device; }
+    unsigned long Requests() const { return m_requests; }
+
+private:
+    void Handle(CRequestParser::Result result, const CRequestParser::Request &request,
+                int64_t nowMs);
+
+    SimOptions m_options;
+    FILE *m_log;
+    CSimDevice m_device;
+    CSimRandom m_random;
+    CRequestParser m_parser;
+    CRequestParser::Request m_request;
+    COutbox m_outbox;
+    int64_t m_lastInputMs = 0;
+    unsigned long m_requests = 0;
+};
+
+// Writes every piece that is due by nowMs to a non-blocking fd. Returns 0 when
+// all due pieces went out, 1 when the fd is full (wait for POLLOUT), -1 with
+// errno on a write error.
+int WriteDuePieces(int fd, CSimSession &session, int64_t nowMs);
