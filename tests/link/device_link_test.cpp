@@ -1,0 +1,197 @@
+// The link against a recording portlink: the call order of a serial Open, the
+// warnings, what Send passes on, and how arrivals become frames.
+#include "device_link.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "fake_portlink.h"
+
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const Bytes kFrame = {0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03};
+
+struct Warnings : ILinkMessages, Strings {
+    void ShowWarning(const std::string &text) override { push_back(text); }
+    void ShowError(const std::string &, const std::string &text) override { push_back(text); }
+};
+
+}  // namespace
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { Fake() = {}; }
+    void Open(uint8_t port, int32_t rate = 115200) {
+        link->m_nPort = port;
+        link->m_nBaudRate = rate;
+        link->Open(LINK_SERIAL, &window);
+    }
+    void Arrive(const Bytes &bytes) {
+        Fake().chunks.push_back(bytes);
+        link->ReadSerial();
+    }
+    void Ticks(int n) {
+        while (n--) link->Tick();
+    }
+    Bytes Frame(size_t n) const { return Bytes(link->m_frameBuffer, link->m_frameBuffer + n); }
+
+    PortlinkWindow window{};
+    Warnings warnings;
+    std::unique_ptr<CDeviceLink> link = std::make_unique<CDeviceLink>(FakePortlinkApi(), &warnings);
+};
+
+TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
+    Open(1);
+    EXPECT_EQ(Fake().calls.front(), "closecom(0)");
+    link->m_nOpenPort = 5;
+    Fake().calls.clear();
+    Open(3);
+    EXPECT_EQ(Fake().calls,
+              (Strings{"closecom(5)", "closecom(3)", "initcom()", "opencom(3)",
+                       "setcom(3,3,115200)", "setmdm(3,0)", "flowcom(3,0)", "ondata(3,1)"}));
+    EXPECT_EQ(link->m_nOpenPort, 3);
+    EXPECT_EQ(Fake().window, &window);
+    EXPECT_TRUE(warnings.empty());
+
+    Fake().calls.clear();
+    Open(2, 14400);
+    EXPECT_EQ(Fake().calls, (Strings{"closecom(3)"}));
+    Fake().opencomResult = 1;
+    Open(7);
+    EXPECT_EQ(Fake().calls.back(), "ondata(7,1)");
+    EXPECT_EQ(warnings, (Strings{"사용할 수 없는 전송 속도 입니다.",
+                                 "시리얼 포트 COM 7를(을) 열수 없습니다.\r\n\r\n환경 설정에서 "
+                                 "사용할 포트를 선택 해주세요."}));
+}
+
+TEST_F(LinkTest, TcpOpenWarnsOnUnusableSettingsWithoutTouchingTheSerialPort) {
+    std::strcpy(link->m_szHost, "1.2.3");
+    link->m_nTcpPort = 502;
+    link->Open(LINK_TCP, &window);
+    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);  // no terminator
+    link->m_nTcpPort = 0;
+    link->Open(LINK_TCP, &window);
+    EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", "hhhhhhhhhhhhhhhh:0 IP 설정 오류"}));
+    EXPECT_TRUE(Fake().calls.empty());
+}
+
+TEST_F(LinkTest, SendPassesTheLow16BitsOfTheLengthOnSerialOnly) {
+    static const uint8_t bytes[70000] = {};
+    Open(3);
+    Fake().writecomResult = 999;
+    EXPECT_EQ(link->Send(bytes, 70000), 999);
+    EXPECT_EQ(Fake().calls.back(), "writecom(3,4464)");
+    link->Open(3, &window);
+    Fake().calls.clear();
+    EXPECT_EQ(link->Send(bytes, 8), 0);
+    EXPECT_TRUE(Fake().calls.empty());
+}
+
+TEST_F(LinkTest, DestructionClosesThePortAndOneLeftOpenByAChangedNumber) {
+    Open(4);
+    link->m_nPort = 9;
+    Fake().calls.clear();
+    link.reset();
+    EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(4)"}));
+}
+
+TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {
+    Open(3);
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4));
+    EXPECT_EQ(link->m_nExpectedLength, 0);  // four bytes are no frame start
+    Ticks(4);
+    Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
+    EXPECT_EQ(link->m_nFramesReady, 0);
+    link->Tick();
+    EXPECT_EQ(link->m_nFramesReady, 1);
+    EXPECT_EQ(Frame(9), (Bytes{0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03, 0x00}));
+    EXPECT_EQ(link->m_nRxCount, 0);
+    EXPECT_EQ(link->m_nIdleTicks, 6);
+
+    link->m_nFramesReady = 0;
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 3));
+    Ticks(5);
+    Arrive(Bytes(kFrame.begin() + 3, kFrame.end()));  // after the gap: from index 0
+    EXPECT_EQ(link->m_rxBuffer[0], 0x2B);
+    Ticks(10);
+    EXPECT_EQ(link->m_nFramesReady, 0);
+}
+
+TEST_F(LinkTest, SurplusIsNeverDeliveredAndShortLengthsCompleteAtOnce) {
+    Open(3);
+    Bytes twelve = kFrame;
+    twelve.insert(twelve.end(), {0x02, 0x00, 0x04, 0x03});
+    Arrive(twelve);
+    Ticks(10);
+    EXPECT_EQ(link->m_nFramesReady, 1);
+    EXPECT_EQ(link->m_nRxCount, 4);
+    EXPECT_EQ(Bytes(link->m_rxBuffer, link->m_rxBuffer + 4),
+              Bytes(twelve.begin() + 8, twelve.end()));
+
+    Arrive({0x02, 0x00, 0x03, 0x2B, 0x00});
+    link->Tick();
+    EXPECT_EQ(link->m_nFramesReady, 2);
+    EXPECT_EQ(Frame(4), (Bytes{0x02, 0x00, 0x03, 0x00}));
+    EXPECT_EQ(link->m_nRxCount, 2);
+}
+
+TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGathered) {
+    Open(3);
+    link->m_nRxCount = 30000;
+    link->m_nIdleTicks = 0;
+    Arrive(Bytes(6000, 0x11));
+    EXPECT_EQ(link->m_nRxCount, 0);
+    Fake().countOverride = 65535;  // a count readcom never reports
+    Arrive({0x02});
+    EXPECT_EQ(link->m_nRxCount, 0);
+}
+
+TEST_F(LinkTest, TcpTakesTheLengthOnlyWhenTheBytesEndWithEtxAndNeverOverflows) {
+    link->TcpArrival(kFrame.data(), 5);
+    EXPECT_EQ(link->m_nExpectedLength, 0);
+    link->TcpArrival(kFrame.data() + 5, 3);
+    EXPECT_EQ(link->m_nExpectedLength, 8);
+    link->Open(LINK_TCP, &window);
+    link->Tick();
+    EXPECT_EQ(Frame(8), kFrame);
+
+    static const Bytes big(CDeviceLink::kBufferSize, 0x33);
+    link->TcpArrival(kFrame.data(), 3);
+    link->TcpArrival(big.data(), CDeviceLink::kBufferSize);
+    EXPECT_EQ(link->m_nRxCount, CDeviceLink::kBufferSize);
+}
+
+// A TCP receive worker delivers while the UI thread ticks; every frame must
+// come out whole (and TSan watches the sharing).
+TEST_F(LinkTest, TcpArrivalOnAnotherThreadInterleavesSafelyWithTick) {
+    link->Open(LINK_TCP, &window);
+    constexpr int kFrames = 200;
+    std::atomic<int> taken{0};
+    std::thread worker([&] {
+        for (int i = 0; i < kFrames; ++i) {
+            Bytes frame = kFrame;
+            frame[5] = static_cast<uint8_t>(i);
+            link->TcpArrival(frame.data(), 8);
+            while (taken.load() <= i) std::this_thread::yield();
+        }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (taken.load() < kFrames && std::chrono::steady_clock::now() < deadline) {
+        link->Tick();
+        if (!link->m_nFramesReady) continue;
+        link->m_nFramesReady = 0;
+        EXPECT_EQ(link->m_frameBuffer[5], static_cast<uint8_t>(taken.load()));
+        taken.fetch_add(1);
+    }
+    const bool allTaken = taken.load() == kFrames;
+    taken.store(kFrames);
+    worker.join();
+    EXPECT_TRUE(allTaken);
+}
