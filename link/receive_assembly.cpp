@@ -21,8 +21,11 @@ void CDeviceLink::ReadSerial() {
     // when a TCP receive worker of an earlier Open is still delivering.
     std::lock_guard<std::mutex> lock(m_rxLock);
     if (m_nIdleTicks >= kIdleGap) m_nRxCount = 0;
-    // Count 0 asks for everything waiting, at most 10,000 bytes. m_nRxCount is
-    // at most kSerialLimit here, so the read stays inside m_rxBuffer.
+    // Count 0 asks for everything waiting, at most 10,000 bytes, so the read
+    // stays inside m_rxBuffer as long as no more than kSerialLimit bytes are
+    // gathered. Only TCP arrivals (up to the whole buffer, just before a switch
+    // to serial) or a holder's stray write can leave more: start afresh then.
+    if (m_nRxCount < 0 || m_nRxCount > kSerialLimit) m_nRxCount = 0;
     int32_t count = 0;
     m_api.readcom(m_nPort, &m_rxBuffer[m_nRxCount], &count);
     m_nRxCount += static_cast<int32_t>(static_cast<uint32_t>(count) & 0xFFFFu);
@@ -39,7 +42,7 @@ void CDeviceLink::TcpArrival(const uint8_t *bytes, int32_t n) {
     if (m_nIdleTicks >= kIdleGap) m_nRxCount = 0;
     // A chunk that would not fit behind what is gathered starts afresh: what
     // was gathered can no longer complete a frame that fits the buffer anyway.
-    if (m_nRxCount > kBufferSize - n) m_nRxCount = 0;
+    if (m_nRxCount < 0 || m_nRxCount > kBufferSize - n) m_nRxCount = 0;
     std::memcpy(&m_rxBuffer[m_nRxCount], bytes, static_cast<size_t>(n));
     m_nRxCount += n;
     m_nIdleTicks = 0;

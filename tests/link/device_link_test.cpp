@@ -151,6 +151,11 @@ TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGathered) {
     Fake().countOverride = 65535;  // a count readcom never reports
     Arrive({0x02});
     EXPECT_EQ(link->m_nRxCount, 0);
+    // A full buffer gathered over TCP must not push a serial read past its end.
+    Fake().countOverride = -1;
+    link->m_nRxCount = CDeviceLink::kBufferSize;
+    Arrive({0x02, 0x00});
+    EXPECT_EQ(link->m_nRxCount, 2);
 }
 
 TEST_F(LinkTest, TcpTakesTheLengthOnlyWhenTheBytesEndWithEtxAndNeverOverflows) {
