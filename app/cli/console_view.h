@@ -1,0 +1,85 @@
+// The dialog's view on a console: fields kept in memory, log entries written
+// to a stream as they are logged, message boxes written out and remembered,
+// and a message loop that sleeps in poll() on an eventfd (portlink's posts)
+// and a timerfd (the dialog's timer).
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "loopset_dlg.h"
+#include "loopset_view.h"
+
+class ConsoleView : public ILoopsetView {
+public:
+    explicit ConsoleView(FILE *logStream);
+    ~ConsoleView() override;
+    ConsoleView(const ConsoleView &) = delete;
+    ConsoleView &operator=(const ConsoleView &) = delete;
+
+    // The dialog whose messages and timer ticks the loop delivers.
+    void Attach(CLoopsetDlg *dlg) { m_dlg = dlg; }
+    // Keeps the port selector on this item whatever the dialog selects, as a
+    // user who has picked a port before the first command.
+    void PinPortSelection(int index) { m_pinnedSelection = index; }
+
+    // Delivers posted messages until the next timer tick, which it delivers
+    // too, or until timeoutMs has passed. False if waiting failed (errno).
+    bool RunOnce(int timeoutMs);
+
+    // Log entries logged so far (without their time stamps), oldest first.
+    const std::vector<std::string> &LogEntries() const { return m_entries; }
+    // Message boxes shown so far (their texts), from any thread.
+    std::vector<std::string> Boxes() const;
+
+    // ILoopsetView
+    void ShowWarning(const std::string &text) override;
+    void ShowError(const std::string &caption, const std::string &text) override;
+    std::string GetFieldText(int id) override;
+    void SetFieldText(int id, const std::string &text) override { m_fields[id] = text; }
+    int GetPortSelection() override;
+    void SetPortSelection(int index) override { m_selection = index; }
+    void SetLogText(const std::string &text) override;
+    void ScrollLogToEnd() override {}
+    void SetIcons() override {}
+    void StartTimer(unsigned id, unsigned periodMs) override;
+    void EndDialog(int result) override { m_endResult = result; }
+    PortlinkWindow *PortWindow() override { return &m_portWindow; }
+
+private:
+    static void Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam);
+    void DeliverPosted();
+
+    FILE *m_logStream;
+    CLoopsetDlg *m_dlg = nullptr;
+    std::map<int, std::string> m_fields;
+    int m_selection = -1;
+    int m_pinnedSelection = -1;
+    std::vector<std::string> m_entries;
+    int m_endResult = 0;
+
+    mutable std::mutex m_boxMutex;
+    std::vector<std::string> m_boxes;
+
+    // Posted messages: a fixed ring, so posting neither allocates nor waits
+    // for more than the copy of one message.
+    static constexpr size_t kQueueSize = 256;
+    std::mutex m_queueMutex;
+    WindowMessage m_queue[kQueueSize];
+    size_t m_queueHead = 0;
+    size_t m_queueCount = 0;
+    int m_eventFd = -1;
+
+    int m_timerFd = -1;
+    unsigned m_timerId = 0;
+    bool m_timerRunning = false;
+
+    PortlinkWindow m_portWindow{&ConsoleView::Post, this};
+};
+
+// COMn's device path as portlink finds it: PORTLINK_COM<n>, else the default
+// table. For messages only.
+std::string ComDevicePath(int port);

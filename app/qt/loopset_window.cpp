@@ -1,0 +1,326 @@
+#include "loopset_window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QThread>
+#include <QTimer>
+
+#include "dialog_layout.h"
+#include "dialog_units.h"
+
+namespace {
+
+// The dialog's texts keep Windows line ends; Qt's text widgets want bare LF.
+QString ToDisplayText(const std::string &text) {
+    QString s = QString::fromStdString(text);
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return s;
+}
+
+// A read-only edit on Windows is drawn on the dialog's face colour, which
+// tells the user at a glance which fields they can type into.
+void LookReadOnly(QWidget *w) {
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    w->setPalette(palette);
+}
+
+}  // namespace
+
+QString ApplicationTitle() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint) {
+    setWindowTitle(QString::fromUtf8(kDialogTitle));
+    setFont(DialogFont());
+    BuildControls();
+    m_dlg = std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api);
+}
+
+CLoopsetWindow::~CLoopsetWindow() {
+    {
+        // A worker that still waits for a box must not wait for a window that
+        // is going away (and the link joins its workers below).
+        std::lock_guard lock(m_boxGate->mutex);
+        m_boxGate->closing = true;
+    }
+    m_boxGate->done.notify_all();
+    for (QTimer *timer : std::as_const(m_timers)) timer->stop();
+    // Closes the port, which stops portlink's listener: nothing posts to this
+    // window once the dialog is gone.
+    m_dlg.reset();
+}
+
+void CLoopsetWindow::BuildControls() {
+    const DialogBaseUnits units = BaseUnitsOf(font());
+    setFixedSize(DialogRectToPixels(units, 0, 0, kDialogWidthDu, kDialogHeightDu).size());
+
+    for (const ControlSpec &spec : kDialogControls) {
+        const QString text = QString::fromUtf8(spec.text);
+        int height = spec.height;
+        QWidget *w = nullptr;
+        switch (spec.kind) {
+            case ControlKind::GroupBox:
+                w = new QGroupBox(this);
+                w->setFocusPolicy(Qt::NoFocus);
+                break;
+            case ControlKind::Label:
+            case ControlKind::CenteredLabel: {
+                auto *label = new QLabel(text, this);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment(
+                    (spec.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignHCenter) |
+                    Qt::AlignVCenter);
+                w = label;
+                break;
+            }
+            case ControlKind::ReadOnlyValue:
+            case ControlKind::Value: {
+                auto *edit = new QLineEdit(this);
+                edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                if (spec.kind == ControlKind::ReadOnlyValue) {
+                    // Read-only fields still take the focus, so their value
+                    // can be selected and copied.
+                    edit->setReadOnly(true);
+                    LookReadOnly(edit);
+                }
+                edit->setFocusPolicy(Qt::StrongFocus);
+                w = edit;
+                break;
+            }
+            case ControlKind::PortSelector: {
+                auto *combo = new QComboBox(this);
+                combo->setEditable(true);
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setCompleter(nullptr);
+                for (int n = 1; n <= 30; ++n) combo->addItem(QString::number(n));
+                combo->setCurrentIndex(-1);
+                combo->lineEdit()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                // The template's height is the dropped list's; fill it.
+                const int listPx =
+                    DialogRectToPixels(units, 0, 0, 0, spec.height - kPortSelectorClosedHeightDu)
+                        .height();
+                combo->setMaxVisibleItems(
+                    std::max(1, listPx / std::max(1, combo->fontMetrics().height() + 2)));
+                height = kPortSelectorClosedHeightDu;
+                m_portSelector = combo;
+                w = combo;
+                break;
+            }
+            case ControlKind::Button: {
+                auto *button = new QPushButton(text, this);
+                // Enter is the dialog's to handle (see keyPressEvent).
+                button->setAutoDefault(false);
+                button->setFocusPolicy(Qt::StrongFocus);
+                w = button;
+                break;
+            }
+            case ControlKind::Log: {
+                auto *log = new QPlainTextEdit(this);
+                log->setReadOnly(true);
+                log->setLineWrapMode(QPlainTextEdit::NoWrap);
+                log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                log->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                             Qt::TextSelectableByKeyboard);
+                log->setFocusPolicy(Qt::StrongFocus);
+                LookReadOnly(log);
+                m_log = log;
+                w = log;
+                break;
+            }
+        }
+        w->setGeometry(DialogRectToPixels(units, spec.x, spec.y, spec.width, height));
+        if (spec.id != IDC_STATIC) {
+            w->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
+            m_controls.insert(spec.id, w);
+        }
+    }
+
+    connect(static_cast<QPushButton *>(Control(IDC_BTN_ADC_READ)), &QPushButton::clicked, this,
+            [this] { m_dlg->OnBtnAdcRead(); });
+    connect(static_cast<QPushButton *>(Control(IDC_BTN_CONFIG_READ)), &QPushButton::clicked, this,
+            [this] { m_dlg->OnBtnConfigRead(); });
+    connect(static_cast<QPushButton *>(Control(IDC_BTN_CONFIG_WRITE)), &QPushButton::clicked, this,
+            [this] { m_dlg->OnBtnConfigWrite(); });
+
+    QWidget *previous = nullptr;
+    for (int id : kTabOrder) {
+        QWidget *w = Control(id);
+        if (previous) setTabOrder(previous, w);
+        previous = w;
+    }
+    Control(kTabOrder[0])->setFocus(Qt::OtherFocusReason);
+}
+
+int CLoopsetWindow::RunModal() {
+    m_endedResult.reset();
+    InitDialog();
+    // Ended during start-up (a box closed by --quit-after, say): as with a
+    // dialog ended in its initialisation, the modal loop is never entered.
+    if (m_endedResult) return *m_endedResult;
+    return exec();
+}
+
+bool CLoopsetWindow::InitDialog() {
+    const bool focusFirst = m_dlg->OnInitDialog();
+    if (focusFirst) Control(kTabOrder[0])->setFocus(Qt::OtherFocusReason);
+    return focusFirst;
+}
+
+bool CLoopsetWindow::event(QEvent *e) {
+    if (e->type() == kPortNotifyEventType) {
+        // Seen before anything else, as a message loop's pre-translation does.
+        if (m_dlg) m_dlg->PreTranslateMessage(static_cast<PortNotifyEvent *>(e)->Message());
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CLoopsetWindow::keyPressEvent(QKeyEvent *e) {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Enter presses the focused button; anywhere else it is the dialog's
+        // OK, which leaves the window open.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            button->click();
+        } else {
+            m_dlg->OnOK();
+        }
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);  // Escape ends up in reject()
+}
+
+void CLoopsetWindow::reject() {
+    m_dlg->OnCancel();
+}
+
+void CLoopsetWindow::EndDialog(int result) {
+    m_endedResult = result;
+    QDialog::done(result);
+}
+
+void CLoopsetWindow::PostFromListener(void *context, uint32_t message, uint32_t wParam,
+                                      int32_t lParam) {
+    // Runs on portlink's listener thread; postEvent is thread-safe and
+    // returns at once.
+    QCoreApplication::postEvent(static_cast<CLoopsetWindow *>(context),
+                                new PortNotifyEvent(message, wParam, lParam));
+}
+
+void CLoopsetWindow::ShowWarning(const std::string &text) {
+    ShowBox(BoxKind::Warning, ApplicationTitle(), ToDisplayText(text));
+}
+
+void CLoopsetWindow::ShowError(const std::string &caption, const std::string &text) {
+    ShowBox(BoxKind::Error, QString::fromStdString(caption), ToDisplayText(text));
+}
+
+void CLoopsetWindow::ShowBox(BoxKind kind, const QString &caption, const QString &text) {
+    if (QThread::currentThread() == thread()) {
+        RunBox(kind, caption, text);
+        return;
+    }
+    // A worker thread: the box runs on the UI thread and the worker waits
+    // until it is closed, or until the window goes away.
+    const std::shared_ptr<BoxGate> gate = m_boxGate;
+    auto shown = std::make_shared<bool>(false);
+    {
+        std::lock_guard lock(gate->mutex);
+        if (gate->closing) return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, gate, shown, kind, caption, text] {
+            RunBox(kind, caption, text);
+            {
+                std::lock_guard lock(gate->mutex);
+                *shown = true;
+            }
+            gate->done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(gate->mutex);
+    gate->done.wait(lock, [&] { return *shown || gate->closing; });
+}
+
+void CLoopsetWindow::RunBox(BoxKind kind, const QString &caption, const QString &text) {
+    if (m_boxHook) {
+        m_boxHook(kind, caption, text);
+        return;
+    }
+    // The warning belongs to the window; the error box has no owner.
+    QMessageBox box(kind == BoxKind::Warning ? QMessageBox::Warning : QMessageBox::Critical,
+                    caption, text, QMessageBox::Ok, kind == BoxKind::Warning ? this : nullptr);
+    box.exec();
+}
+
+std::string CLoopsetWindow::GetFieldText(int id) {
+    if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) return edit->text().toStdString();
+    if (id == IDC_COM_PORT) return m_portSelector->currentText().toStdString();
+    if (id == IDC_LOG) return m_log->toPlainText().toStdString();
+    return {};
+}
+
+void CLoopsetWindow::SetFieldText(int id, const std::string &text) {
+    if (auto *edit = qobject_cast<QLineEdit *>(Control(id))) {
+        edit->setText(QString::fromStdString(text));
+    } else if (id == IDC_COM_PORT) {
+        m_portSelector->setEditText(QString::fromStdString(text));
+    } else if (id == IDC_LOG) {
+        SetLogText(text);
+    }
+}
+
+int CLoopsetWindow::GetPortSelection() {
+    // The item whose text the selector shows: a number typed in that is one
+    // of the items selects that item (not whatever was picked before); any
+    // other text selects nothing.
+    return m_portSelector->findText(m_portSelector->currentText(), Qt::MatchExactly);
+}
+
+void CLoopsetWindow::SetPortSelection(int index) {
+    m_portSelector->setCurrentIndex(index);
+}
+
+void CLoopsetWindow::SetLogText(const std::string &text) {
+    m_log->setPlainText(ToDisplayText(text));
+}
+
+void CLoopsetWindow::ScrollLogToEnd() {
+    m_log->moveCursor(QTextCursor::End);
+    m_log->ensureCursorVisible();
+    QScrollBar *bar = m_log->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void CLoopsetWindow::SetIcons() {
+    setWindowIcon(QIcon(QStringLiteral(":/loopset/loopset.png")));
+}
+
+void CLoopsetWindow::StartTimer(unsigned id, unsigned periodMs) {
+    QTimer *&timer = m_timers[id];
+    if (!timer) {
+        timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id] { m_dlg->OnTimer(id); });
+    }
+    timer->start(static_cast<int>(periodMs));
+}

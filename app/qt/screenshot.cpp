@@ -1,0 +1,103 @@
+// loopset-shot: renders the main window after an ADC read and a
+// configuration read, with a caption strip showing the title and icon, into a
+// PNG. Runs on any Qt platform, offscreen included, so the README's picture
+// can be remade on a machine without a display.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "dialog_units.h"
+#include "loopset_window.h"
+#include "settings.h"
+
+namespace {
+
+int CountAnswers(const std::string &log) {
+    int n = 0;
+    for (size_t at = log.find("\tOk!"); at != std::string::npos; at = log.find("\tOk!", at + 1))
+        ++n;
+    return n;
+}
+
+// Presses a button and lets the window run until the device's answer is in.
+bool PressAndWait(CLoopsetWindow &window, int buttonId) {
+    const int before = CountAnswers(window.Dialog().Log().Text());
+    static_cast<QPushButton *>(window.Control(buttonId))->click();
+    QDeadlineTimer deadline(2000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (CountAnswers(window.Dialog().Log().Text()) > before) return true;
+    }
+    return false;
+}
+
+QImage WithCaption(const QImage &client, const QIcon &icon, const QString &title,
+                   const QFont &font) {
+    const int captionHeight = QFontMetrics(font).height() + 12;
+    QImage out(client.width() + 2, client.height() + captionHeight + 1, QImage::Format_ARGB32);
+    out.fill(QColor(0x3c, 0x3c, 0x3c));
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int iconSize = captionHeight - 8;
+    icon.paint(&p, QRect(6, 4, iconSize, iconSize));
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(iconSize + 12, 0, out.width() - iconSize - 40, captionHeight),
+               Qt::AlignVCenter | Qt::AlignLeft, title);
+    p.drawText(QRect(out.width() - 26, 0, 20, captionHeight), Qt::AlignCenter, QStringLiteral("✕"));
+    p.drawImage(1, captionHeight, client);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setFont(DialogFont());
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Renders the loopset window into a PNG."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("COM port number of the device (1)."),
+                                        QStringLiteral("n"), QStringLiteral("1"));
+    parser.addOption(portOption);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("PNG to write."));
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) parser.showHelp(2);
+    const QString file = parser.positionalArguments().front();
+
+    // Its own settings file: the picture must not depend on, or change, the
+    // port a user last chose.
+    QTemporaryDir dir;
+    const std::string settings = (dir.path() + QStringLiteral("/config.ini")).toStdString();
+    WriteComPort(settings, parser.value(portOption).toInt());
+
+    CLoopsetWindow window(settings);
+    bool boxShown = false;
+    window.SetBoxHook([&](BoxKind, const QString &, const QString &text) {
+        fprintf(stderr, "loopset-shot: %s\n", qPrintable(text));
+        boxShown = true;
+    });
+    window.InitDialog();
+    window.show();
+    if (boxShown) return 1;
+    if (!PressAndWait(window, IDC_BTN_ADC_READ) || !PressAndWait(window, IDC_BTN_CONFIG_READ)) {
+        fprintf(stderr, "loopset-shot: the device did not answer\n");
+        return 1;
+    }
+    QCoreApplication::processEvents();
+    const QImage shot = WithCaption(window.grab().toImage(), window.windowIcon(),
+                                    window.windowTitle(), window.font());
+    if (!shot.save(file)) {
+        fprintf(stderr, "loopset-shot: cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    window.EndDialog(IDCANCEL);
+    return 0;
+}
