@@ -148,22 +148,18 @@ TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGathered) {
     link->m_nIdleTicks = 0;
     Arrive(Bytes(6000, 0x11));
     EXPECT_EQ(link->m_nRxCount, 0);
-    Fake().countOverride = 65535;  // a count readcom never reports
-    Arrive({0x02});
-    EXPECT_EQ(link->m_nRxCount, 0);
     // A full buffer gathered over TCP must not push a serial read past its end.
-    Fake().countOverride = -1;
     link->m_nRxCount = CDeviceLink::kBufferSize;
     Arrive({0x02, 0x00});
     EXPECT_EQ(link->m_nRxCount, 2);
 }
 
 TEST_F(LinkTest, TcpTakesTheLengthOnlyWhenTheBytesEndWithEtxAndNeverOverflows) {
+    link->m_nTransport = LINK_TCP;
     link->TcpArrival(kFrame.data(), 5);
     EXPECT_EQ(link->m_nExpectedLength, 0);
     link->TcpArrival(kFrame.data() + 5, 3);
     EXPECT_EQ(link->m_nExpectedLength, 8);
-    link->Open(LINK_TCP, &window);
     link->Tick();
     EXPECT_EQ(Frame(8), kFrame);
 
@@ -176,7 +172,7 @@ TEST_F(LinkTest, TcpTakesTheLengthOnlyWhenTheBytesEndWithEtxAndNeverOverflows) {
 // A TCP receive worker delivers while the UI thread ticks; every frame must
 // come out whole (and TSan watches the sharing).
 TEST_F(LinkTest, TcpArrivalOnAnotherThreadInterleavesSafelyWithTick) {
-    link->Open(LINK_TCP, &window);
+    link->m_nTransport = LINK_TCP;
     constexpr int kFrames = 200;
     std::atomic<int> taken{0};
     std::thread worker([&] {

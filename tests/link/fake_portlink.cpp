@@ -39,8 +39,7 @@ const PortlinkApi &FakePortlinkApi() {
         [](int32_t p, uint8_t *buffer, int32_t *count) {
             if (!g.chunks.empty()) {
                 std::memcpy(buffer, g.chunks.front().data(), g.chunks.front().size());
-                *count = g.countOverride >= 0 ? g.countOverride
-                                              : static_cast<int32_t>(g.chunks.front().size());
+                *count = static_cast<int32_t>(g.chunks.front().size());
                 g.chunks.pop_front();
             }
             return Record(0, "readcom", p);

@@ -17,7 +17,6 @@ struct FakePortlink {
     std::vector<uint8_t> written;             // bytes of the last writecom
     std::function<void()> onWrite;            // runs inside writecom
     std::deque<std::vector<uint8_t>> chunks;  // one per readcom
-    int32_t countOverride = -1;               // >= 0: the count readcom reports
 };
 
 FakePortlink &Fake();  // Fake() = {} starts afresh
