@@ -2,25 +2,39 @@
  * portlink: numbered serial ports (COM1, COM2, ...) behind twelve C functions.
  *
  * Every function takes a port number n >= 1 and answers an integer code; none
- * of them blocks for long, throws, or prints. A host gives the library a
- * window with initcom(); each open port then has a listener thread that calls
+ * of them throws or prints. A host gives the library a window with initcom();
+ * each open port then has a listener thread that calls
  * window->post(window->context, PORTLINK_WM_PORT_NOTIFY, wparam, n) when bytes,
  * a break or a line error arrive. The host pulls the bytes with readcom().
+ * One message may stand for many bytes; after a message the next one comes
+ * only once the host has called readcom() (or clearbfr()), so a host that
+ * reads on every message sees every byte, and a message may find nothing new.
  *
  * Port numbers on Linux: COMn is the device path in the environment variable
  * PORTLINK_COM<n> when it is set (read at every opencom, never cached);
  * otherwise 1-10 are /dev/ttyS0-/dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9,
  * 21-30 /dev/ttyACM0-/dev/ttyACM9, and numbers above 30 continue
- * /dev/ttyS<n-1>.
+ * /dev/ttyS<n-1>. Pseudo-terminal slaves (/dev/pts/N) work as ports.
+ *
+ * Ports are opened exclusively (flock and TIOCEXCL): a device in use by this
+ * or another process, root included, makes opencom answer 1.
  *
  * Breaks and line errors (EV_BREAK, EV_ERR and the CE_ flags) come from the
- * kernel's interrupt counters; a driver without them (a pseudo-terminal, some
- * USB adapters) reports data arrival only, never a break or an error.
+ * kernel's interrupt counters (TIOCGICOUNT); a driver without them (a
+ * pseudo-terminal, some USB adapters) reports data arrival only, never a
+ * break or an error. In raw mode a break also reads as one 0x00 byte.
+ *
+ * A device that goes away (unplugged, or the master of a pseudo-terminal
+ * closed) ends its listener: nothing more is posted, readcom and writecom
+ * answer 999, and closecom then opencom opens it again once it is back.
  *
  * Result codes: 0 success of opencom, setcom, readcom, writecom, ondata;
  * 1 success of the others (and: opencom's trial open failed, setcom refused);
  * 2 port not in the table (opencom: failed after the trial open);
  * 4 invalid argument; 16 no window given; 999 the port operation failed.
+ * Every per-port call checks, in this order: n >= 1 (else 4), a window was
+ * given (else 16), n is in the table (else 2, not for opencom), the other
+ * arguments (else 4).
  */
 #ifndef PORTLINK_H
 #define PORTLINK_H
@@ -58,7 +72,8 @@ extern "C" {
 /*
  * The host's window. post() is called from the listener threads: it must be
  * thread-safe and must never block. The host keeps this struct alive until
- * all its ports are closed (closecom or destroycom).
+ * all its ports are closed (closecom or destroycom). A window whose post is
+ * NULL counts as no window (16).
  */
 typedef struct PortlinkWindow {
     void (*post)(void *context, uint32_t message, uint32_t wparam, int32_t lparam);
@@ -73,7 +88,13 @@ PORTLINK_API int32_t setmdm(int32_t port, int32_t mode);
 PORTLINK_API int32_t flowcom(int32_t port, int32_t mode);
 PORTLINK_API int32_t ondata(int32_t port, int32_t flag);
 PORTLINK_API int32_t closecom(int32_t port);
+/* Returns when all bytes are handed to the driver. A negative count, or NULL
+ * data with a positive count, answers 4. */
 PORTLINK_API int32_t writecom(int32_t port, const uint8_t *data, int32_t count);
+/* Never blocks. *count asks for up to that many bytes (0: up to 10000) and
+ * is clamped to 10000, the size of the library's staging buffer; on return it
+ * holds the number read (0 when nothing waits). A negative *count or a NULL
+ * pointer answers 4. */
 PORTLINK_API int32_t readcom(int32_t port, uint8_t *buffer, int32_t *count);
 PORTLINK_API int32_t clearbfr(int32_t port, int32_t selector);
 PORTLINK_API int32_t checkbfr(int32_t port, int32_t unused1, int32_t unused2);
