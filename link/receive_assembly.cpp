@@ -40,8 +40,9 @@ void CDeviceLink::TcpArrival(const uint8_t *bytes, int32_t n) {
     std::lock_guard<std::mutex> lock(m_rxLock);
     // After a gap the chunk begins a new frame at index 0.
     if (m_nIdleTicks >= kIdleGap) m_nRxCount = 0;
-    // A chunk that would not fit behind what is gathered starts afresh: what
-    // was gathered can no longer complete a frame that fits the buffer anyway.
+    // A chunk that would not fit behind what is gathered starts afresh, as the
+    // serial path drops a count above its limit: no device frame comes near
+    // that size, so what filled the buffer is garbage.
     if (m_nRxCount < 0 || m_nRxCount > kBufferSize - n) m_nRxCount = 0;
     std::memcpy(&m_rxBuffer[m_nRxCount], bytes, static_cast<size_t>(n));
     m_nRxCount += n;
