@@ -186,6 +186,7 @@ bool CLoopsetWindow::InitDialog() {
 bool CLoopsetWindow::event(QEvent *e) {
     if (e->type() == kPortNotifyEventType) {
         // Seen before anything else, as a message loop's pre-translation does.
+        m_posted.load(std::memory_order_acquire);
         if (m_dlg) m_dlg->PreTranslateMessage(static_cast<PortNotifyEvent *>(e)->Message());
         return true;
     }
@@ -221,8 +222,10 @@ void CLoopsetWindow::PostFromListener(void *context, uint32_t message, uint32_t 
                                       int32_t lParam) {
     // Runs on portlink's listener thread; postEvent is thread-safe and
     // returns at once.
-    QCoreApplication::postEvent(static_cast<CLoopsetWindow *>(context),
-                                new PortNotifyEvent(message, wParam, lParam));
+    auto *self = static_cast<CLoopsetWindow *>(context);
+    auto *event = new PortNotifyEvent(message, wParam, lParam);
+    self->m_posted.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(self, event);
 }
 
 void CLoopsetWindow::ShowWarning(const std::string &text) {
@@ -239,26 +242,36 @@ void CLoopsetWindow::ShowBox(BoxKind kind, const QString &caption, const QString
         return;
     }
     // A worker thread: the box runs on the UI thread and the worker waits
-    // until it is closed, or until the window goes away.
+    // until it is closed, or until the window goes away. The request travels
+    // under the gate's lock, not inside a queued call.
     const std::shared_ptr<BoxGate> gate = m_boxGate;
-    auto shown = std::make_shared<bool>(false);
+    auto request = std::make_shared<BoxRequest>(BoxRequest{kind, caption, text});
     {
         std::lock_guard lock(gate->mutex);
         if (gate->closing) return;
+        gate->pending.push_back(request);
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, gate, shown, kind, caption, text] {
-            RunBox(kind, caption, text);
-            {
-                std::lock_guard lock(gate->mutex);
-                *shown = true;
-            }
-            gate->done.notify_all();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "RunPendingBoxes", Qt::QueuedConnection);
     std::unique_lock lock(gate->mutex);
-    gate->done.wait(lock, [&] { return *shown || gate->closing; });
+    gate->done.wait(lock, [&] { return request->done || gate->closing; });
+}
+
+void CLoopsetWindow::RunPendingBoxes() {
+    for (;;) {
+        std::shared_ptr<BoxRequest> request;
+        {
+            std::lock_guard lock(m_boxGate->mutex);
+            if (m_boxGate->pending.empty()) return;
+            request = m_boxGate->pending.front();
+            m_boxGate->pending.pop_front();
+        }
+        RunBox(request->kind, request->caption, request->text);
+        {
+            std::lock_guard lock(m_boxGate->mutex);
+            request->done = true;
+        }
+        m_boxGate->done.notify_all();
+    }
 }
 
 void CLoopsetWindow::RunBox(BoxKind kind, const QString &caption, const QString &text) {

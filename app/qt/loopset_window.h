@@ -7,7 +7,9 @@
 #include <QEvent>
 #include <QHash>
 #include <QString>
+#include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -84,13 +86,23 @@ public slots:
     void reject() override;
 
 private:
-    // Where a worker thread waits for its box. Shared so that a worker still
-    // waiting when the window goes away holds it alive and is released.
+    struct BoxRequest {
+        BoxKind kind;
+        QString caption;
+        QString text;
+        bool done = false;
+    };
+    // Boxes asked for by worker threads, and where those workers wait. Shared
+    // so that a worker still waiting when the window goes away holds it alive
+    // and is released.
     struct BoxGate {
         std::mutex mutex;
         std::condition_variable done;
+        std::deque<std::shared_ptr<BoxRequest>> pending;
         bool closing = false;
     };
+
+    Q_INVOKABLE void RunPendingBoxes();
 
     void BuildControls();
     void ShowBox(BoxKind kind, const QString &caption, const QString &text);
@@ -98,6 +110,10 @@ private:
     static void PostFromListener(void *context, uint32_t message, uint32_t wParam, int32_t lParam);
 
     PortlinkWindow m_portWindow{&CLoopsetWindow::PostFromListener, this};
+    // Counts notifications posted from portlink's listener. Qt orders the
+    // hand-off already, inside its own locks; this release/acquire pair
+    // states the order in our code too, where a race detector can see it.
+    std::atomic<uint64_t> m_posted{0};
     QHash<int, QWidget *> m_controls;
     QHash<unsigned, QTimer *> m_timers;
     QComboBox *m_portSelector = nullptr;
