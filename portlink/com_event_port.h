@@ -19,8 +19,10 @@ public:
     // destructor: the thread calls OnCommEvent until it is joined.
     ~CComEventPort() override;
 
-    using CComPort::Open;
-    uint32_t Open(const char *name, uint32_t inQueue, uint32_t outQueue, bool startListener);
+    // Always opens for bounded waits (the listener needs its waker); the last
+    // argument says whether the listener starts now.
+    uint32_t Open(const char *name, uint32_t inQueue, uint32_t outQueue,
+                  bool startListener) override;
     uint32_t Close() override;
     virtual uint32_t StartListening();
     // Always joins: the stop reaches the listener wherever it is in its loop,

@@ -400,6 +400,14 @@ TEST_F(Exports, QuietOpenPortUsesNoCpu) {
     std::this_thread::sleep_for(1s);
     EXPECT_LT(ProcessCpuMs() - cpu0, 100.0);
     EXPECT_EQ(recorder.Count(), 1u) << "one message until the host reads";
+    // A hang-up while the listener waits for that read still ends it.
+    pty.CloseMaster();
+    pty.CloseSlave();
+    std::this_thread::sleep_for(50ms);
+    const double cpu1 = ProcessCpuMs();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(ProcessCpuMs() - cpu1, 50.0);
+    EXPECT_EQ(closecom(kCom), 1);
 }
 
 TEST_F(Exports, OpenCloseCyclesLeaveNoFdOrThread) {
