@@ -30,6 +30,12 @@ CSimProcess::~CSimProcess() {
 
 bool CSimProcess::Start(const std::string &program, const std::vector<std::string> &args,
                         int timeoutMs) {
+    // A process object can run the simulator again once the last run stopped.
+    if (m_pid > 0) Stop(SIGKILL, 2000);
+    if (m_stdout >= 0) close(m_stdout);
+    if (m_stderr >= 0) close(m_stderr);
+    m_stdout = m_stderr = -1;
+    m_path.clear();
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
     m_stderr = memfd_create("loopsim-log", MFD_CLOEXEC);

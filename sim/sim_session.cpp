@@ -84,12 +84,17 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
     if (request.skipped)
         snprintf(garbage, sizeof garbage, " (after %zu garbage bytes)", request.skipped);
 
+    // The request as it came over the wire, so a log shows exactly what a client sent.
+    char hex[3 * CRequestParser::kMaxFrame + 1];
+    for (size_t i = 0; i < request.length; ++i) snprintf(hex + 3 * i, 4, "%02X ", request.bytes[i]);
+    hex[3 * request.length - 1] = '\0';
+
     if (result == CRequestParser::Result::BadChecksum) {
-        fprintf(
-            m_log,
-            "loopsim: #%lu command 0x%02X, %zu bytes: checksum %02X, expected %02X: no answer%s\n",
-            m_requests, request.bytes[3], request.length, request.bytes[request.length - 2],
-            request.expectedChecksum, garbage);
+        fprintf(m_log,
+                "loopsim: #%lu [%s] command 0x%02X: checksum %02X, expected %02X: no answer%s\n",
+                m_requests, hex, request.bytes[3], request.bytes[request.length - 2],
+                request.expectedChecksum, garbage);
+        fflush(m_log);
         return;
     }
 
@@ -108,7 +113,7 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
             fate = " [checksum flipped]";
         }
     }
-    fprintf(m_log, "loopsim: #%lu %s%s%s\n", m_requests, description, fate, garbage);
+    fprintf(m_log, "loopsim: #%lu [%s] %s%s%s\n", m_requests, hex, description, fate, garbage);
     fflush(m_log);
 }
 
