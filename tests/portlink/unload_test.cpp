@@ -19,7 +19,6 @@ TEST(Unload, OpenPortIsClosedWhenTheLibraryUnloads) {
     ASSERT_TRUE(pty.Ok());
     Recorder recorder;
     PortlinkWindow window = recorder.Window();
-    const int threads = Threads();
     void *lib = dlopen(PORTLINK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     auto init = reinterpret_cast<decltype(&initcom)>(dlsym(lib, "initcom"));
@@ -30,9 +29,10 @@ TEST(Unload, OpenPortIsClosedWhenTheLibraryUnloads) {
     const uint8_t byte = 1;
     ASSERT_EQ(write(pty.Master(), &byte, 1), 1);
     ASSERT_TRUE(recorder.WaitFor(1));
-    EXPECT_EQ(Threads(), threads + 1);
+    // (A sanitizer may start a thread of its own with the first thread.)
+    const int threads = Threads();
     ASSERT_EQ(dlclose(lib), 0);
-    EXPECT_EQ(Threads(), threads) << "the listener was joined at unload";
+    EXPECT_EQ(Threads(), threads - 1) << "the listener was joined at unload";
     // The device is free again and nothing runs on it.
     ASSERT_EQ(write(pty.Master(), &byte, 1), 1);
     std::this_thread::sleep_for(50ms);
