@@ -11,6 +11,7 @@
 #include "com_event_port.h"
 #include "errors.h"
 #include "fake_backend.h"
+#include "port_path.h"
 #include "portlink_app.h"
 #include "recorder.h"
 
@@ -385,6 +386,24 @@ TEST_F(PortTest, AppOpenResultsAndReadClamp) {
     EXPECT_EQ(app.TableSize(), 1u) << "reopen reuses the entry";
     unsetenv("PORTLINK_COM5");
     unsetenv("PORTLINK_COM6");
+}
+
+TEST(PortPath, EnvironmentFirstThenTheDefaultTable) {
+    unsetenv("PORTLINK_COM12");
+    EXPECT_EQ(PortPath(1), "/dev/ttyS0");
+    EXPECT_EQ(PortPath(10), "/dev/ttyS9");
+    EXPECT_EQ(PortPath(11), "/dev/ttyUSB0");
+    EXPECT_EQ(PortPath(12), "/dev/ttyUSB1");
+    EXPECT_EQ(PortPath(21), "/dev/ttyACM0");
+    EXPECT_EQ(PortPath(30), "/dev/ttyACM9");
+    EXPECT_EQ(PortPath(31), "/dev/ttyS30");
+    // Looked up on every call, so a port can move between opens.
+    setenv("PORTLINK_COM12", "/dev/pts/9", 1);
+    EXPECT_EQ(PortPath(12), "/dev/pts/9");
+    setenv("PORTLINK_COM12", "/dev/serial/by-id/x", 1);
+    EXPECT_EQ(PortPath(12), "/dev/serial/by-id/x");
+    unsetenv("PORTLINK_COM12");
+    EXPECT_EQ(PortPath(12), "/dev/ttyUSB1");
 }
 
 TEST(ErrnoCodes, MapOntoTheWin32Numbers) {
