@@ -139,6 +139,9 @@ void CLoopsetWindow::BuildControls() {
                 log->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                              Qt::TextSelectableByKeyboard);
                 log->setFocusPolicy(Qt::StrongFocus);
+                // A Windows edit field puts its tab stops every 32 dialog
+                // units; the log's columns line up as they do there.
+                log->setTabStopDistance(MulDiv(32, units.x, 4));
                 LookReadOnly(log);
                 m_log = log;
                 w = log;
