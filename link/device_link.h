@@ -10,9 +10,12 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "link_messages.h"
 #include "portlink_api.h"
+#include "socket_api.h"
 
 enum : uint8_t { LINK_SERIAL = 1, LINK_TCP = 2 };
 
@@ -37,6 +40,8 @@ public:
     CDeviceLink &operator=(const CDeviceLink &) = delete;
 
     void SetMessages(ILinkMessages *messages) { m_messages = messages; }
+    // The socket calls of the TCP transport; set before the first TCP Open.
+    void SetSockets(const SocketApi &sockets) { m_sockets = &sockets; }
 
     // Selects the transport and opens it. A serial Open closes the port of the
     // previous Open and opens m_nPort at m_nBaudRate, 8N1, no flow control,
@@ -64,6 +69,7 @@ public:
     int32_t m_nBaudRate = 0;
     char m_szHost[16] = {};
     int32_t m_nTcpPort = 0;
+    // Written by the send worker under m_tcpLock; -1 = no socket.
     int m_socket = -1;
     uint8_t m_txBuffer[kBufferSize] = {};
     int32_t m_nTxLength = 0;
@@ -83,7 +89,31 @@ private:
     void OpenTcp();
     // Hands bytes to the TCP send worker (which connects first when needed).
     void StartTcpSend(const uint8_t *bytes, int32_t length);
+    // Stops the TCP workers and closes the socket; the link's end.
     void StopTcp();
+
+    // An error of a socket call (errno) or of the resolver (getaddrinfo's code).
+    struct SocketError {
+        int code = 0;
+        bool resolver = false;
+    };
+    void TcpSendWorker();
+    void TcpReceiveWorker(int socket);
+    // Connects at most twice per cycle, for at most 2 cycles; true when a new
+    // connection stands (and its receive worker must start).
+    bool ConnectCycles();
+    // One connect attempt; 0 or the errno it failed with. Waits for the
+    // connection in poll so that the link's end can cut it short.
+    int ConnectOnce(int socket, const void *address, uint32_t length);
+    // Sleeps for ms unless the link is ending; false when it is.
+    bool Pause(int ms);
+    // Takes m_socket away, ends its receive worker and closes it.
+    void RetireSocket();
+    uint32_t ResolveHost(const char *host);
+    void ShowSocketError(const char *caption, SocketError error);
+    void PrintSocketError(const char *operation, SocketError error);
+    int32_t ReceiveBytes(int socket, uint8_t *buffer, int32_t size, int flags);
+    static std::string SocketErrorText(SocketError error);
     void Warn(const char *text);
     // Takes the frame length from bytes 1-2 when a frame start is gathered.
     void TakeFrameStart();
@@ -93,4 +123,20 @@ private:
     // Guards the receive fields (m_rxBuffer, m_nRxCount, m_nExpectedLength,
     // m_nIdleTicks) between the arrival steps and Tick's completion.
     std::mutex m_rxLock;
+
+    // The TCP transport's own state. Only one send worker runs at a time, and
+    // at most one receive worker: a new connection is made only after the old
+    // socket has been retired.
+    const SocketApi *m_sockets = &RealSockets();
+    std::thread m_sendThread;
+    std::thread m_receiveThread;
+    // Written by the holder's thread before the first worker starts.
+    int m_stopFd = -1;
+    std::atomic<bool> m_bStopping{false};
+    // Guards m_socket against the link's end shutting it down while the send
+    // worker replaces it.
+    std::mutex m_tcpLock;
+    // The receive worker's landing buffer; chunks reach m_rxBuffer only
+    // through TcpArrival, under m_rxLock.
+    uint8_t m_rxChunk[kBufferSize] = {};
 };
