@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
-int64_t MonotonicMs(bool roundUp) {
+int64_t MonotonicUs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + (ts.tv_nsec + (roundUp ? 999999 : 0)) / 1000000;
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 namespace {
@@ -107,7 +107,7 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
     int result = 0;
 
     for (;;) {
-        int64_t now = MonotonicMs();
+        int64_t now = MonotonicUs();
         session.OnTime(now);
         if (!clientGone) {
             const int written = WriteDuePieces(endpoint.fd, session, now);
@@ -135,7 +135,8 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
         int timeout = -1;
         const int64_t deadline = session.NextDeadline(!blocked);
         if (deadline >= 0) {
-            const int64_t wait = deadline - now;
+            // Rounded up: waking early would only mean another poll.
+            const int64_t wait = (deadline - now + 999) / 1000;
             timeout = wait <= 0 ? 0 : wait > INT_MAX ? INT_MAX : static_cast<int>(wait);
         }
         if (clientGone && watch < 0 && (timeout < 0 || timeout > kRecheckMs)) timeout = kRecheckMs;
@@ -170,8 +171,7 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
             for (;;) {
                 const ssize_t got = read(endpoint.fd, buffer, sizeof buffer);
                 if (got > 0) {
-                    // Rounded up, so that a delay or pause is never a fraction short.
-                    session.OnBytes(buffer, static_cast<size_t>(got), MonotonicMs(true));
+                    session.OnBytes(buffer, static_cast<size_t>(got), MonotonicUs());
                     continue;
                 }
                 if (got < 0 && errno == EINTR) continue;

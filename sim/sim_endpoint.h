@@ -22,4 +22,4 @@ void CloseEndpoint(SimEndpoint &endpoint);
 // Sleeps in poll: on the next byte, the next due piece, or the stop request.
 int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE *log);
 
-int64_t MonotonicMs(bool roundUp = false);
+int64_t MonotonicUs();

@@ -20,10 +20,10 @@ void COutbox::PopFront() {
 void COutbox::Clear() {
     m_head = 0;
     m_count = 0;
-    m_lastDueMs = INT64_MIN;
+    m_lastDueUs = INT64_MIN;
 }
 
-bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowMs, const SimOptions &options) {
+bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowUs, const SimOptions &options) {
     const size_t split = options.splitSize > 0 && static_cast<size_t>(options.splitSize) < length
                              ? static_cast<size_t>(options.splitSize)
                              : length;
@@ -32,32 +32,32 @@ bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowMs, const Sim
     if (needed > kMaxPieces - m_count) return false;
 
     // A device answers in order: a late answer also delays the ones after it.
-    int64_t due = nowMs + options.delayMs;
-    if (due < m_lastDueMs) due = m_lastDueMs;
+    int64_t due = nowUs + options.delayMs * int64_t{1000};
+    if (due < m_lastDueUs) due = m_lastDueUs;
     bool first = true;
     auto next = [&]() {
-        if (!first) due += options.pauseMs;
+        if (!first) due += options.pauseMs * int64_t{1000};
         first = false;
         return due;
     };
 
     Piece piece;
     if (options.garbage) {
-        piece.dueMs = next();
+        piece.dueUs = next();
         piece.garbage = options.garbage;
         piece.length = 0;
         Push(piece);
     }
     for (size_t copy = 0; copy < copies; ++copy) {
         for (size_t at = 0; at < length; at += split) {
-            piece.dueMs = next();
+            piece.dueUs = next();
             piece.garbage = 0;
             piece.length = static_cast<uint8_t>(length - at < split ? length - at : split);
             memcpy(piece.bytes, reply + at, piece.length);
             Push(piece);
         }
     }
-    m_lastDueMs = due;
+    m_lastDueUs = due;
     return true;
 }
 
@@ -67,18 +67,18 @@ CSimSession::CSimSession(const SimOptions &options, FILE *log)
       m_device(options.seed),
       m_random(options.seed ^ 0x5A5A5A5Au) {}
 
-void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowMs) {
-    m_lastInputMs = nowMs;
+void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs) {
+    m_lastInputUs = nowUs;
     m_parser.Push(bytes, count);
     for (;;) {
         const CRequestParser::Result result = m_parser.Next(m_request);
         if (result == CRequestParser::Result::None) break;
-        Handle(result, m_request, nowMs);
+        Handle(result, m_request, nowUs);
     }
 }
 
 void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Request &request,
-                         int64_t nowMs) {
+                         int64_t nowUs) {
     ++m_requests;
     char garbage[48] = "";
     if (request.skipped)
@@ -107,7 +107,7 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
         if (m_options.badChecksum) reply[length - 2] ^= 0xFF;
         if (m_options.silent) {
             fate = " [silent]";
-        } else if (!m_outbox.Plan(reply, length, nowMs, m_options)) {
+        } else if (!m_outbox.Plan(reply, length, nowUs, m_options)) {
             fate = " [answer dropped: the client is not reading]";
         } else if (m_options.badChecksum) {
             fate = " [checksum flipped]";
@@ -117,8 +117,8 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
     fflush(m_log);
 }
 
-void CSimSession::OnTime(int64_t nowMs) {
-    if (m_parser.Pending() > 0 && nowMs - m_lastInputMs >= kStaleMs) {
+void CSimSession::OnTime(int64_t nowUs) {
+    if (m_parser.Pending() > 0 && nowUs - m_lastInputUs >= kStaleUs) {
         const size_t dropped = m_parser.Flush();
         fprintf(m_log, "loopsim: dropped %zu bytes of an incomplete request\n", dropped);
         fflush(m_log);
@@ -132,17 +132,17 @@ void CSimSession::Reset() {
 
 int64_t CSimSession::NextDeadline(bool includeOutbox) const {
     int64_t deadline = -1;
-    if (m_parser.Pending() > 0) deadline = m_lastInputMs + kStaleMs;
-    if (includeOutbox && !m_outbox.Empty() && (deadline < 0 || m_outbox.Front().dueMs < deadline)) {
-        deadline = m_outbox.Front().dueMs;
+    if (m_parser.Pending() > 0) deadline = m_lastInputUs + kStaleUs;
+    if (includeOutbox && !m_outbox.Empty() && (deadline < 0 || m_outbox.Front().dueUs < deadline)) {
+        deadline = m_outbox.Front().dueUs;
     }
     return deadline;
 }
 
-int WriteDuePieces(int fd, CSimSession &session, int64_t nowMs) {
+int WriteDuePieces(int fd, CSimSession &session, int64_t nowUs) {
     COutbox &outbox = session.Outbox();
     uint8_t garbage[4096];
-    while (!outbox.Empty() && outbox.Front().dueMs <= nowMs) {
+    while (!outbox.Empty() && outbox.Front().dueUs <= nowUs) {
         COutbox::Piece &piece = outbox.Front();
         const uint8_t *bytes = piece.bytes;
         size_t count = piece.length;

@@ -18,7 +18,7 @@ public:
     static constexpr size_t kMaxPieces = 512;
 
     struct Piece {
-        int64_t dueMs = 0;
+        int64_t dueUs = 0;
         uint32_t garbage = 0;  // garbage bytes still to send (then length is 0)
         uint8_t length = 0;
         uint8_t bytes[kMaxResponseSize];
@@ -27,7 +27,7 @@ public:
     // Queues one answer as options say (delay, garbage, split, pause, second
     // copy); a flipped checksum is the caller's. False, and nothing queued,
     // when it does not fit.
-    bool Plan(const uint8_t *reply, size_t length, int64_t nowMs, const SimOptions &options);
+    bool Plan(const uint8_t *reply, size_t length, int64_t nowUs, const SimOptions &options);
 
     bool Empty() const { return m_count == 0; }
     size_t Size() const { return m_count; }
@@ -42,21 +42,21 @@ private:
     Piece m_pieces[kMaxPieces];
     size_t m_head = 0;
     size_t m_count = 0;
-    int64_t m_lastDueMs = INT64_MIN;
+    int64_t m_lastDueUs = INT64_MIN;
 };
 
 class CSimSession {
 public:
     // Bytes that look like the start of a frame but stay incomplete this long
     // are dropped, so a stray STX cannot swallow the next request.
-    static constexpr int64_t kStaleMs = 100;
+    static constexpr int64_t kStaleUs = 100000;
 
     CSimSession(const SimOptions &options, FILE *log);
 
-    // Bytes read from the client at time nowMs; answers go to the outbox.
-    void OnBytes(const uint8_t *bytes, size_t count, int64_t nowMs);
+    // Bytes read from the client at time nowUs (microseconds); answers go to the outbox.
+    void OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs);
     // Time passes: drops stale partial input. Call when a deadline passed.
-    void OnTime(int64_t nowMs);
+    void OnTime(int64_t nowUs);
     // The earliest time something is due (a stale drop, and unless excluded
     // the next piece), or -1 for none.
     int64_t NextDeadline(bool includeOutbox = true) const;
@@ -70,7 +70,7 @@ public:
 
 private:
     void Handle(CRequestParser::Result result, const CRequestParser::Request &request,
-                int64_t nowMs);
+                int64_t nowUs);
 
     SimOptions m_options;
     FILE *m_log;
@@ -79,11 +79,11 @@ private:
     CRequestParser m_parser;
     CRequestParser::Request m_request;
     COutbox m_outbox;
-    int64_t m_lastInputMs = 0;
+    int64_t m_lastInputUs = 0;
     unsigned long m_requests = 0;
 };
 
-// Writes every piece that is due by nowMs to a non-blocking fd. Returns 0 when
+// Writes every piece that is due by nowUs to a non-blocking fd. Returns 0 when
 // all due pieces went out, 1 when the fd is full (wait for POLLOUT), -1 with
 // errno on a write error.
-int WriteDuePieces(int fd, CSimSession &session, int64_t nowMs);
+int WriteDuePieces(int fd, CSimSession &session, int64_t nowUs);

@@ -190,15 +190,16 @@ TEST(Outbox, PlansDelaySplitPauseGarbageAndASecondCopy) {
     o.pauseMs = 10;
     o.garbage = 50;
     o.twice = true;
-    ASSERT_TRUE(outbox.Plan(reply, sizeof reply, 1000, o));
-    // garbage, 4+4+2, 4+4+2
-    const int64_t due[] = {1100, 1110, 1120, 1130, 1140, 1150, 1160};
+    ASSERT_TRUE(outbox.Plan(reply, sizeof reply, 1'000'000, o));
+    // garbage, 4+4+2, 4+4+2; times in microseconds
+    const int64_t due[] = {1'100'000, 1'110'000, 1'120'000, 1'130'000,
+                           1'140'000, 1'150'000, 1'160'000};
     const int lengths[] = {0, 4, 4, 2, 4, 4, 2};
     Bytes sent;
     ASSERT_EQ(outbox.Size(), 7u);
     for (int i = 0; i < 7; ++i) {
         const COutbox::Piece &p = outbox.Front();
-        EXPECT_EQ(p.dueMs, due[i]);
+        EXPECT_EQ(p.dueUs, due[i]);
         EXPECT_EQ(p.length, lengths[i]);
         EXPECT_EQ(p.garbage, i == 0 ? 50u : 0u);
         sent.insert(sent.end(), p.bytes, p.bytes + p.length);
@@ -210,10 +211,10 @@ TEST(Outbox, PlansDelaySplitPauseGarbageAndASecondCopy) {
     COutbox ordered;
     o = SimOptions{};
     o.delayMs = 100;
-    ASSERT_TRUE(ordered.Plan(reply, sizeof reply, 1000, o));
-    ASSERT_TRUE(ordered.Plan(reply, sizeof reply, 1010, SimOptions{}));
+    ASSERT_TRUE(ordered.Plan(reply, sizeof reply, 1'000'000, o));
+    ASSERT_TRUE(ordered.Plan(reply, sizeof reply, 1'010'000, SimOptions{}));
     ordered.PopFront();
-    EXPECT_EQ(ordered.Front().dueMs, 1100);
+    EXPECT_EQ(ordered.Front().dueUs, 1'100'000);
 }
 
 TEST(SimSession, FaultsShapeWhatIsQueued) {
@@ -238,8 +239,8 @@ TEST(SimSession, FaultsShapeWhatIsQueued) {
     CSimSession session(SimOptions{}, log);
     const uint8_t start[] = {0x02, 0x00, 0x19};
     session.OnBytes(start, sizeof start, 0);
-    EXPECT_EQ(session.NextDeadline(), CSimSession::kStaleMs);
-    session.OnTime(CSimSession::kStaleMs);
+    EXPECT_EQ(session.NextDeadline(), CSimSession::kStaleUs);
+    session.OnTime(CSimSession::kStaleUs);
     EXPECT_EQ(session.NextDeadline(), -1);
     fclose(log);
 }

@@ -1,0 +1,271 @@
+// Round trip of the dialog's three requests against loopsim over a pty: from
+// the link's Send (its writecom) to the response's last field being set, with
+// the real link and portlink, the dialog headless and its 2 ms timer played
+// by this loop. Also counts the heap allocations of the link and portlink.
+//
+//   link_round_trip [--requests N]      (default 1000 of each kind)
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "alloc_count.h"
+#include "headless_view.h"
+#include "loopset_dlg.h"
+#include "settings.h"
+#include "sim_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point g_sendAt;
+Clock::time_point g_gatheredAt;
+Clock::time_point g_shownAt;
+bool g_gathered = false;
+bool g_shown = false;
+uint64_t g_openUi = 0, g_openListener = 0;
+
+// The UI thread is inside portlink while one of these runs.
+struct InLink {
+    bool was = alloc_count::InLink();
+    InLink() { alloc_count::SetInLink(true); }
+    ~InLink() { alloc_count::SetInLink(was); }
+};
+
+const PortlinkApi &Real() {
+    return RealPortlink();
+}
+
+const PortlinkApi kCountedPortlink = {
+    [](PortlinkWindow *w) {
+        InLink in;
+        return Real().initcom(w);
+    },
+    []() {
+        InLink in;
+        return Real().destroycom();
+    },
+    [](int32_t p) {
+        InLink in;
+        return Real().opencom(p);
+    },
+    [](int32_t p, int32_t l, int32_t b) {
+        InLink in;
+        return Real().setcom(p, l, b);
+    },
+    [](int32_t p, int32_t m) {
+        InLink in;
+        return Real().setmdm(p, m);
+    },
+    [](int32_t p, int32_t m) {
+        InLink in;
+        return Real().flowcom(p, m);
+    },
+    [](int32_t p, int32_t f) {
+        InLink in;
+        return Real().ondata(p, f);
+    },
+    [](int32_t p) {
+        InLink in;
+        return Real().closecom(p);
+    },
+    [](int32_t p, const uint8_t *d, int32_t c) {
+        // The handler's Open is over: what was counted belongs to it.
+        g_openUi += alloc_count::UiCount();
+        g_openListener += alloc_count::ListenerCount();
+        alloc_count::Reset();
+        g_sendAt = Clock::now();
+        InLink in;
+        return Real().writecom(p, d, c);
+    },
+    [](int32_t p, uint8_t *b, int32_t *c) {
+        InLink in;
+        return Real().readcom(p, b, c);
+    },
+    [](int32_t p, int32_t s) {
+        InLink in;
+        return Real().clearbfr(p, s);
+    },
+    [](int32_t p, int32_t a, int32_t b) {
+        InLink in;
+        return Real().checkbfr(p, a, b);
+    },
+};
+
+void FieldSet(void *, int id) {
+    // Every response sets the extra value last.
+    if (id != IDC_EXTRA_VALUE || g_shown) return;
+    alloc_count::Close();
+    g_shownAt = Clock::now();
+    g_shown = true;
+}
+
+// The modal loop until the response is shown, at most 2 s.
+bool PumpUntilShown(CLoopsetDlg &dlg, CHeadlessView &view) {
+    constexpr auto kTick = std::chrono::milliseconds(2);
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    // The window's timer runs on between requests: its phase is not reset
+    // by a button press.
+    static auto nextTick = Clock::now() + kTick;
+    CDeviceLink &link = dlg.Link();
+    while (!g_shown) {
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        if (now >= nextTick) {
+            // Counted until the dialog's first log line (its clock is the
+            // first thing AddLog calls): that is the link's Tick.
+            alloc_count::SetInLink(true);
+            dlg.OnTimer(0);
+            alloc_count::SetInLink(false);
+            nextTick = now + kTick;
+            continue;
+        }
+        WindowMessage msg;
+        if (view.TakeMessage(msg, nextTick)) {
+            alloc_count::SetInLink(true);
+            dlg.PreTranslateMessage(msg);
+            alloc_count::SetInLink(false);
+            if (!g_gathered && link.m_nExpectedLength > 0 &&
+                link.m_nRxCount >= link.m_nExpectedLength) {
+                g_gathered = true;
+                g_gatheredAt = Clock::now();
+            }
+        }
+    }
+    return true;
+}
+
+struct Figures {
+    std::vector<double> roundTrip, gathered;
+    int timeouts = 0;
+    uint64_t ui = 0, listener = 0, openUi = 0, openListener = 0;
+};
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t at =
+        std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+    return v[at];
+}
+
+double Micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+template <typename Press>
+Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
+    Figures f;
+    f.roundTrip.reserve(static_cast<size_t>(count));
+    f.gathered.reserve(static_cast<size_t>(count));
+    g_openUi = g_openListener = 0;
+    for (int i = 0; i < count; ++i) {
+        g_shown = g_gathered = false;
+        alloc_count::Reset();
+        alloc_count::Open();
+        press(dlg);
+        const bool shown = PumpUntilShown(dlg, view);
+        alloc_count::Close();
+        f.ui += alloc_count::UiCount();
+        f.listener += alloc_count::ListenerCount();
+        if (!shown) {
+            ++f.timeouts;
+            continue;
+        }
+        f.roundTrip.push_back(Micros(g_shownAt - g_sendAt));
+        if (g_gathered) f.gathered.push_back(Micros(g_gatheredAt - g_sendAt));
+    }
+    f.openUi = g_openUi;
+    f.openListener = g_openListener;
+    return f;
+}
+
+void Print(const char *name, const Figures &f, int count) {
+    printf("%-20s %8.0f %8.0f %8.0f %8.0f   %8.0f %8.0f %8d   %6llu %6llu   %6llu %6llu\n", name,
+           Percentile(f.roundTrip, 0.5), Percentile(f.roundTrip, 0.99),
+           f.roundTrip.empty() ? 0 : *std::min_element(f.roundTrip.begin(), f.roundTrip.end()),
+           f.roundTrip.empty() ? 0 : *std::max_element(f.roundTrip.begin(), f.roundTrip.end()),
+           Percentile(f.gathered, 0.5), Percentile(f.gathered, 0.99), f.timeouts,
+           static_cast<unsigned long long>(f.ui), static_cast<unsigned long long>(f.listener),
+           static_cast<unsigned long long>(f.openUi),
+           static_cast<unsigned long long>(f.openListener));
+    (void)count;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int count = 1000;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--requests") && i + 1 < argc) {
+            count = atoi(argv[++i]);
+        } else {
+            fprintf(stderr, "usage: %s [--requests N]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (count < 1) count = 1;
+    alloc_count::MarkUiThread();
+
+    CSimProcess sim;
+    if (!sim.Start(LOOPSIM_PATH, {})) {
+        fprintf(stderr, "loopsim did not start: %s\n", sim.Log().c_str());
+        return 1;
+    }
+    setenv("PORTLINK_COM7", sim.Path().c_str(), 1);
+    char dir[] = "/tmp/loopset-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    const std::string ini = std::string(dir) + "/config.ini";
+    WriteComPort(ini, 7);
+
+    int result = 0;
+    {
+        CHeadlessView view;
+        view.onFieldSet = FieldSet;
+        CLoopsetDlg dlg(view, ini, kCountedPortlink);
+        dlg.Log().SetClock([] {
+            alloc_count::SetInLink(false);
+            return SystemLocalTime();
+        });
+        dlg.OnInitDialog();
+        if (!view.Warnings().empty()) {
+            fprintf(stderr, "%s\n", view.Warnings()[0].c_str());
+            return 1;
+        }
+
+        const auto adc = [](CLoopsetDlg &d) { d.OnBtnAdcRead(); };
+        const auto read = [](CLoopsetDlg &d) { d.OnBtnConfigRead(); };
+        const auto write = [](CLoopsetDlg &d) { d.OnBtnConfigWrite(); };
+        // Warm up: the first open of the port, the first answers.
+        Run(dlg, view, 20, adc);
+        Run(dlg, view, 20, read);
+
+        printf("loopsim over a pty, real link and portlink, %d requests of each kind\n", count);
+        printf(
+            "times in microseconds from Send to the last field set (round trip) and to the\n"
+            "whole answer gathered in the link (wire); allocations summed over all requests\n\n");
+        printf("%-20s %8s %8s %8s %8s   %8s %8s %8s   %13s   %13s\n", "", "round", "trip", "", "",
+               "wire", "", "", "allocs Send..", "allocs Open");
+        printf("%-20s %8s %8s %8s %8s   %8s %8s %8s   %6s %6s   %6s %6s\n", "request", "p50", "p99",
+               "min", "max", "p50", "p99", "timeouts", "UI", "listen", "UI", "listen");
+        const Figures a = Run(dlg, view, count, adc);
+        Print("CMD_GET_ADC_VALUE", a, count);
+        const Figures r = Run(dlg, view, count, read);
+        Print("CMD_GET_CONFIG_DATA", r, count);
+        const Figures w = Run(dlg, view, count, write);
+        Print("CMD_SET_CONFIG_DATA", w, count);
+        printf("\nposts dropped by the view: %zu\n", view.DroppedPosts());
+        result = a.timeouts + r.timeouts + w.timeouts ? 1 : 0;
+    }
+    initcom(nullptr);
+    sim.Stop(SIGTERM);
+    unlink(ini.c_str());
+    rmdir(dir);
+    return result;
+}
