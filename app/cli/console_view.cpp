@@ -94,9 +94,15 @@ void ConsoleView::ShowWarning(const std::string &text) {
 }
 
 void ConsoleView::ShowError(const std::string &caption, const std::string &text) {
-    std::string line = text;
-    for (size_t at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n", at))
-        line.replace(at, 2, " ");
+    // One line per box: its line breaks (an empty line, too) become a space.
+    std::string line;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else {
+            line += c;
+        }
+    }
     std::lock_guard lock(m_boxMutex);
     m_boxes.push_back(line);
     fprintf(m_logStream, "%s: %s\n", caption.c_str(), line.c_str());
