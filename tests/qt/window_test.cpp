@@ -263,6 +263,28 @@ TEST_F(WindowTest, PortThatWillNotOpenIsAWarningBoxWithTheProgramAsCaption) {
     EXPECT_NE(window->Dialog().Log().Text().find("\tStart!"), std::string::npos);
 }
 
+TEST_F(WindowTest, ANumberTypedIntoThePortSelectorIsThePortUsed) {
+    auto window = MakeWindow(1, FakePortlink());
+    window->InitDialog();
+    QLineEdit *typed = window->PortSelector()->lineEdit();
+
+    // Typed, not picked from the list, and no Enter: still that port.
+    typed->selectAll();
+    QTest::keyClicks(typed, "12");
+    window->Dialog().OnBtnAdcRead();
+    EXPECT_EQ(window->Dialog().Link().m_nPort, 12);
+    EXPECT_EQ(ReadComPort(settings), 12);
+
+    // Text that is no item selects nothing: port 0, which will not open.
+    FakePort::openResult = 1;
+    typed->selectAll();
+    QTest::keyClicks(typed, "31");
+    window->Dialog().OnBtnAdcRead();
+    EXPECT_EQ(window->Dialog().Link().m_nPort, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("시리얼 포트 COM 0를(을)")) << boxes[0].text.toStdString();
+}
+
 TEST_F(WindowTest, BoxFromAWorkerRunsOnTheUiThreadAndTheWorkerWaitsForIt) {
     auto window = std::make_unique<CLoopsetWindow>(settings, FakePortlink());
     std::atomic<bool> returned{false};
