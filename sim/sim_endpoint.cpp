@@ -21,14 +21,16 @@ int64_t MonotonicUs() {
 
 namespace {
 
-bool MakeRaw(int fd, bool setSpeed) {
+// minBytes 1 on a device we read ourselves: with 0, an empty non-blocking
+// read returns 0 instead of EAGAIN and looks like the end of the line.
+bool MakeRaw(int fd, bool device) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = device ? 1 : 0;
     tio.c_cc[VTIME] = 0;
-    if (setSpeed) cfsetspeed(&tio, B115200);
+    if (device) cfsetspeed(&tio, B115200);
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 

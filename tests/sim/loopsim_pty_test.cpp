@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,6 +41,8 @@ public:
         cfmakeraw(&tio);
         tcsetattr(m_fd, TCSANOW, &tio);
     }
+    // Takes over an open descriptor (the master side of a test's own pty).
+    explicit PtyClient(int fd) : m_fd(fd) {}
     ~PtyClient() { Close(); }
     void Close() {
         if (m_fd >= 0) close(m_fd);
@@ -272,4 +275,26 @@ TEST(LoopsimFaults, FlippedChecksumGarbageTwiceAndSilence) {
         EXPECT_TRUE(client.Ask(kAdcRead, 1, 300).empty());
         EXPECT_TRUE(sim.process.WaitForLog("[silent]", 2000)) << sim.process.Log();
     }
+}
+
+TEST(Loopsim, ServesASerialDeviceAndStopsWhenItIsGone) {
+    // The test's own pty plays the cable: loopsim opens the slave as its
+    // device, the test talks on the master.
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    fcntl(master, F_SETFD, FD_CLOEXEC);  // loopsim must not hold the cable's other end
+    PtyClient cable(master);
+    Sim sim({"--device", name});
+    EXPECT_EQ(sim.process.Path(), name);
+    EXPECT_TRUE(WellFramed(cable.Ask(kConfigRead, 26), 26, 0x3B)) << sim.process.Log();
+
+    // A device that disappears (here: the other end closes) ends loopsim
+    // with an error instead of leaving it polling a dead descriptor.
+    cable.Close();
+    const int status = sim.process.Stop(0, 2000);
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_NE(sim.process.Log().find("hung up"), std::string::npos) << sim.process.Log();
 }
