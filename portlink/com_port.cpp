@@ -46,26 +46,21 @@ uint32_t CComPort::Open(const char *name, uint32_t /*inQueue*/, uint32_t /*outQu
     if (name == nullptr) return Fail(kErrInvalidParameter);
     int handle = -1;
     if (const uint32_t code = m_backend.Open(name, handle)) return Fail(code);
-    if (overlapped) {
-        int waker = -1;
-        if (const uint32_t code = m_backend.CreateWaker(waker)) {
-            m_backend.Close(handle);
-            return Fail(code);
-        }
-        m_hIoEvent = waker;
-    }
     m_hPort = handle;
     m_firedEvents = 0;
-    m_abortWait = false;
     m_rxReported = false;
     m_pendingErrors = 0;
     // Counters are compared against what they were at open, so conditions
     // from before this open are not reported.
     m_hasCounters = m_backend.ReadCounters(m_hPort, m_counters) == kOk;
+    // Set before the waker exists: there is no wait to complete yet, and a
+    // stale wake would only make the first wait return early.
     SetEventMask(kDefaultEventMask);
-    m_abortWait = false;  // no wait is pending yet
+    m_abortWait = false;
     m_lastError = 0;
-    if (const uint32_t code = SetReadMode(kReadImmediate)) {
+    uint32_t code = SetReadMode(kReadImmediate);
+    if (code == kOk && overlapped) code = m_backend.CreateWaker(m_hIoEvent);
+    if (code != kOk) {
         // A half-set-up device would stay locked away from everyone until the
         // object is destroyed; close it so the open can simply be retried.
         Close();
@@ -147,9 +142,11 @@ uint32_t CComPort::WaitEventsRaw(uint32_t timeoutMs) {
             // Before the event is handed on: a Read that follows the
             // notification must find the flag set, or it would not re-arm us.
             m_rxReported = true;
+        }
+        if (ready & (SerialBackend::kReadable | SerialBackend::kWoken)) {
             // Breaks and line errors arrive in the stream too (a break as a
-            // NUL, a bad byte as it was received), so they wake us here and
-            // the counters tell which it was.
+            // NUL, a bad byte as it was received), so they wake us here, or
+            // with the re-arm after a Read took them; the counters tell which.
             SampleCounters();
             if (m_pendingErrors & kCeBreak) fired |= kEvBreak;
             if (m_pendingErrors & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) {
@@ -177,8 +174,8 @@ void CComPort::SampleCounters() {
 }
 
 uint32_t CComPort::ClearErrors() {
-    if (m_hPort < 0) return 0;
-    SampleCounters();
+    // The flags of the same sample that raised the events, so that the two
+    // halves of a notification agree.
     const uint32_t errors = m_pendingErrors;
     m_pendingErrors = 0;
     return errors;

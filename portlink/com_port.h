@@ -64,8 +64,8 @@ public:
     uint32_t Purge(uint32_t flags);
     // The fired bits of the last wait that are in the mask; clears them.
     uint32_t TakeEvents();
-    // The CE_ flags gathered from the driver's counters since the last call;
-    // clears them. Called by the thread that waits for events.
+    // The CE_ flags that the event waits gathered from the driver's counters
+    // since the last call; clears them. Called by the thread that waits.
     uint32_t ClearErrors();
 
     bool IsOpen() const { return m_hPort >= 0; }
