@@ -214,6 +214,8 @@ TEST_F(WindowTest, TabVisitsTheControlsInTemplateOrder) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     EXPECT_EQ(IdOf(QApplication::focusWidget()), kTabOrder[0]);
+    // The icon came from the resource, not a blank default.
+    EXPECT_FALSE(window->windowIcon().availableSizes().isEmpty());
 
     std::vector<int> visited;
     for (size_t i = 0; i < std::size(kTabOrder); ++i) {
