@@ -339,14 +339,45 @@ TEST_F(TcpLinkTest, HostNamesGoThroughTheResolverWithOneBoxPerFailedCycle) {
     EXPECT_EQ(boxes.Shown().size(), 2u);
 }
 
+// A system out of sockets: the cycle still runs (its connects fail on no
+// socket) and the box says why, with a text of our own when the system has
+// none for the code.
+TEST_F(TcpLinkTest, SocketThatCannotBeMadeIsShownAndTheCycleGoesOn) {
+    static std::atomic<int> calls{0};
+    calls.store(0);
+    static const SocketApi noSockets = [] {
+        SocketApi api = CountingSockets();
+        api.socket = [](int, int, int) {
+            errno = calls.fetch_add(1) == 0 ? EMFILE : 0;
+            return -1;
+        };
+        return api;
+    }();
+    link->SetSockets(noSockets);
+    Configure("127.0.0.1", UnusedPort());
+    StdoutCapture out;
+    Send(kRequest);
+    ASSERT_TRUE(WaitIdle());
+    const std::string printed = out.Finish();
+    const auto shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].caption, "socket()");
+    EXPECT_EQ(shown[0].text, std::strerror(EMFILE));
+    EXPECT_EQ(shown[1].caption, "socket()");
+    EXPECT_EQ(shown[1].text, "Socket error 0");
+    EXPECT_EQ(Counts().connects.load(), 4);
+    EXPECT_EQ(Occurrences(printed, "[send()] "), 3) << printed;
+    EXPECT_EQ(link->m_bConnected.load(), 0);
+}
+
 // 10 MB of answers as fast as the peer can send them: the link gathers inside
 // its buffer, completes frames, and allocates nothing on the way.
 TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
     constexpr size_t kFlood = 10u << 20;
     LoopbackServer server({}, [](int fd) {
         Bytes block;
-        while (block.size() < 65536) block.insert(block.end(), kAnswer.begin(), kAnswer.end() - 1);
-        block.back() = 0x03;
+        while (block.size() + kAnswer.size() <= 65536)
+            block.insert(block.end(), kAnswer.begin(), kAnswer.end());
         size_t sent = 0;
         while (sent < kFlood) {
             const size_t part = std::min(block.size(), kFlood - sent);
@@ -354,31 +385,37 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
             if (n <= 0) break;
             sent += static_cast<size_t>(n);
         }
+        // After a gap, one clean answer: it must still come through whole.
+        std::this_thread::sleep_for(50ms);
+        if (write(fd, kAnswer.data(), kAnswer.size()) < 0) std::perror("answer");
         return false;
     });
     Configure("127.0.0.1", server.Port());
     // Settle the threads' and buffers' memory before measuring.
     link->TcpArrival(kRequest.data(), 8);
     link->Tick();
+    link->m_nFramesReady = 0;
     const long before = ResidentKiB();
 
     link->Open(LINK_TCP, nullptr);
-    int frames = 0, bad = 0;
+    int bad = 0;
     const bool ended = WaitFor(
         [&] {
             link->Tick();
             if (link->m_nFramesReady) {
                 link->m_nFramesReady = 0;
-                ++frames;
-                if (link->m_frameBuffer[0] != 0x02 || link->m_nFrameLength < 5) ++bad;
+                // Misaligned restarts may complete garbage (the holder rejects
+                // it), but only ever of the one length the stream declares.
+                if (link->m_nFrameLength != static_cast<int32_t>(kAnswer.size())) ++bad;
             }
             return Counts().receiveEnds.load() > 0;
         },
         60s);
     const long after = ResidentKiB();
     ASSERT_TRUE(ended);
-    EXPECT_EQ(Counts().bytesReceived.load(), static_cast<long long>(kFlood));
-    EXPECT_GT(frames, 0);
+    link->Tick();
+    EXPECT_EQ(Frame(), kAnswer);
+    EXPECT_EQ(Counts().bytesReceived.load(), static_cast<long long>(kFlood + kAnswer.size()));
     EXPECT_EQ(bad, 0);
     EXPECT_GE(link->m_nRxCount, 0);
     EXPECT_LE(link->m_nRxCount, CDeviceLink::kBufferSize);
@@ -386,7 +423,7 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
 }
 
 TEST_F(TcpLinkTest, ManyLinksWithLiveConnectionsLeaveNoSocketOrThreadBehind) {
-    const int kLinks = kSanitized ? 300 : 1000;
+    constexpr int kLinks = 1000;
     LoopbackServer server;
     const auto cycle = [&](int i) {
         auto made = MakeLink();
