@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console_view.h"
+#include "frames.h"
 #include "loopset_dlg.h"
 
 namespace {
@@ -33,6 +34,8 @@ struct Options {
     const char *commandName = "";
     int port = 0;  // 0: the one stored in the settings
     std::string device;
+    std::string tcpHost;  // not empty: the device is reached over TCP
+    int tcpPort = 0;
     std::string settings;
     double timeoutSeconds = 1.0;
     bool json = false;
@@ -45,8 +48,8 @@ constexpr int kConfigFields[8] = {IDC_CH1_REF_MIN,  IDC_CH1_REF_MAX, IDC_CH1_DIS
 
 void Usage(FILE *out) {
     fprintf(out,
-            "usage: loopctl [--port N | --device PATH] [--timeout S] [--json] [--settings FILE]\n"
-            "               adc | config-read | config-write V1 .. V8\n"
+            "usage: loopctl [--port N | --device PATH | --tcp HOST:PORT] [--timeout S] [--json]\n"
+            "               [--settings FILE] adc | config-read | config-write V1 .. V8\n"
             "\n"
             "  adc            read the ADC values of both channels\n"
             "  config-read    read the configuration (per channel: ADC reference min, max,\n"
@@ -56,13 +59,16 @@ void Usage(FILE *out) {
             "\n"
             "  --port N       COM port 1 to 30 (default: the one last used, from config.ini)\n"
             "  --device PATH  the device file to use as COM port N (1 without --port)\n"
+            "  --tcp HOST:PORT  reach the device over TCP (a serial gateway, or loopsim --tcp)\n"
+            "                 instead of a COM port; HOST is a dotted address or a name of\n"
+            "                 at most 15 characters\n"
             "  --timeout S    seconds to wait for the answer (default 1)\n"
             "  --json         print the result as one JSON object\n"
             "  --settings F   settings file to use instead of config.ini beside the program\n"
             "\n"
             "The log lines go to standard error. Exit status: 0 success, 1 the device\n"
             "answered with an error, 2 bad usage, 3 no answer in time, 4 the port would not\n"
-            "open, 5 a system error.\n");
+            "open (or the TCP connection could not be made), 5 a system error.\n");
 }
 
 bool ParseInt(const char *text, long min, long max, long *value) {
@@ -81,15 +87,26 @@ int UsageError(const char *fmt, const char *arg) {
     return kExitUsage;
 }
 
+// HOST:PORT, the host as the link holds it (at most 15 characters).
+bool ParseTcpAddress(const char *text, Options *o) {
+    const char *colon = strrchr(text, ':');
+    if (!colon || colon == text) return false;
+    const size_t hostLength = static_cast<size_t>(colon - text);
+    if (hostLength >= sizeof(CDeviceLink::m_szHost)) return false;
+    long port;
+    if (!ParseInt(colon + 1, 1, 65535, &port)) return false;
+    o->tcpHost.assign(text, hostLength);
+    o->tcpPort = static_cast<int>(port);
+    return true;
+}
+
 // Returns -1 when the options are good, else the exit code.
 int ParseOptions(int argc, char **argv, Options *o) {
-    static const option longOptions[] = {{"port", required_argument, nullptr, 'p'},
-                                         {"device", required_argument, nullptr, 'd'},
-                                         {"timeout", required_argument, nullptr, 't'},
-                                         {"json", no_argument, nullptr, 'j'},
-                                         {"settings", required_argument, nullptr, 's'},
-                                         {"help", no_argument, nullptr, 'h'},
-                                         {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {
+        {"port", required_argument, nullptr, 'p'}, {"device", required_argument, nullptr, 'd'},
+        {"tcp", required_argument, nullptr, 'T'},  {"timeout", required_argument, nullptr, 't'},
+        {"json", no_argument, nullptr, 'j'},       {"settings", required_argument, nullptr, 's'},
+        {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
     int c;
     opterr = 0;
     while ((c = getopt_long(argc, argv, "+p:d:t:js:h", longOptions, nullptr)) != -1) {
@@ -103,6 +120,13 @@ int ParseOptions(int argc, char **argv, Options *o) {
             case 'd':
                 if (!*optarg) return UsageError("--device needs a path%s", "");
                 o->device = optarg;
+                break;
+            case 'T':
+                if (!ParseTcpAddress(optarg, o))
+                    return UsageError(
+                        "--tcp needs HOST:PORT (a host of at most 15 characters, a port from 1 "
+                        "to 65535), not '%s'",
+                        optarg);
                 break;
             case 't': {
                 char *end = nullptr;
@@ -125,6 +149,8 @@ int ParseOptions(int argc, char **argv, Options *o) {
                 return UsageError("unknown or incomplete option '%s'", argv[optind - 1]);
         }
     }
+    if (!o->tcpHost.empty() && (o->port != 0 || !o->device.empty()))
+        return UsageError("--tcp goes without --port and --device%s", "");
     if (optind >= argc) return UsageError("which command?%s", "");
     const std::string command = argv[optind++];
     o->commandName = argv[optind - 1];
@@ -201,11 +227,17 @@ std::string Field(ConsoleView &view, int id) {
     return view.GetFieldText(id);
 }
 
+// Where the device is, as the JSON output names it.
+std::string JsonWhere(const Options &o, int port) {
+    if (o.tcpHost.empty()) return "\"port\": " + std::to_string(port);
+    return "\"tcp\": \"" + o.tcpHost + ":" + std::to_string(o.tcpPort) + "\"";
+}
+
 void PrintResult(const Options &o, int port, ConsoleView &view, const Outcome &out) {
     const std::string extra = Field(view, IDC_EXTRA_VALUE);
     if (o.json) {
-        printf("{\"port\": %d, \"command\": \"%s\", \"result\": \"%s\"", port, o.commandName,
-               out.result.c_str());
+        printf("{%s, \"command\": \"%s\", \"result\": \"%s\"", JsonWhere(o, port).c_str(),
+               o.commandName, out.result.c_str());
         if (o.command == Command::Adc) {
             printf(", \"ch1\": %s, \"ch2\": %s", Field(view, IDC_ADC_CH1).c_str(),
                    Field(view, IDC_ADC_CH2).c_str());
@@ -244,13 +276,101 @@ void PrintResult(const Options &o, int port, ConsoleView &view, const Outcome &o
 int Fail(const Options &o, int port, int code, const std::string &message) {
     fprintf(stderr, "loopctl: %s\n", message.c_str());
     if (o.json)
-        printf("{\"port\": %d, \"command\": \"%s\", \"error\": \"%s\", \"exit\": %d}\n", port,
-               o.commandName, message.c_str(), code);
+        printf("{%s, \"command\": \"%s\", \"error\": \"%s\", \"exit\": %d}\n",
+               JsonWhere(o, port).c_str(), o.commandName, message.c_str(), code);
     return code;
 }
 
 std::string OpenFailure(int port) {
     return "cannot open COM" + std::to_string(port) + " (" + ComDevicePath(port) + ")";
+}
+
+std::string TcpAddress(const Options &o) {
+    return o.tcpHost + ":" + std::to_string(o.tcpPort);
+}
+
+// Over TCP the dialog's serial port is never used: its start-up open goes
+// here and succeeds without touching a device.
+const PortlinkApi &NoSerialPort() {
+    static const PortlinkApi api = {
+        [](PortlinkWindow *) -> int32_t { return 1; },
+        []() -> int32_t { return 1; },
+        [](int32_t) -> int32_t { return 0; },
+        [](int32_t, int32_t, int32_t) -> int32_t { return 0; },
+        [](int32_t, int32_t) -> int32_t { return 1; },
+        [](int32_t, int32_t) -> int32_t { return 1; },
+        [](int32_t, int32_t) -> int32_t { return 0; },
+        [](int32_t) -> int32_t { return 1; },
+        [](int32_t, const uint8_t *, int32_t) -> int32_t { return 0; },
+        [](int32_t, uint8_t *, int32_t *count) -> int32_t {
+            if (count) *count = 0;
+            return 0;
+        },
+        [](int32_t, int32_t) -> int32_t { return 1; },
+        [](int32_t, int32_t, int32_t) -> int32_t { return 1; },
+    };
+    return api;
+}
+
+// A button handler's steps over the link's TCP transport: connect (in the
+// background, as Open(LINK_TCP) does), log the command as the button does,
+// send. Returns -1 when the frame went out, else the exit code.
+int SendOverTcp(const Options &o, CLoopsetDlg &dlg, ConsoleView &view,
+                std::chrono::steady_clock::time_point deadline) {
+    CDeviceLink &link = dlg.Link();
+    std::memset(link.m_szHost, 0, sizeof link.m_szHost);
+    o.tcpHost.copy(link.m_szHost, sizeof link.m_szHost - 1);
+    link.m_nTcpPort = o.tcpPort;
+    link.Open(LINK_TCP, view.PortWindow());
+    // Settings the link refuses (a host shorter than a dotted address).
+    if (!view.Boxes().empty())
+        return Fail(o, 0, kExitPortOpen,
+                    "cannot connect to " + TcpAddress(o) + " (" + view.Boxes().front() + ")");
+    // The timer keeps ticking while the worker connects.
+    while (link.m_bSending.load() != 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) break;
+        if (!view.RunOnce(static_cast<int>(left)))
+            return Fail(o, 0, kExitSystem, std::string("poll: ") + strerror(errno));
+    }
+    if (link.m_bSending.load() != 0 || link.m_bConnected.load() == 0) {
+        std::string why = "cannot connect to " + TcpAddress(o);
+        if (!view.Boxes().empty()) why += " (" + view.Boxes().front() + ")";
+        return Fail(o, 0, kExitPortOpen, why);
+    }
+
+    const uint8_t *frame = nullptr;
+    size_t length = 0;
+    ConfigWriteFrame write{};
+    switch (o.command) {
+        case Command::Adc:
+            dlg.AddLog("Send ADC Read");
+            frame = BuildAdcReadFrame().data();
+            length = kReadFrameSize;
+            break;
+        case Command::ConfigRead:
+            dlg.AddLog("Send Config Read");
+            frame = BuildConfigReadFrame().data();
+            length = kReadFrameSize;
+            break;
+        case Command::ConfigWrite: {
+            ConfigValues values{};
+            for (size_t i = 0; i < kConfigValueCount; ++i)
+                values[i] = FieldTextToWord(o.values[i].c_str());
+            write = BuildConfigWriteFrame(values);
+            dlg.AddLog("Send Config Write");
+            frame = write.data();
+            length = write.size();
+            break;
+        }
+    }
+    // Gathering starts afresh before the frame goes: over TCP the answer can
+    // arrive before Send has even returned.
+    link.ResetRxCount();
+    link.Send(frame, static_cast<int32_t>(length));
+    return -1;
 }
 
 }  // namespace
@@ -268,8 +388,9 @@ int main(int argc, char **argv) {
             return Fail(o, o.port, kExitSystem, std::string("setenv: ") + strerror(errno));
     }
 
+    const bool overTcp = !o.tcpHost.empty();
     ConsoleView view(stderr);
-    CLoopsetDlg dlg(view, o.settings);
+    CLoopsetDlg dlg(view, o.settings, overTcp ? NoSerialPort() : RealPortlink());
     view.Attach(&dlg);
     if (o.port > 0) view.PinPortSelection(o.port - 1);
 
@@ -281,23 +402,27 @@ int main(int argc, char **argv) {
         for (int i = 0; i < 8; ++i) view.SetFieldText(kConfigFields[i], o.values[i]);
     }
     const size_t mark = view.LogEntries().size();
-    switch (o.command) {
-        case Command::Adc:
-            dlg.OnBtnAdcRead();
-            break;
-        case Command::ConfigRead:
-            dlg.OnBtnConfigRead();
-            break;
-        case Command::ConfigWrite:
-            dlg.OnBtnConfigWrite();
-            break;
-    }
-    port = dlg.Link().m_nPort;
-    if (!view.Boxes().empty()) return Fail(o, port, kExitPortOpen, OpenFailure(port));
-
     using Clock = std::chrono::steady_clock;
     const auto deadline =
         Clock::now() + std::chrono::microseconds(static_cast<long long>(o.timeoutSeconds * 1e6));
+    if (overTcp) {
+        if (const int code = SendOverTcp(o, dlg, view, deadline); code >= 0) return code;
+    } else {
+        switch (o.command) {
+            case Command::Adc:
+                dlg.OnBtnAdcRead();
+                break;
+            case Command::ConfigRead:
+                dlg.OnBtnConfigRead();
+                break;
+            case Command::ConfigWrite:
+                dlg.OnBtnConfigWrite();
+                break;
+        }
+        port = dlg.Link().m_nPort;
+        if (!view.Boxes().empty()) return Fail(o, port, kExitPortOpen, OpenFailure(port));
+    }
+
     size_t judged = mark;
     for (;;) {
         const auto left =
@@ -316,8 +441,10 @@ int main(int argc, char **argv) {
         fprintf(stderr, "loopctl: the device answered with an error: %s\n", out.result.c_str());
         return kExitDeviceError;
     }
-    char message[160];
-    snprintf(message, sizeof message, "no answer from COM%d (%s) within %g s", port,
-             ComDevicePath(port).c_str(), o.timeoutSeconds);
+    const std::string where =
+        overTcp ? TcpAddress(o) : "COM" + std::to_string(port) + " (" + ComDevicePath(port) + ")";
+    char message[200];
+    snprintf(message, sizeof message, "no answer from %s within %g s", where.c_str(),
+             o.timeoutSeconds);
     return Fail(o, port, kExitTimeout, message);
 }
