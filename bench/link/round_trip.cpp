@@ -1,7 +1,9 @@
 // Round trip of the dialog's three requests against loopsim over a pty: from
 // the link's Send (its writecom) to the response's last field being set, with
 // the real link and portlink, the dialog headless and its 2 ms timer played
-// by this loop. Also counts the heap allocations of the link and portlink.
+// by this loop; each click comes at a random moment of the timer's period.
+// Also counts the heap allocations of the link and portlink: between Send and
+// the fields set, and in the handler's Open before it (closecom, opencom...).
 //
 //   link_round_trip [--requests N]      (default 1000 of each kind)
 #include <unistd.h>
@@ -106,17 +108,16 @@ void FieldSet(void *, int id) {
     g_shown = true;
 }
 
-// The modal loop until the response is shown, at most 2 s.
-bool PumpUntilShown(CLoopsetDlg &dlg, CHeadlessView &view) {
+// The modal loop: until the response is shown (at most 2 s), or for a while.
+bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, bool untilShown) {
     constexpr auto kTick = std::chrono::milliseconds(2);
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
     // The window's timer runs on between requests: its phase is not reset
     // by a button press.
     static auto nextTick = Clock::now() + kTick;
     CDeviceLink &link = dlg.Link();
-    while (!g_shown) {
+    while (!(untilShown && g_shown)) {
         const auto now = Clock::now();
-        if (now >= deadline) return false;
+        if (now >= until) return false;
         if (now >= nextTick) {
             // Counted until the dialog's first log line (its clock is the
             // first thing AddLog calls): that is the link's Tick.
@@ -127,7 +128,7 @@ bool PumpUntilShown(CLoopsetDlg &dlg, CHeadlessView &view) {
             continue;
         }
         WindowMessage msg;
-        if (view.TakeMessage(msg, nextTick)) {
+        if (view.TakeMessage(msg, std::min(nextTick, until))) {
             alloc_count::SetInLink(true);
             dlg.PreTranslateMessage(msg);
             alloc_count::SetInLink(false);
@@ -165,12 +166,18 @@ Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
     f.roundTrip.reserve(static_cast<size_t>(count));
     f.gathered.reserve(static_cast<size_t>(count));
     g_openUi = g_openListener = 0;
+    unsigned seed = 12345;
     for (int i = 0; i < count; ++i) {
+        // A click comes at any moment of the timer's 2 ms period.
+        seed = seed * 1103515245u + 12345u;
+        const auto phase = std::chrono::microseconds((seed >> 8) % 2000);
+        Pump(dlg, view, Clock::now() + phase, false);
+
         g_shown = g_gathered = false;
         alloc_count::Reset();
         alloc_count::Open();
         press(dlg);
-        const bool shown = PumpUntilShown(dlg, view);
+        const bool shown = Pump(dlg, view, Clock::now() + std::chrono::seconds(2), true);
         alloc_count::Close();
         f.ui += alloc_count::UiCount();
         f.listener += alloc_count::ListenerCount();
