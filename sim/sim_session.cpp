@@ -141,33 +141,49 @@ int64_t CSimSession::NextDeadline(bool includeOutbox) const {
 
 int WriteDuePieces(int fd, CSimSession &session, int64_t nowUs) {
     COutbox &outbox = session.Outbox();
-    uint8_t garbage[4096];
+    uint8_t buffer[4096 + kMaxResponseSize];
     while (!outbox.Empty() && outbox.Front().dueUs <= nowUs) {
         COutbox::Piece &piece = outbox.Front();
-        const uint8_t *bytes = piece.bytes;
         size_t count = piece.length;
+        size_t garbage = 0;
         if (piece.garbage) {
-            count = piece.garbage < sizeof garbage ? piece.garbage : sizeof garbage;
-            FillGarbage(garbage, static_cast<uint32_t>(count), session.Random());
-            bytes = garbage;
+            garbage = piece.garbage < 4096 ? piece.garbage : 4096;
+            FillGarbage(buffer, static_cast<uint32_t>(garbage), session.Random());
+            count = garbage;
+            // Garbage right before an answer (no pause between) goes out in
+            // the same write: the receiver sees one burst, whatever the scheduler does.
+            if (garbage == piece.garbage && outbox.Size() > 1) {
+                const COutbox::Piece &next = outbox.At(1);
+                if (next.dueUs == piece.dueUs && next.garbage == 0) {
+                    memcpy(buffer + garbage, next.bytes, next.length);
+                    count += next.length;
+                }
+            }
+        } else {
+            memcpy(buffer, piece.bytes, count);
         }
-        const ssize_t written = write(fd, bytes, count);
+        const ssize_t written = write(fd, buffer, count);
         if (written < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 1;
             return -1;
         }
-        const size_t done = static_cast<size_t>(written);
-        if (piece.garbage) {
+        size_t done = static_cast<size_t>(written);
+        const size_t wanted = count;
+        if (garbage) {
             // Unwritten garbage is simply made anew next time.
-            piece.garbage -= static_cast<uint32_t>(done);
+            const size_t fromGarbage = done < garbage ? done : garbage;
+            piece.garbage -= static_cast<uint32_t>(fromGarbage);
+            done -= fromGarbage;
             if (piece.garbage == 0) outbox.PopFront();
-        } else {
-            memmove(piece.bytes, piece.bytes + done, piece.length - done);
-            piece.length = static_cast<uint8_t>(piece.length - done);
-            if (piece.length == 0) outbox.PopFront();
         }
-        if (done < count) return 1;
+        if (done > 0) {
+            COutbox::Piece &bytes = outbox.Front();
+            memmove(bytes.bytes, bytes.bytes + done, bytes.length - done);
+            bytes.length = static_cast<uint8_t>(bytes.length - done);
+            if (bytes.length == 0) outbox.PopFront();
+        }
+        if (static_cast<size_t>(written) < wanted) return 1;
     }
     return 0;
 }

@@ -33,6 +33,7 @@ public:
     size_t Size() const { return m_count; }
     Piece &Front() { return m_pieces[m_head]; }
     const Piece &Front() const { return m_pieces[m_head]; }
+    Piece &At(size_t index) { return m_pieces[(m_head + index) % kMaxPieces]; }
     void PopFront();
     void Clear();
 

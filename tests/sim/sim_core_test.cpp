@@ -1,5 +1,6 @@
 // The simulated device without a transport: framing, answers, faults.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <vector>
@@ -242,5 +243,25 @@ TEST(SimSession, FaultsShapeWhatIsQueued) {
     EXPECT_EQ(session.NextDeadline(), CSimSession::kStaleUs);
     session.OnTime(CSimSession::kStaleUs);
     EXPECT_EQ(session.NextDeadline(), -1);
+    fclose(log);
+}
+
+TEST(SimSession, GarbageRightBeforeAnAnswerGoesOutInOneWrite) {
+    FILE *log = tmpfile();
+    SimOptions o;
+    o.garbage = 10;
+    CSimSession session(o, log);
+    session.OnBytes(kAdcRead.data(), kAdcRead.size(), 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    EXPECT_EQ(WriteDuePieces(pipeFds[1], session, 0), 0);
+    EXPECT_TRUE(session.Outbox().Empty());
+    uint8_t got[64];
+    ASSERT_EQ(read(pipeFds[0], got, sizeof got), 26);  // one write, one read
+    for (int i = 0; i < 10; ++i) EXPECT_NE(got[i], 0x02);
+    EXPECT_EQ(got[10], 0x02);
+    EXPECT_EQ(got[25], 0x03);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
     fclose(log);
 }
