@@ -5,14 +5,9 @@
 
 #include <thread>
 
-#include "portlink.h"
-#include "pty.h"
-#include "recorder.h"
+#include "helpers.h"
 
 namespace portlink::test {
-namespace {
-
-using namespace std::chrono_literals;
 
 TEST(Unload, OpenPortIsClosedWhenTheLibraryUnloads) {
     Pty pty(4);
@@ -26,18 +21,14 @@ TEST(Unload, OpenPortIsClosedWhenTheLibraryUnloads) {
     ASSERT_TRUE(init && open);
     init(&window);
     ASSERT_EQ(open(4), 0);
-    const uint8_t byte = 1;
-    ASSERT_EQ(write(pty.Master(), &byte, 1), 1);
+    pty.Send({1});
     ASSERT_TRUE(recorder.WaitFor(1));
-    // (A sanitizer may start a thread of its own with the first thread.)
-    const int threads = Threads();
+    const int threads = Threads();  // a sanitizer may have added one of its own
     ASSERT_EQ(dlclose(lib), 0);
     EXPECT_EQ(Threads(), threads - 1) << "the listener was joined at unload";
-    // The device is free again and nothing runs on it.
-    ASSERT_EQ(write(pty.Master(), &byte, 1), 1);
-    std::this_thread::sleep_for(50ms);
+    pty.Send({1});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(recorder.Count(), 1u);
 }
 
-}  // namespace
 }  // namespace portlink::test
