@@ -2,12 +2,10 @@
 // codes, failing OS calls, time-outs, and the listener's events and stops.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <functional>
 #include <thread>
 
 #include "com_event_port.h"
-#include "errors.h"
 #include "fake_backend.h"
 #include "helpers.h"
 #include "port_path.h"
@@ -346,14 +344,6 @@ TEST(PortPath, EnvironmentFirstThenTheDefaultTable) {
     EXPECT_EQ(PortPath(12), "/dev/pts/9") << "looked up on every call";
     unsetenv("PORTLINK_COM12");
     EXPECT_EQ(PortPath(12), "/dev/ttyUSB1");
-}
-
-TEST(ErrnoCodes, MapOntoTheWin32Numbers) {
-    const std::pair<int, uint32_t> cases[] = {
-        {0, 0},      {ENOENT, 2},   {EBUSY, 5},  {EACCES, 5}, {EBADF, 6},        {EINVAL, 87},
-        {EIO, 1117}, {ENXIO, 1167}, {ENOTTY, 1}, {EMFILE, 4}, {ETIMEDOUT, 1460}, {12345, 31},
-    };
-    for (const auto &[err, code] : cases) EXPECT_EQ(CodeFromErrno(err), code) << err;
 }
 
 }  // namespace
