@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static CRequestParser::Request request;
     parser.Flush();
 
-    CSimSession session(SimOptions{}, sink);
+    CSimDevice device;
+    CSimSession session(SimOptions{}, device, sink);
     size_t at = 0;
     int64_t now = 0;
     while (at < size) {

@@ -1,5 +1,6 @@
 // loopsim: a simulated two-channel 4-20 mA device on a pseudo-terminal.
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 
 #include "sim_endpoint.h"
 #include "sim_session.h"
+#include "sim_tcp.h"
 
 namespace {
 
@@ -27,6 +29,8 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --device PATH    serve an existing serial device (115200 8N1, raw) instead\n"
+    "  --tcp PORT       serve TCP clients on 127.0.0.1:PORT instead (0: a free port);\n"
+    "                   the first line is then 127.0.0.1:PORT. Clients share the device.\n"
     "  --delay MS       answer MS milliseconds after the request\n"
     "  --split N        send each answer in pieces of N bytes\n"
     "  --pause MS       pause between pieces (garbage, answer pieces, second copy)\n"
@@ -37,7 +41,8 @@ const char kUsage[] =
     "  --seed N         seed of the drifting values and the garbage (default 1)\n"
     "  -h, --help       this text\n"
     "\n"
-    "SIGINT or SIGTERM ends it cleanly.\n";
+    "SIGINT or SIGTERM ends it cleanly; so does the end of the reader when its\n"
+    "standard output is a pipe.\n";
 
 bool ParseNumber(const char *text, long max, long &value) {
     if (!text || !*text) return false;
@@ -60,6 +65,7 @@ int Fail(const char *message, const char *detail) {
 int main(int argc, char **argv) {
     SimOptions options;
     const char *device = nullptr;
+    long tcpPort = -1;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -76,6 +82,9 @@ int main(int argc, char **argv) {
             if (!value) return Fail("--device needs a path", nullptr);
             device = value;
             ++i;
+        } else if (!strcmp(arg, "--tcp")) {
+            if (!number(65535)) return Fail("--tcp needs a port number (0-65535), not", value);
+            tcpPort = n;
         } else if (!strcmp(arg, "--delay")) {
             if (!number(600000)) return Fail("--delay needs milliseconds (0-600000), not", value);
             options.delayMs = static_cast<int>(n);
@@ -103,6 +112,8 @@ int main(int argc, char **argv) {
         }
     }
 
+    if (device && tcpPort >= 0) return Fail("--device and --tcp exclude each other", nullptr);
+
     // The signals arrive as readable bytes in the serving loop's poll.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -116,22 +127,44 @@ int main(int argc, char **argv) {
     }
     signal(SIGPIPE, SIG_IGN);
 
-    SimEndpoint endpoint;
-    char error[512];
-    const bool opened = device ? OpenSerialDevice(device, endpoint, error, sizeof error)
-                               : OpenPseudoTerminal(endpoint, error, sizeof error);
-    if (!opened) {
-        fprintf(stderr, "loopsim: %s\n", error);
-        return 1;
-    }
-    printf("%s\n", endpoint.path);
-    fflush(stdout);
-    fprintf(stderr, "loopsim: serving %s\n", endpoint.path);
+    // Started with its output in a pipe (by a test, a script), it ends when
+    // the reader goes: a crashed test leaves no simulator behind.
+    struct stat out {};
+    const int readerFd =
+        fstat(STDOUT_FILENO, &out) == 0 && S_ISFIFO(out.st_mode) ? STDOUT_FILENO : -1;
 
-    CSimSession session(options, stderr);
-    const int result = ServeEndpoint(endpoint, session, stopFd, stderr);
-    CloseEndpoint(endpoint);
+    CSimDevice simulated(options.seed);
+    char error[512];
+    int result = 0;
+    if (tcpPort >= 0) {
+        char address[64];
+        const int listener = OpenTcpListener(static_cast<int>(tcpPort), address, sizeof address,
+                                             error, sizeof error);
+        if (listener < 0) {
+            fprintf(stderr, "loopsim: %s\n", error);
+            return 1;
+        }
+        printf("%s\n", address);
+        fflush(stdout);
+        fprintf(stderr, "loopsim: serving %s\n", address);
+        result = ServeTcp(listener, simulated, options, stopFd, readerFd, stderr);
+        close(listener);
+    } else {
+        SimEndpoint endpoint;
+        const bool opened = device ? OpenSerialDevice(device, endpoint, error, sizeof error)
+                                   : OpenPseudoTerminal(endpoint, error, sizeof error);
+        if (!opened) {
+            fprintf(stderr, "loopsim: %s\n", error);
+            return 1;
+        }
+        printf("%s\n", endpoint.path);
+        fflush(stdout);
+        fprintf(stderr, "loopsim: serving %s\n", endpoint.path);
+        CSimSession session(options, simulated, stderr);
+        result = ServeEndpoint(endpoint, session, stopFd, readerFd, stderr);
+        CloseEndpoint(endpoint);
+    }
     close(stopFd);
-    fprintf(stderr, "loopsim: stopped after %lu requests\n", session.Requests());
+    fprintf(stderr, "loopsim: stopped after %lu requests\n", simulated.Requests());
     return result;
 }

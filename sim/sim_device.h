@@ -36,6 +36,9 @@ public:
     // The extra value every answer carries: the number of answers given so
     // far, this one included, so a client can tell a fresh answer from a stale one.
     uint16_t AnswerCount() const { return m_answers; }
+    // Requests taken so far (answered or not), over every client; numbers the log lines.
+    unsigned long CountRequest() { return ++m_requests; }
+    unsigned long Requests() const { return m_requests; }
 
 private:
     void Drift();
@@ -46,4 +49,5 @@ private:
     uint16_t m_channel[2] = {kStartCh1, kStartCh2};
     int m_target[2] = {kStartCh1, kStartCh2};
     uint16_t m_answers = 0;
+    unsigned long m_requests = 0;
 };

@@ -88,7 +88,8 @@ void CloseEndpoint(SimEndpoint &endpoint) {
     endpoint.fd = -1;
 }
 
-int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE *log) {
+int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, int readerFd,
+                  FILE *log) {
     // With no client on the slave, the master reports POLLHUP at once and for
     // as long as nobody opens it; polling it then would spin. Instead wait
     // for the slave's next open, which inotify reports on the device node.
@@ -127,8 +128,9 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
             blocked = written == 1;
         }
 
-        pollfd fds[3] = {};
+        pollfd fds[4] = {};
         fds[0] = {stopFd, POLLIN, 0};
+        fds[3] = {readerFd, 0, 0};  // reports POLLERR once the reader has gone
         fds[1] = {clientGone ? -1 : endpoint.fd,
                   static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
         fds[2] = {clientGone ? watch : -1, POLLIN, 0};
@@ -143,7 +145,7 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
         }
         if (clientGone && watch < 0 && (timeout < 0 || timeout > kRecheckMs)) timeout = kRecheckMs;
 
-        const int ready = poll(fds, 3, timeout);
+        const int ready = poll(fds, 4, timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             fprintf(log, "loopsim: poll: %s\n", strerror(errno));
@@ -151,6 +153,10 @@ int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE 
             break;
         }
         if (fds[0].revents) break;
+        if (fds[3].revents) {
+            fprintf(log, "loopsim: whoever read the path has gone\n");
+            break;
+        }
 
         if (clientGone) {
             if (fds[2].revents & POLLIN) {

@@ -18,8 +18,9 @@ bool OpenPseudoTerminal(SimEndpoint &endpoint, char *error, size_t errorSize);
 bool OpenSerialDevice(const char *path, SimEndpoint &endpoint, char *error, size_t errorSize);
 void CloseEndpoint(SimEndpoint &endpoint);
 
-// Serves requests until stopFd becomes readable (0) or the device fails (1).
-// Sleeps in poll: on the next byte, the next due piece, or the stop request.
-int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, FILE *log);
+// Serves requests until stopFd becomes readable or the pipe readerFd (-1 for
+// none) loses its reader (0), or the device fails (1). Sleeps in poll: on the
+// next byte, the next due piece, or the stop request.
+int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, int readerFd, FILE *log);
 
 int64_t MonotonicUs();

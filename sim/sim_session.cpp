@@ -61,11 +61,8 @@ bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowUs, const Sim
     return true;
 }
 
-CSimSession::CSimSession(const SimOptions &options, FILE *log)
-    : m_options(options),
-      m_log(log),
-      m_device(options.seed),
-      m_random(options.seed ^ 0x5A5A5A5Au) {}
+CSimSession::CSimSession(const SimOptions &options, CSimDevice &device, FILE *log)
+    : m_options(options), m_log(log), m_device(device), m_random(options.seed ^ 0x5A5A5A5Au) {}
 
 void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs) {
     m_lastInputUs = nowUs;
@@ -79,7 +76,7 @@ void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs) {
 
 void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Request &request,
                          int64_t nowUs) {
-    ++m_requests;
+    const unsigned long number = m_device.CountRequest();
     char garbage[48] = "";
     if (request.skipped)
         snprintf(garbage, sizeof garbage, " (after %zu garbage bytes)", request.skipped);
@@ -92,7 +89,7 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
     if (result == CRequestParser::Result::BadChecksum) {
         fprintf(m_log,
                 "loopsim: #%lu [%s] command 0x%02X: checksum %02X, expected %02X: no answer%s\n",
-                m_requests, hex, request.bytes[3], request.bytes[request.length - 2],
+                number, hex, request.bytes[3], request.bytes[request.length - 2],
                 request.expectedChecksum, garbage);
         fflush(m_log);
         return;
@@ -113,7 +110,7 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
             fate = " [checksum flipped]";
         }
     }
-    fprintf(m_log, "loopsim: #%lu [%s] %s%s%s\n", m_requests, hex, description, fate, garbage);
+    fprintf(m_log, "loopsim: #%lu [%s] %s%s%s\n", number, hex, description, fate, garbage);
     fflush(m_log);
 }
 

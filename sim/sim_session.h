@@ -52,7 +52,8 @@ public:
     // are dropped, so a stray STX cannot swallow the next request.
     static constexpr int64_t kStaleUs = 100000;
 
-    CSimSession(const SimOptions &options, FILE *log);
+    // Every client of one device has a session of its own; they share the device.
+    CSimSession(const SimOptions &options, CSimDevice &device, FILE *log);
 
     // Bytes read from the client at time nowUs (microseconds); answers go to the outbox.
     void OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs);
@@ -67,7 +68,6 @@ public:
     COutbox &Outbox() { return m_outbox; }
     CSimRandom &Random() { return m_random; }
     CSimDevice &Device() { return m_device; }
-    unsigned long Requests() const { return m_requests; }
 
 private:
     void Handle(CRequestParser::Result result, const CRequestParser::Request &request,
@@ -75,13 +75,12 @@ private:
 
     SimOptions m_options;
     FILE *m_log;
-    CSimDevice m_device;
+    CSimDevice &m_device;
     CSimRandom m_random;
     CRequestParser m_parser;
     CRequestParser::Request m_request;
     COutbox m_outbox;
     int64_t m_lastInputUs = 0;
-    unsigned long m_requests = 0;
 };
 
 // Writes every piece that is due by nowUs to a non-blocking fd. Returns 0 when

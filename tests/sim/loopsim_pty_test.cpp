@@ -1,8 +1,11 @@
-// loopsim as a separate process, spoken to over its pseudo-terminal.
+// loopsim as a separate process, spoken to over its pseudo-terminal (and over TCP).
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,10 +33,10 @@ int ElapsedMs(Clock::time_point since) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
-// The client end: the slave side of loopsim's pty, raw.
-class PtyClient {
+// The client end: the slave side of loopsim's pty (raw), or any stream.
+class DeviceClient {
 public:
-    explicit PtyClient(const std::string &path) {
+    explicit DeviceClient(const std::string &path) {
         m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0) return;
         termios tio{};
@@ -42,8 +45,8 @@ public:
         tcsetattr(m_fd, TCSANOW, &tio);
     }
     // Takes over an open descriptor (the master side of a test's own pty).
-    explicit PtyClient(int fd) : m_fd(fd) {}
-    ~PtyClient() { Close(); }
+    explicit DeviceClient(int fd) : m_fd(fd) {}
+    ~DeviceClient() { Close(); }
     void Close() {
         if (m_fd >= 0) close(m_fd);
         m_fd = -1;
@@ -123,7 +126,7 @@ int CountOf(const std::string &text, const std::string &what) {
 
 TEST(Loopsim, AnswersTheThreeRequestsAndKeepsTheWrittenBlock) {
     Sim sim;
-    PtyClient client(sim.process.Path());
+    DeviceClient client(sim.process.Path());
     ASSERT_TRUE(client.ok());
 
     const Bytes adc = client.Ask(kAdcRead, 16);
@@ -162,7 +165,7 @@ TEST(Loopsim, AnswersTheThreeRequestsAndKeepsTheWrittenBlock) {
 
 TEST(Loopsim, IgnoresBadFramesAndSkipsGarbage) {
     Sim sim;
-    PtyClient client(sim.process.Path());
+    DeviceClient client(sim.process.Path());
     ASSERT_TRUE(client.ok());
 
     Bytes bad = kAdcRead;
@@ -189,7 +192,7 @@ TEST(Loopsim, ClientsComeAndGoWithoutSpinningAndSignalsEndIt) {
         EXPECT_LE(CpuTicks(sim.process.Pid()) - before, 5);
     }
     for (int round = 0; round < 3; ++round) {
-        PtyClient client(sim.process.Path());
+        DeviceClient client(sim.process.Path());
         ASSERT_TRUE(client.ok());
         EXPECT_TRUE(WellFramed(client.Ask(kAdcRead, 16), 16, 0x2B)) << "round " << round;
         client.Close();
@@ -223,7 +226,7 @@ TEST(Loopsim, HelpAndBadOptions) {
 
 TEST(LoopsimFaults, LateAnswer) {
     Sim sim({"--delay", "150"});
-    PtyClient client(sim.process.Path());
+    DeviceClient client(sim.process.Path());
     const auto start = Clock::now();
     client.Send(kAdcRead);
     EXPECT_TRUE(client.Receive(1, 120).empty());
@@ -233,7 +236,7 @@ TEST(LoopsimFaults, LateAnswer) {
 
 TEST(LoopsimFaults, SplitAnswerWithPauses) {
     Sim sim({"--split", "5", "--pause", "40"});
-    PtyClient client(sim.process.Path());
+    DeviceClient client(sim.process.Path());
     const auto start = Clock::now();
     client.Send(kAdcRead);
     std::vector<size_t> chunks;
@@ -248,7 +251,7 @@ TEST(LoopsimFaults, SplitAnswerWithPauses) {
 TEST(LoopsimFaults, FlippedChecksumGarbageTwiceAndSilence) {
     {
         Sim sim({"--bad-checksum"});
-        PtyClient client(sim.process.Path());
+        DeviceClient client(sim.process.Path());
         const Bytes answer = client.Ask(kConfigRead, 26);
         ASSERT_EQ(answer.size(), 26u);
         EXPECT_EQ(answer[24], XorChecksum(answer.data(), 24) ^ 0xFF);
@@ -256,7 +259,7 @@ TEST(LoopsimFaults, FlippedChecksumGarbageTwiceAndSilence) {
     }
     {
         Sim sim({"--garbage", "300"});
-        PtyClient client(sim.process.Path());
+        DeviceClient client(sim.process.Path());
         const Bytes all = client.Ask(kAdcRead, 316);
         ASSERT_EQ(all.size(), 316u);
         for (size_t i = 0; i < 300; ++i) ASSERT_NE(all[i], 0x02) << "garbage holds no STX";
@@ -264,7 +267,7 @@ TEST(LoopsimFaults, FlippedChecksumGarbageTwiceAndSilence) {
     }
     {
         Sim sim({"--twice"});
-        PtyClient client(sim.process.Path());
+        DeviceClient client(sim.process.Path());
         const Bytes both = client.Ask(kAdcRead, 32);
         ASSERT_EQ(both.size(), 32u);
         EXPECT_TRUE(WellFramed(Bytes(both.begin(), both.begin() + 16), 16, 0x2B));
@@ -272,7 +275,7 @@ TEST(LoopsimFaults, FlippedChecksumGarbageTwiceAndSilence) {
     }
     {
         Sim sim({"--silent"});
-        PtyClient client(sim.process.Path());
+        DeviceClient client(sim.process.Path());
         EXPECT_TRUE(client.Ask(kAdcRead, 1, 300).empty());
         EXPECT_TRUE(sim.process.WaitForLog("[silent]", 2000)) << sim.process.Log();
     }
@@ -286,7 +289,7 @@ TEST(Loopsim, ServesASerialDeviceAndStopsWhenItIsGone) {
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     close(slave);
     fcntl(master, F_SETFD, FD_CLOEXEC);  // loopsim must not hold the cable's other end
-    PtyClient cable(master);
+    DeviceClient cable(master);
     Sim sim({"--device", name});
     EXPECT_EQ(sim.process.Path(), name);
     EXPECT_TRUE(WellFramed(cable.Ask(kConfigRead, 26), 26, 0x3B)) << sim.process.Log();
@@ -298,4 +301,79 @@ TEST(Loopsim, ServesASerialDeviceAndStopsWhenItIsGone) {
     ASSERT_NE(status, -1) << "still running";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
     EXPECT_NE(sim.process.Log().find("hung up"), std::string::npos) << sim.process.Log();
+}
+
+namespace {
+
+// A connection to "127.0.0.1:PORT".
+int ConnectTo(const std::string &address) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(address.find(':') + 1))));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+TEST(LoopsimTcp, ClientsShareTheDeviceAndEachGetsItsOwnAnswers) {
+    Sim sim({"--tcp", "0"});
+    const std::string address = sim.process.Path();
+    ASSERT_EQ(address.rfind("127.0.0.1:", 0), 0u) << address;
+
+    DeviceClient writer(ConnectTo(address));
+    DeviceClient reader(ConnectTo(address));
+    ASSERT_TRUE(writer.ok() && reader.ok());
+    const ConfigValues mine{1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(writer.Ask(WriteFrame(mine), 10)[5], 0xAA);
+    const Bytes stored = reader.Ask(kConfigRead, 26);
+    ASSERT_TRUE(WellFramed(stored, 26, 0x3B));
+    EXPECT_EQ(ReadBe16(stored.data(), 20), 8);
+    EXPECT_TRUE(writer.Receive(1, 100).empty()) << "the answer went to the asker only";
+
+    // A client that leaves before its (late) answer does not take the server with it.
+    {
+        Sim late({"--tcp", "0", "--delay", "100"});
+        DeviceClient gone(ConnectTo(late.process.Path()));
+        gone.Send(kAdcRead);
+        gone.Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        DeviceClient next(ConnectTo(late.process.Path()));
+        EXPECT_TRUE(WellFramed(next.Ask(kAdcRead, 16), 16, 0x2B)) << late.process.Log();
+        const long before = CpuTicks(late.process.Pid());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_LE(CpuTicks(late.process.Pid()) - before, 5);
+    }
+
+    writer.Close();
+    EXPECT_EQ(sim.process.Stop(SIGTERM), 0);
+    EXPECT_NE(sim.process.Log().find("stopped after 2 requests"), std::string::npos)
+        << sim.process.Log();
+}
+
+TEST(LoopsimTcp, PiecesArriveApart) {
+    Sim sim({"--tcp", "0", "--split", "8", "--pause", "60"});
+    DeviceClient client(ConnectTo(sim.process.Path()));
+    std::vector<size_t> chunks;
+    client.Send(kAdcRead);
+    EXPECT_TRUE(WellFramed(client.Receive(16, 2000, &chunks), 16, 0x2B));
+    ASSERT_GE(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0], 8u);
+}
+
+TEST(Loopsim, EndsWhenTheReaderOfItsPathIsGone) {
+    // A test that crashes leaves no simulator behind: the pipe it read the
+    // path from closes, and loopsim notices.
+    Sim sim;
+    sim.process.CloseOutput();
+    const int status = sim.process.Stop(0, 2000);
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(sim.process.Log().find("has gone"), std::string::npos) << sim.process.Log();
 }

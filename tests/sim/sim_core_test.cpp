@@ -223,7 +223,8 @@ TEST(SimSession, FaultsShapeWhatIsQueued) {
     ASSERT_NE(log, nullptr);
     SimOptions o;
     o.badChecksum = true;
-    CSimSession flipped(o, log);
+    CSimDevice device;
+    CSimSession flipped(o, device, log);
     flipped.OnBytes(kAdcRead.data(), kAdcRead.size(), 0);
     ASSERT_EQ(flipped.Outbox().Size(), 1u);
     const COutbox::Piece &p = flipped.Outbox().Front();
@@ -231,13 +232,13 @@ TEST(SimSession, FaultsShapeWhatIsQueued) {
 
     o = SimOptions{};
     o.silent = true;
-    CSimSession silent(o, log);
+    CSimSession silent(o, device, log);
     silent.OnBytes(kAdcRead.data(), kAdcRead.size(), 0);
     EXPECT_TRUE(silent.Outbox().Empty());
-    EXPECT_EQ(silent.Requests(), 1u);
+    EXPECT_EQ(device.Requests(), 2u);  // counted over both sessions
 
     // A stray frame start is dropped once the client has been quiet a while.
-    CSimSession session(SimOptions{}, log);
+    CSimSession session(SimOptions{}, device, log);
     const uint8_t start[] = {0x02, 0x00, 0x19};
     session.OnBytes(start, sizeof start, 0);
     EXPECT_EQ(session.NextDeadline(), CSimSession::kStaleUs);
@@ -250,7 +251,8 @@ TEST(SimSession, GarbageRightBeforeAnAnswerGoesOutInOneWrite) {
     FILE *log = tmpfile();
     SimOptions o;
     o.garbage = 10;
-    CSimSession session(o, log);
+    CSimDevice device;
+    CSimSession session(o, device, log);
     session.OnBytes(kAdcRead.data(), kAdcRead.size(), 0);
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
