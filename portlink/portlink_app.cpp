@@ -26,14 +26,16 @@ CPortlinkApp::PortEntry *CPortlinkApp::FindPort(int32_t port) {
 int32_t CPortlinkApp::Check(int32_t port, PortEntry *&entry) {
     entry = nullptr;
     if (port < 1) return kPlInvalidArgument;
-    // A window that cannot post is no window.
-    if (m_hTargetWnd == nullptr || m_hTargetWnd->post == nullptr) return kPlNoWindow;
+    // Only the pointer is looked at: a host may free its window once its
+    // ports are closed and still call closecom on them.
+    if (m_hTargetWnd == nullptr) return kPlNoWindow;
     entry = FindPort(port);
     return entry ? kPlOk : kPlNotInTable;
 }
 
 int32_t CPortlinkApp::InitCom(PortlinkWindow *window) {
-    m_hTargetWnd = window;
+    // A window that cannot post is no window.
+    m_hTargetWnd = window != nullptr && window->post != nullptr ? window : nullptr;
     return kPlDone;
 }
 

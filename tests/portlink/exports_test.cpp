@@ -221,6 +221,18 @@ TEST_F(Exports, ClosecomJoinsTheListenerAndReopenResumes) {
     EXPECT_EQ(recorder.All().back().lparam, kCom);
 }
 
+TEST_F(Exports, AHostMayFreeItsWindowOnceItsPortsAreClosed) {
+    Pty pty(kCom);
+    ASSERT_TRUE(pty.Ok());
+    auto owned = std::make_unique<PortlinkWindow>(recorder.Window());
+    initcom(owned.get());
+    ASSERT_EQ(opencom(kCom), 0);
+    EXPECT_EQ(closecom(kCom), 1);
+    owned.reset();  // the next closecom must not read it (ASan would report)
+    EXPECT_EQ(closecom(kCom), 1);
+    EXPECT_EQ(checkbfr(kCom, 0, 0), 1);
+}
+
 TEST_F(Exports, OpenFailsForAbsentHeldOrAlreadyOpenDevices) {
     initcom(&window);
     setenv("PORTLINK_COM9", "/dev/portlink-no-such-device", 1);
