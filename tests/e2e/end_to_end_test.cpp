@@ -33,16 +33,10 @@ std::string Wire(int n, const Frame &f) {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/loopset-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        ASSERT_TRUE(WriteComPort(m_dir + "/config.ini", kPort));
-    }
+    void SetUp() override { ASSERT_TRUE(WriteComPort(m_ini, kPort)); }
     void TearDown() override {
         Finish();
-        unlink((m_dir + "/config.ini").c_str());
-        rmdir(m_dir.c_str());
+        unlink(m_ini.c_str());
     }
 
     // Starts loopsim with args, points COM7 at it and starts the dialog.
@@ -50,9 +44,8 @@ protected:
         ASSERT_TRUE(m_sim.Start(LOOPSIM_PATH, args)) << m_sim.Log();
         setenv("PORTLINK_COM7", m_sim.Path().c_str(), 1);
         m_view = std::make_unique<CHeadlessView>();
-        m_dlg = std::make_unique<CLoopsetDlg>(*m_view, m_dir + "/config.ini");
+        m_dlg = std::make_unique<CLoopsetDlg>(*m_view, m_ini);
         ASSERT_TRUE(m_dlg->OnInitDialog());
-        ASSERT_TRUE(m_view->TimerStarted());
         ASSERT_TRUE(m_view->Warnings().empty()) << m_view->Warnings()[0];
     }
     // Closes the port, then ends the simulator, which must exit cleanly on SIGTERM.
@@ -72,21 +65,21 @@ protected:
     }
     Entries Log() const { return m_view->LogEntries(); }
     std::string Field(int id) const { return m_view->Field(id); }
-    // The channel values loopsim logged for its answer n.
-    std::pair<std::string, std::string> SimChannels(int n) const {
-        const std::string log = m_sim.Log();
-        const size_t at =
-            log.find("CMD_GET_ADC_VALUE: ", log.find("loopsim: #" + std::to_string(n) + " "));
-        int ch1 = -1, ch2 = -1;
-        if (at != std::string::npos)
-            sscanf(log.c_str() + at, "CMD_GET_ADC_VALUE: ch1 %d ch2 %d", &ch1, &ch2);
-        return {std::to_string(ch1), std::to_string(ch2)};
+    void PumpFor(int ms) {
+        Pump(
+            *m_dlg, *m_view, [] { return false; }, ms);
+    }
+    // The fields show what loopsim logged for its first answer, to the program's request.
+    bool ShowsFirstAnswer() const {
+        return m_sim.Log().find(Wire(1, BuildAdcReadFrame()) + " CMD_GET_ADC_VALUE: ch1 " +
+                                Field(IDC_ADC_CH1) + " ch2 " + Field(IDC_ADC_CH2) + " extra " +
+                                Field(IDC_EXTRA_VALUE)) != std::string::npos;
     }
 
     CSimProcess m_sim;
     std::unique_ptr<CHeadlessView> m_view;
     std::unique_ptr<CLoopsetDlg> m_dlg;
-    std::string m_dir;
+    const std::string m_ini = "/tmp/loopset-e2e-" + std::to_string(getpid()) + ".ini";
 };
 
 }  // namespace
@@ -95,10 +88,7 @@ TEST_F(EndToEnd, ReadAdcThenReadConfigAndWriteItBack) {
     Start({});
     m_dlg->OnBtnAdcRead();
     ASSERT_TRUE(PumpUntilLog(kAdcOk)) << m_sim.Log();
-    const auto [ch1, ch2] = SimChannels(1);
-    EXPECT_EQ(Field(IDC_ADC_CH1), ch1);
-    EXPECT_EQ(Field(IDC_ADC_CH2), ch2);
-    EXPECT_EQ(Field(IDC_EXTRA_VALUE), "1");
+    EXPECT_TRUE(ShowsFirstAnswer()) << m_sim.Log();
 
     m_dlg->OnBtnConfigRead();
     Entries expected = kAdcOk;
@@ -118,7 +108,6 @@ TEST_F(EndToEnd, ReadAdcThenReadConfigAndWriteItBack) {
 
     // The wire carried exactly the program's frames.
     const std::string simLog = m_sim.Log();
-    EXPECT_NE(simLog.find(Wire(1, BuildAdcReadFrame())), std::string::npos) << simLog;
     EXPECT_NE(simLog.find(Wire(2, BuildConfigReadFrame())), std::string::npos) << simLog;
     EXPECT_NE(
         simLog.find(Wire(3, BuildConfigWriteFrame(factory)) + " CMD_SET_CONFIG_DATA: CRC16 ok"),
@@ -160,11 +149,9 @@ TEST_F(EndToEnd, MisbehavingDeviceGivesThePredictedLog) {
             EXPECT_TRUE(PumpUntilLog(c.log)) << m_sim.Log();
             EXPECT_GE(std::chrono::steady_clock::now() - start,
                       std::chrono::milliseconds(c.atLeastMs));
-            EXPECT_EQ(Field(IDC_ADC_CH1), SimChannels(1).first);
-            EXPECT_EQ(Field(IDC_ADC_CH2), SimChannels(1).second);
+            EXPECT_TRUE(ShowsFirstAnswer()) << m_sim.Log();
         }
-        Pump(
-            *m_dlg, *m_view, [] { return false; }, c.log != none ? 100 : 500);
+        PumpFor(c.log != none ? 100 : 500);
         EXPECT_EQ(Log(), c.log);
         Finish();
     }

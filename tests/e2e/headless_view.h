@@ -37,7 +37,7 @@ public:
     void SetLogText(const std::string &text) override { m_logText = text; }
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned, unsigned periodMs) override { m_timerPeriodMs = periodMs; }
+    void StartTimer(unsigned, unsigned) override {}
     void EndDialog(int) override {}
     PortlinkWindow *PortWindow() override { return &m_window; }
 
@@ -62,15 +62,11 @@ public:
         }
         return entries;
     }
-    std::string Field(int id) const {
-        const auto it = m_fields.find(id);
-        return it == m_fields.end() ? std::string() : it->second;
-    }
+    std::string Field(int id) const { return m_fields.count(id) ? m_fields.at(id) : ""; }
     std::vector<std::string> Warnings() const {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_warnings;
     }
-    bool TimerStarted() const { return m_timerPeriodMs == 2; }
     size_t DroppedPosts() const {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_dropped;
@@ -102,7 +98,6 @@ private:
     std::map<int, std::string> m_fields;  // the rest belongs to the UI thread
     int m_selection = -1;
     std::string m_logText;
-    unsigned m_timerPeriodMs = 0;
 };
 
 // Runs the modal loop until done() holds or timeoutMs passed, checking done()
