@@ -32,7 +32,6 @@ public:
         return m_posted;
     }
     size_t Count() { return All().size(); }
-    // Waits until at least n messages have come; false after the time-out.
     bool WaitFor(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] { return m_posted.size() >= n; });
@@ -51,64 +50,37 @@ private:
 };
 
 // A pseudo-terminal whose slave is COM<n>; the test plays the device on the
-// master. The test keeps a slave descriptor too, so the master keeps working
-// while the port is closed and reopened.
-class Pty {
-public:
-    explicit Pty(int n) : m_variable("PORTLINK_COM" + std::to_string(n)) {
+// master. It keeps a slave descriptor too, so the master keeps working while
+// the port is closed and reopened.
+struct Pty {
+    explicit Pty(int n) : variable("PORTLINK_COM" + std::to_string(n)) {
         char name[128] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) return;
-        m_path = name;
-        setenv(m_variable.c_str(), name, 1);
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
+        setenv(variable.c_str(), path.c_str(), 1);
     }
-    ~Pty() {
-        HangUp();
-        unsetenv(m_variable.c_str());
-    }
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
-
-    bool Ok() const { return m_master >= 0; }
-    int Master() const { return m_master; }
-    const std::string &Path() const { return m_path; }
+    ~Pty() { HangUp(), unsetenv(variable.c_str()); }
     void Send(const std::vector<uint8_t> &bytes) const {
-        if (write(m_master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-            std::abort();
-        }
+        if (write(master, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
     }
     // The device goes away: the port's side of the pty hangs up.
     void HangUp() {
-        for (int *fd : {&m_master, &m_slave}) {
-            if (*fd >= 0) close(*fd);
-            *fd = -1;
-        }
+        for (int *fd : {&master, &slave}) *fd = *fd >= 0 ? close(*fd), -1 : -1;
     }
-
-private:
-    std::string m_variable, m_path;
-    int m_master = -1, m_slave = -1;
+    std::string variable, path;
+    int master = -1, slave = -1;
 };
 
-// CPU time of the whole process, in milliseconds.
 inline double ProcessCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
-
-inline int CountEntries(const char *dir) {
+// Open descriptors or threads of this process.
+inline int Entries(const char *dir) {
     int n = 0;
-    if (DIR *d = opendir(dir)) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-inline int OpenFds() {
-    return CountEntries("/proc/self/fd");
-}
-inline int Threads() {
-    return CountEntries("/proc/self/task");
+    DIR *d = opendir(dir);
+    while (d && readdir(d)) ++n;
+    return d ? closedir(d), n : -1;
 }
 
 }  // namespace portlink::test

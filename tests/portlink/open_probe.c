@@ -1,22 +1,18 @@
-/* A second process (and a C host) for the exclusive-open test: opens COM<n>
- * through the library and exits with opencom's answer. */
+// A second process, and a C host, for the exclusive-open test: opens COM<n>
+// through the library and exits with opencom's answer.
 #include <stdlib.h>
 
 #include "portlink.h"
 
 static void post(void *context, uint32_t message, uint32_t wparam, int32_t lparam) {
-    (void)context;
-    (void)message;
-    (void)wparam;
-    (void)lparam;
+    (void)context, (void)message, (void)wparam, (void)lparam;
 }
 
 int main(int argc, char **argv) {
     PortlinkWindow window = {post, NULL};
-    int32_t port = argc > 1 ? (int32_t)atoi(argv[1]) : 1;
     int32_t result;
     initcom(&window);
-    result = opencom(port);
+    result = opencom(argc > 1 ? (int32_t)atoi(argv[1]) : 1);
     destroycom();
     return (int)result;
 }
