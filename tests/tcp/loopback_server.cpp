@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-
 int ListenOnLoopback(uint16_t *port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -25,8 +23,6 @@ int ListenOnLoopback(uint16_t *port) {
     *port = ntohs(address.sin_port);
     return fd;
 }
-
-}  // namespace
 
 uint16_t UnusedPort() {
     uint16_t port = 0;

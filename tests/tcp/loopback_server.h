@@ -48,5 +48,8 @@ private:
     std::thread m_thread;
 };
 
+// A socket listening on 127.0.0.1 at a port of the system's choosing; a
+// client's connect succeeds (the kernel completes it) even if nobody accepts.
+int ListenOnLoopback(uint16_t *port);
 // A port on 127.0.0.1 where nobody listens (bound once, then released).
 uint16_t UnusedPort();

@@ -464,6 +464,25 @@ TEST_F(TcpLinkTest, ManyLinksWithLiveConnectionsLeaveNoSocketOrThreadBehind) {
     EXPECT_TRUE(boxes.Shown().empty());
 }
 
+// A peer that accepts nothing and reads nothing: once the buffers are full the
+// send worker blocks in send, and the link's end must still come promptly.
+TEST_F(TcpLinkTest, DestructionEndsASendThatThePeerNeverReads) {
+    uint16_t port = 0;
+    const int listener = ListenOnLoopback(&port);
+    Configure("127.0.0.1", port);
+    static const Bytes big(65535, 0x55);
+    bool blocked = false;
+    for (int i = 0; i < 2000 && !blocked; ++i) {
+        link->Send(big.data(), static_cast<int32_t>(big.size()));
+        blocked = !WaitFor([&] { return link->m_bSending.load() == 0; }, 200ms);
+    }
+    ASSERT_TRUE(blocked);
+    const auto start = std::chrono::steady_clock::now();
+    link.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    close(listener);
+}
+
 // A worker that cannot start must not leave m_bSending set, or every later
 // frame would be dropped. Threads are made to fail by an address-space limit
 // in a child process (the sanitizers need more address space than any limit
