@@ -3,19 +3,18 @@
 // any single OS call on demand.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <map>
-#include <mutex>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "backend.h"
 #include "codes.h"
+#include "helpers.h"
 
 namespace portlink::test {
+
+// It plays one device, the one at kFakeDevice.
+inline constexpr const char *kFakeDevice = "fake0";
 
 class FakeBackend final : public SerialBackend {
 public:
@@ -31,20 +30,20 @@ public:
     };
 
     template <typename F>
-    void Change(const std::string &name, F change) {
-        Do(Op::None, [&] { change(m_devices[name]); });
+    void Change(F change) {
+        Do(Op::None, [&] { change(m_device); });
     }
-    void Receive(const std::string &name, std::vector<uint8_t> bytes) {
-        Change(name, [&](Device &d) { d.rx.insert(d.rx.end(), bytes.begin(), bytes.end()); });
+    void Receive(std::vector<uint8_t> bytes) {
+        Change([&](Device &d) { d.rx.insert(d.rx.end(), bytes.begin(), bytes.end()); });
     }
     // As a UART driver has it: a break reads as a NUL, a bad byte as received,
     // and the counter goes up.
-    void Condition(const std::string &name, uint32_t LineCounters::*counter, uint8_t byte) {
-        Change(name, [&](Device &d) { ++(d.counters.*counter), d.rx.push_back(byte); });
+    void Condition(uint32_t LineCounters::*counter, uint8_t byte) {
+        Change([&](Device &d) { ++(d.counters.*counter), d.rx.push_back(byte); });
     }
-    Device Snapshot(const std::string &name) {
+    Device Snapshot() {
         std::lock_guard lock(m_mutex);
-        return m_devices.at(name);
+        return m_device;
     }
     void FailNext(Op op, uint32_t code) {
         Do(Op::None, [&] { m_failures[op] = code; });
@@ -52,71 +51,66 @@ public:
 
     uint32_t Probe(const char *path) override {
         std::lock_guard lock(m_mutex);
-        if (m_devices.count(path) == 0) return kErrFileNotFound;
-        return m_devices[path].openCount ? kErrAccessDenied : kOk;
+        if (std::string(path) != kFakeDevice) return kErrFileNotFound;
+        return m_device.openCount ? kErrAccessDenied : kOk;
     }
-    uint32_t Open(const char *path, int &h) override {
+    uint32_t Open(const char *path, int &handle) override {
         if (const uint32_t code = Probe(path)) return code;
-        return Do(Op::Open, [&] { ++m_devices[m_handles[h = m_next++] = path].openCount; });
+        return Do(Op::Open, [&] { handle = ++m_device.openCount; });
     }
-    void Close(int h) override {
-        Do(Op::None, [&] { --Dev(h).openCount; });
+    void Close(int) override {
+        Change([](Device &d) { --d.openCount; });
     }
-    uint32_t GetState(int h, LineState &state) override {
-        return Do(Op::GetState, [&] { state = Dev(h).state; });
+    uint32_t GetState(int, LineState &state) override {
+        return Do(Op::GetState, [&] { state = m_device.state; });
     }
-    uint32_t SetState(int h, const LineState &state) override {
-        return Do(Op::SetState, [&] { Dev(h).state = state; });
+    uint32_t SetState(int, const LineState &state) override {
+        return Do(Op::SetState, [&] { m_device.state = state; });
     }
     uint32_t SetModemLines(int, bool, bool) override {
         return Do(Op::Modem, [] {});
     }
-    uint32_t Read(int h, uint8_t *buffer, size_t count, size_t &got) override {
-        bool hungUp = false;
+    uint32_t Read(int, uint8_t *buffer, size_t count, size_t &got) override {
+        std::deque<uint8_t> &rx = m_device.rx;
         got = 0;
         const uint32_t code = Do(Op::Read, [&] {
-            Device &d = Dev(h);
-            for (; got < count && !d.rx.empty(); d.rx.pop_front()) buffer[got++] = d.rx.front();
-            hungUp = got == 0 && d.hungUp;
+            for (; got < count && !rx.empty(); rx.pop_front()) buffer[got++] = rx.front();
         });
-        return hungUp ? kErrHangUp : code;
+        return code == kOk && got == 0 && Snapshot().hungUp ? kErrHangUp : code;
     }
-    uint32_t Write(int h, const uint8_t *, size_t count, size_t &done) override {
+    uint32_t Write(int, const uint8_t *, size_t count, size_t &done) override {
         done = 0;
-        return Do(Op::Write, [&] { Dev(h).txRoom -= done = std::min(count, Dev(h).txRoom); });
+        return Do(Op::Write, [&] { m_device.txRoom -= done = std::min(count, m_device.txRoom); });
     }
-    uint32_t Purge(int h, bool input, bool output) override {
+    uint32_t Purge(int, bool input, bool output) override {
         return Do(Op::Purge, [&] {
-            if (input) Dev(h).rx.clear();
-            Dev(h).outputPurges += output;
+            if (input) m_device.rx.clear();
+            m_device.outputPurges += output;
         });
     }
-    uint32_t ReadCounters(int h, LineCounters &counters) override {
-        return Do(Op::None, [&] { counters = Dev(h).counters; });
+    uint32_t ReadCounters(int, LineCounters &counters) override {
+        return Do(Op::None, [&] { counters = m_device.counters; });
     }
+    // One port at a time, so one waker.
     uint32_t CreateWaker(int &waker) override {
-        return Do(Op::Waker, [&] { m_wakes[waker = m_next++] = 0; });
+        return Do(Op::Waker, [&] { waker = m_wakes = 0; });
     }
-    void CloseWaker(int waker) override {
-        Do(Op::None, [&] { m_wakes.erase(waker); });
+    void CloseWaker(int) override {}
+    void Wake(int) override {
+        Do(Op::None, [&] { ++m_wakes; });
     }
-    void Wake(int waker) override {
-        Do(Op::None, [&] { ++m_wakes.at(waker); });
-    }
-    uint32_t Wait(int h, unsigned want, int waker, uint32_t timeoutMs, unsigned &ready) override {
+    uint32_t Wait(int, unsigned want, int waker, uint32_t timeoutMs, unsigned &ready) override {
         std::unique_lock lock(m_mutex);
         ready = 0;
         if (const uint32_t code = Take(Op::Wait)) return code;
-        const auto check = [&] {
-            const Device &d = Dev(h);
+        const uint32_t ms = timeoutMs == kInfinite ? 86'400'000 : timeoutMs;  // a day for ever
+        m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+            const Device &d = m_device;
             ready = (d.hungUp ? kHangUp : 0) | (want & kReadable && !d.rx.empty() ? kReadable : 0) |
                     (want & kWritable && d.txRoom ? kWritable : 0) |
-                    (waker >= 0 && std::exchange(m_wakes.at(waker), 0) ? kWoken : 0);
+                    (waker >= 0 && std::exchange(m_wakes, 0) ? kWoken : 0);
             return ready != 0;
-        };
-        const std::chrono::milliseconds span =
-            timeoutMs == kInfinite ? std::chrono::hours(24) : std::chrono::milliseconds(timeoutMs);
-        m_changed.wait_for(lock, span, check);
+        });
         return kOk;
     }
 
@@ -135,15 +129,12 @@ private:
         m_changed.notify_all();
         return code;
     }
-    Device &Dev(int handle) { return m_devices.at(m_handles.at(handle)); }
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::map<std::string, Device> m_devices;
-    std::map<int, std::string> m_handles;
-    std::map<int, uint64_t> m_wakes;
+    Device m_device;
+    int m_wakes = 0;
     std::map<Op, uint32_t> m_failures;
-    int m_next = 3;
 };
 
 }  // namespace portlink::test

@@ -1,10 +1,9 @@
-// What the tests share: a host window that records its messages, real
-// pseudo-terminals, and process measurements.
+// What the tests share: a host window that records its messages, and real
+// pseudo-terminals.
 #pragma once
 
-#include <dirent.h>
+#include <gtest/gtest.h>
 #include <pty.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "portlink.h"
@@ -69,18 +70,5 @@ struct Pty {
     std::string variable, path;
     int master = -1, slave = -1;
 };
-
-inline double ProcessCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-// Open descriptors or threads of this process.
-inline int Entries(const char *dir) {
-    int n = 0;
-    DIR *d = opendir(dir);
-    while (d && readdir(d)) ++n;
-    return d ? closedir(d), n : -1;
-}
 
 }  // namespace portlink::test

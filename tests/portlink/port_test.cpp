@@ -1,10 +1,6 @@
 // The port classes and the application object over the fake backend: result
 // codes, failing OS calls, time-outs, and the listener's events and stops.
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <thread>
-#include <tuple>
 
 #include "com_event_port.h"
 #include "fake_backend.h"
@@ -17,15 +13,19 @@ namespace {
 using namespace std::chrono_literals;
 using Op = FakeBackend::Op;
 using Device = FakeBackend::Device;
-constexpr const char *kDev = "fake0";
 
 class PortTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        backend.Change(kDev, [](Device &) {});
+    // wnd, a CComWndPort, posts to the recorder.
+    void Open() {
+        const PortlinkWindow window = recorder.Window();
+        ASSERT_EQ(wnd.Open(kFakeDevice, &window, kWmPortNotify, 7, 0, 0), 0u);
     }
+    void Read() { wnd.Read(buffer, sizeof buffer, nullptr, kInfinite); }
     FakeBackend backend;
     CComPort port{backend};
+    Recorder recorder;
+    CComWndPort wnd{backend};
     uint8_t buffer[16] = {};
 };
 
@@ -42,7 +42,7 @@ TEST_F(PortTest, EachFailingOsCallGivesItsCode) {
     };
     for (const auto &[op, call] : cases) {
         CComPort p(backend);
-        ASSERT_EQ(p.Open(kDev, 0, 0, true), 0u);
+        ASSERT_EQ(p.Open(kFakeDevice, 0, 0, true), 0u);
         backend.FailNext(op, kErrIoDevice);
         EXPECT_EQ(call(p), kErrIoDevice) << int(op);
         EXPECT_EQ(p.LastError(), kErrIoDevice);
@@ -52,83 +52,55 @@ TEST_F(PortTest, EachFailingOsCallGivesItsCode) {
     // nothing and can be retried.
     for (Op op : {Op::Open, Op::Waker}) {
         backend.FailNext(op, kErrNotEnoughMemory);
-        EXPECT_EQ(port.Open(kDev, 0, 0, true), kErrNotEnoughMemory);
-        EXPECT_EQ(backend.Snapshot(kDev).openCount, 0);
+        EXPECT_EQ(port.Open(kFakeDevice, 0, 0, true), kErrNotEnoughMemory);
+        EXPECT_EQ(backend.Snapshot().openCount, 0);
     }
-    ASSERT_EQ(port.Open(kDev, 0, 0, true), 0u);
-    EXPECT_EQ(port.Open(kDev, 0, 0, true), kErrAlreadyInitialized);
+    ASSERT_EQ(port.Open(kFakeDevice, 0, 0, true), 0u);
+    EXPECT_EQ(port.Open(kFakeDevice, 0, 0, true), kErrAlreadyInitialized);
 }
 
 TEST_F(PortTest, BoundedWaitsTimeOutAndCancel) {
-    ASSERT_EQ(port.Open(kDev, 0, 0, true), 0u);
+    ASSERT_EQ(port.Open(kFakeDevice, 0, 0, true), 0u);
     EXPECT_EQ(port.WaitForEvents(50), kErrTimeout);
     // A transmitter that takes two bytes and then nothing more.
-    backend.Change(kDev, [](Device &d) { d.txRoom = 2; });
+    backend.Change([](Device &d) { d.txRoom = 2; });
     uint32_t count = 99;
     EXPECT_EQ(port.Write(buffer, 5, &count, 50), kErrTimeout);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(backend.Snapshot(kDev).outputPurges, 1) << "the unsent rest is cancelled";
+    EXPECT_EQ(backend.Snapshot().outputPurges, 1) << "the unsent rest is cancelled";
     // A timed-out blocking read keeps what did arrive.
     ASSERT_EQ(port.SetReadMode(kReadBlocking), 0u);
-    backend.Receive(kDev, {7, 8});
+    backend.Receive({7, 8});
     EXPECT_EQ(port.Read(buffer, 5, &count, 50), kErrTimeout);
     EXPECT_EQ(count, 2u);
 }
 
-// A CComWndPort over the fake, posting to a Recorder.
-class ListenerTest : public PortTest {
-protected:
-    void Open() {
-        const PortlinkWindow window = recorder.Window();
-        ASSERT_EQ(wnd.Open(kDev, &window, kWmPortNotify, 7, 0, 0), 0u);
-    }
-    void Read() { wnd.Read(buffer, sizeof buffer, nullptr, kInfinite); }
-    // The bits of the messages from index first on, once they include expected:
-    // a condition that lands as a read re-arms the listener may come as two
-    // messages (the condition, then the data).
-    uint32_t BitsSince(size_t first, uint32_t expected) {
-        uint32_t bits = 0;
-        for (int i = 0; i < 50 && bits != expected; ++i) {
-            recorder.WaitFor(first + 1, 100ms);
-            const std::vector<Posted> all = recorder.All();
-            for (; first < all.size(); ++first) bits |= all[first].wparam;
-        }
-        return bits;
-    }
-    Recorder recorder;
-    CComWndPort wnd{backend};
-};
-
-TEST_F(ListenerTest, BreaksAndErrorsGiveEventsLowAndErrorsHigh) {
+TEST_F(PortTest, BreaksAndErrorsGiveEventsLowAndErrorsHigh) {
     Open();
-    const std::tuple<uint32_t LineCounters::*, uint8_t, uint32_t> cases[] = {
-        {&LineCounters::breaks, 0, (kCeBreak << 16) | kEvBreak},
-        {&LineCounters::frame, 0xFF, (kCeFrame << 16) | kEvErr},
-        {&LineCounters::overrun, 0x42, (kCeOverrun << 16) | kEvErr},
-    };
-    for (const auto &[counter, byte, bits] : cases) {
-        const size_t first = recorder.Count();
-        backend.Condition(kDev, counter, byte);
-        EXPECT_EQ(BitsSince(first, bits | kEvRxChar), bits | kEvRxChar);
-        Read();
-    }
+    backend.Condition(&LineCounters::breaks, 0);
+    ASSERT_TRUE(recorder.WaitFor(1));
     const Posted p = recorder.All()[0];
-    EXPECT_EQ(p.message, kWmPortNotify);
-    EXPECT_EQ(p.lparam, 7);
-    EXPECT_EQ(p.wparam, (kCeBreak << 16) | kEvBreak | kEvRxChar);
-
-    // A break while the host has not read yet comes with the read's re-arm.
-    const size_t first = recorder.Count();
-    backend.Receive(kDev, {1});
-    ASSERT_TRUE(recorder.WaitFor(first + 1));
-    backend.Condition(kDev, &LineCounters::breaks, 0);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(recorder.Count(), first + 1) << "unwatched until the host reads";
-    Read();
-    EXPECT_EQ(BitsSince(first + 1, (kCeBreak << 16) | kEvBreak), (kCeBreak << 16) | kEvBreak);
+    EXPECT_EQ(std::tuple(p.message, p.wparam, p.lparam),
+              std::tuple(kWmPortNotify, (kCeBreak << 16) | kEvBreak | kEvRxChar, 7));
+    // While the host has not read yet, a condition waits for the read's re-arm.
+    const std::pair<uint32_t LineCounters::*, uint32_t> cases[] = {
+        {&LineCounters::breaks, (kCeBreak << 16) | kEvBreak},
+        {&LineCounters::frame, (kCeFrame << 16) | kEvErr},
+        {&LineCounters::overrun, (kCeOverrun << 16) | kEvErr}};
+    for (const auto &[counter, bits] : cases) {
+        const size_t first = recorder.Count();
+        backend.Condition(counter, 0xFF);
+        std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(recorder.Count(), first) << "unwatched until the host reads";
+        Read();
+        ASSERT_TRUE(recorder.WaitFor(first + 1));
+        EXPECT_EQ(recorder.All()[first].wparam, bits);
+        backend.Receive({1});  // reported, and left unread for the next case
+        ASSERT_TRUE(recorder.WaitFor(first + 2));
+    }
 }
 
-TEST_F(ListenerTest, StopWakeUpPostsNothingAndReachesEveryWindow) {
+TEST_F(PortTest, StopWakeUpPostsNothingAndReachesEveryWindow) {
     Open();
     EXPECT_EQ(wnd.Close(), 0u);
     EXPECT_EQ(recorder.Count(), 0u) << "the stop's wake-up is not an event";
@@ -136,18 +108,17 @@ TEST_F(ListenerTest, StopWakeUpPostsNothingAndReachesEveryWindow) {
     // end it; a missed one would hang Close.
     for (int i = 0; i < 300; ++i) {
         Open();
-        backend.Receive(kDev, {1});
+        backend.Receive({1});
         if (i % 3 == 0) recorder.WaitFor(recorder.Count() + 1, 100ms);
         if (i % 3 == 1) std::this_thread::yield();
         ASSERT_EQ(wnd.Close(), 0u);
-        backend.Change(kDev, [](Device &d) { d.rx.clear(); });
+        backend.Change([](Device &d) { d.rx.clear(); });
     }
     EXPECT_FALSE(wnd.IsListening());
 }
 
 TEST_F(PortTest, AppOpenResultsLineWordsAndReadClamp) {
-    setenv("PORTLINK_COM5", kDev, 1);
-    Recorder recorder;
+    setenv("PORTLINK_COM5", kFakeDevice, 1);
     PortlinkWindow window = recorder.Window();
     CPortlinkApp app(backend);
     app.InitCom(&window);
@@ -164,13 +135,13 @@ TEST_F(PortTest, AppOpenResultsLineWordsAndReadClamp) {
         {0x3B, 8, kSpaceParity, 0},     {0x113, 8, kNoParity, 0}};
     for (const auto &[word, bits, parity, stop] : words) {
         ASSERT_EQ(app.SetCom(5, word, 4800), 0);
-        const LineState s = backend.Snapshot(kDev).state;
+        const LineState s = backend.Snapshot().state;
         EXPECT_EQ(std::tuple(s.baudRate, s.byteSize, s.parity, s.parityEnabled, s.stopBits),
                   std::tuple(4800u, bits, parity, parity != kNoParity, stop))
             << word;
     }
 
-    backend.Receive(kDev, std::vector<uint8_t>(15000, 0xAB));
+    backend.Receive(std::vector<uint8_t>(15000, 0xAB));
     std::vector<uint8_t> big(20000, 0);
     int32_t count = 1 << 30;
     ASSERT_EQ(app.ReadCom(5, big.data(), &count), 0);
