@@ -18,9 +18,7 @@ struct FakeView : ILoopsetView {
     PortlinkWindow window{};
 
     void ShowWarning(const std::string &text) override { warnings.push_back(text); }
-    void ShowError(const std::string &, const std::string &text) override {
-        warnings.push_back(text);
-    }
+    void ShowError(const std::string &, const std::string &t) override { warnings.push_back(t); }
     std::string GetFieldText(int id) override { return fields[id]; }
     void SetFieldText(int id, const std::string &text) override { fields[id] = text; }
     int GetPortSelection() override { return selection; }
@@ -29,9 +27,7 @@ struct FakeView : ILoopsetView {
     void SetLogText(const std::string &text) override { logText = text; }
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned id, unsigned periodMs) override {
-        timerId = id, timerPeriodMs = periodMs;
-    }
+    void StartTimer(unsigned id, unsigned ms) override { timerId = id, timerPeriodMs = ms; }
     void EndDialog(int result) override { endResult = result; }
     PortlinkWindow *PortWindow() override { return &window; }
 };
