@@ -21,8 +21,7 @@ public:
     // The calls a test can make fail; None is for those that cannot fail.
     enum class Op { Open, GetState, SetState, Modem, Read, Write, Purge, Waker, Wait, None };
     struct Device {
-        bool hungUp = false;
-        int openCount = 0, outputPurges = 0;
+        int openCount = 0;
         LineState state{9600, 8, 0, false, 0, 0};
         LineCounters counters{};
         std::deque<uint8_t> rx;
@@ -40,10 +39,6 @@ public:
     // and the counter goes up.
     void Condition(uint32_t LineCounters::*counter, uint8_t byte) {
         Change([&](Device &d) { ++(d.counters.*counter), d.rx.push_back(byte); });
-    }
-    Device Snapshot() {
-        std::lock_guard lock(m_mutex);
-        return m_device;
     }
     void FailNext(Op op, uint32_t code) {
         Do(Op::None, [&] { m_failures[op] = code; });
@@ -67,16 +62,13 @@ public:
     uint32_t SetState(int, const LineState &state) override {
         return Do(Op::SetState, [&] { m_device.state = state; });
     }
-    uint32_t SetModemLines(int, bool, bool) override {
-        return Do(Op::Modem, [] {});
-    }
+    uint32_t SetModemLines(int, bool, bool) override { return Do(Op::Modem, Nothing); }
     uint32_t Read(int, uint8_t *buffer, size_t count, size_t &got) override {
         std::deque<uint8_t> &rx = m_device.rx;
         got = 0;
-        const uint32_t code = Do(Op::Read, [&] {
+        return Do(Op::Read, [&] {
             for (; got < count && !rx.empty(); rx.pop_front()) buffer[got++] = rx.front();
         });
-        return code == kOk && got == 0 && Snapshot().hungUp ? kErrHangUp : code;
     }
     uint32_t Write(int, const uint8_t *, size_t count, size_t &done) override {
         done = 0;
@@ -85,7 +77,7 @@ public:
     uint32_t Purge(int, bool input, bool output) override {
         return Do(Op::Purge, [&] {
             if (input) m_device.rx.clear();
-            m_device.outputPurges += output;
+            if (output) m_device.txRoom = SIZE_MAX;  // what was queued is gone
         });
     }
     uint32_t ReadCounters(int, LineCounters &counters) override {
@@ -105,9 +97,8 @@ public:
         if (const uint32_t code = Take(Op::Wait)) return code;
         const uint32_t ms = timeoutMs == kInfinite ? 86'400'000 : timeoutMs;  // a day for ever
         m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
-            const Device &d = m_device;
-            ready = (d.hungUp ? kHangUp : 0) | (want & kReadable && !d.rx.empty() ? kReadable : 0) |
-                    (want & kWritable && d.txRoom ? kWritable : 0) |
+            ready = (want & kReadable && !m_device.rx.empty() ? kReadable : 0) |
+                    (want & kWritable && m_device.txRoom ? kWritable : 0) |
                     (waker >= 0 && std::exchange(m_wakes, 0) ? kWoken : 0);
             return ready != 0;
         });
@@ -115,6 +106,7 @@ public:
     }
 
 private:
+    static void Nothing() {}
     // The failure queued for op, once.
     uint32_t Take(Op op) {
         auto failure = m_failures.extract(op);

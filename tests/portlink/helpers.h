@@ -19,10 +19,7 @@
 
 namespace portlink::test {
 
-struct Posted {
-    uint32_t message, wparam;
-    int32_t lparam;
-};
+using Posted = std::tuple<uint32_t, uint32_t, int32_t>;  // message, wparam, lparam
 
 // post() as the library asks for it: thread-safe and never blocking for long.
 class Recorder {
@@ -42,7 +39,7 @@ private:
     static void Post(void *context, uint32_t message, uint32_t wparam, int32_t lparam) {
         auto *self = static_cast<Recorder *>(context);
         std::lock_guard lock(self->m_mutex);
-        self->m_posted.push_back(Posted{message, wparam, lparam});
+        self->m_posted.emplace_back(message, wparam, lparam);
         self->m_changed.notify_all();
     }
     std::mutex m_mutex;
@@ -56,8 +53,8 @@ private:
 struct Pty {
     explicit Pty(int n) : variable("PORTLINK_COM" + std::to_string(n)) {
         char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
-        setenv(variable.c_str(), path.c_str(), 1);
+        openpty(&master, &slave, name, nullptr, nullptr);
+        setenv(variable.c_str(), name, 1);
     }
     ~Pty() { HangUp(), unsetenv(variable.c_str()); }
     void Send(const std::vector<uint8_t> &bytes) const {
@@ -67,7 +64,7 @@ struct Pty {
     void HangUp() {
         for (int *fd : {&master, &slave}) *fd = *fd >= 0 ? close(*fd), -1 : -1;
     }
-    std::string variable, path;
+    std::string variable;
     int master = -1, slave = -1;
 };
 

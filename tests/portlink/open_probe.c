@@ -10,9 +10,8 @@ static void post(void *context, uint32_t message, uint32_t wparam, int32_t lpara
 
 int main(int argc, char **argv) {
     PortlinkWindow window = {post, NULL};
-    int32_t result;
     initcom(&window);
-    result = opencom(argc > 1 ? (int32_t)atoi(argv[1]) : 1);
+    const int32_t result = opencom(argc > 1 ? (int32_t)atoi(argv[1]) : 1);
     destroycom();
     return (int)result;
 }
