@@ -166,6 +166,7 @@ TEST_F(Exports, HangUpEndsTheListenerAndThePortReopens) {
     EXPECT_LT(cpuMsOver(1s), 100.0) << "a hung-up port must not spin";
     EXPECT_EQ(Entries("/proc/self/task"), threads - 1) << "the listener has ended";
     EXPECT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(writecom(kCom, buffer, 1), 999) << "the device is gone";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(closecom(kCom), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);

@@ -5,7 +5,6 @@
 
 #include <deque>
 #include <map>
-#include <utility>
 
 #include "backend.h"
 #include "codes.h"

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "portlink.h"
@@ -61,9 +62,7 @@ struct Pty {
         if (write(master, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
     }
     // The device goes away: the port's side of the pty hangs up.
-    void HangUp() {
-        for (int *fd : {&master, &slave}) *fd = *fd >= 0 ? close(*fd), -1 : -1;
-    }
+    void HangUp() { close(std::exchange(master, -1)), close(std::exchange(slave, -1)); }
     std::string variable;
     int master = -1, slave = -1;
 };
