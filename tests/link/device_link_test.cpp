@@ -33,12 +33,10 @@ protected:
         link->m_nBaudRate = rate;
         link->Open(LINK_SERIAL, &window);
     }
-    void Arrive(const Bytes &bytes) {
+    void Arrive(const Bytes &bytes, int ticksAfter = 0) {
         Fake().chunks.push_back(bytes);
         link->ReadSerial();
-    }
-    void Ticks(int n) {
-        while (n--) link->Tick();
+        while (ticksAfter--) link->Tick();
     }
     Bytes Frame(size_t n) const { return Bytes(link->m_frameBuffer, link->m_frameBuffer + n); }
 
@@ -56,7 +54,6 @@ TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
     EXPECT_EQ(Fake().calls,
               (Strings{"closecom(5)", "closecom(3)", "initcom()", "opencom(3)",
                        "setcom(3,3,115200)", "setmdm(3,0)", "flowcom(3,0)", "ondata(3,1)"}));
-    EXPECT_EQ(link->m_nOpenPort, 3);
     EXPECT_EQ(Fake().window, &window);
     EXPECT_TRUE(warnings.empty());
 
@@ -65,38 +62,29 @@ TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
     EXPECT_EQ(Fake().calls, (Strings{"closecom(3)"}));
     Fake().opencomResult = 1;
     Open(7);
-    EXPECT_EQ(Fake().calls.back(), "ondata(7,1)");
     EXPECT_EQ(warnings, (Strings{"사용할 수 없는 전송 속도 입니다.",
                                  "시리얼 포트 COM 7를(을) 열수 없습니다.\r\n\r\n환경 설정에서 "
                                  "사용할 포트를 선택 해주세요."}));
 }
 
+// A host field filled to its end has no terminator: the text must stop there.
 TEST_F(LinkTest, TcpOpenWarnsOnUnusableSettingsWithoutTouchingTheSerialPort) {
     std::strcpy(link->m_szHost, "1.2.3");
     link->m_nTcpPort = 502;
     link->Open(LINK_TCP, &window);
-    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);  // no terminator
+    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);
     link->m_nTcpPort = 0;
     link->Open(LINK_TCP, &window);
     EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", "hhhhhhhhhhhhhhhh:0 IP 설정 오류"}));
     EXPECT_TRUE(Fake().calls.empty());
 }
 
-TEST_F(LinkTest, SendPassesTheLow16BitsOfTheLengthOnSerialOnly) {
+TEST_F(LinkTest, SendPassesTheLow16BitsOfTheLengthAndDestructionClosesBothPorts) {
     static const uint8_t bytes[70000] = {};
-    Open(3);
-    Fake().writecomResult = 999;
-    EXPECT_EQ(link->Send(bytes, 70000), 999);
-    EXPECT_EQ(Fake().calls.back(), "writecom(3,4464)");
-    link->Open(3, &window);
-    Fake().calls.clear();
-    EXPECT_EQ(link->Send(bytes, 8), 0);
-    EXPECT_TRUE(Fake().calls.empty());
-}
-
-TEST_F(LinkTest, DestructionClosesThePortAndOneLeftOpenByAChangedNumber) {
     Open(4);
-    link->m_nPort = 9;
+    link->Send(bytes, 70000);
+    EXPECT_EQ(Fake().calls.back(), "writecom(4,4464)");
+    link->m_nPort = 9;  // changed since the port was opened
     Fake().calls.clear();
     link.reset();
     EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(4)"}));
@@ -104,45 +92,37 @@ TEST_F(LinkTest, DestructionClosesThePortAndOneLeftOpenByAChangedNumber) {
 
 TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {
     Open(3);
-    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4));
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4), 4);
     EXPECT_EQ(link->m_nExpectedLength, 0);  // four bytes are no frame start
-    Ticks(4);
     Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
     EXPECT_EQ(link->m_nFramesReady, 0);
     link->Tick();
     EXPECT_EQ(link->m_nFramesReady, 1);
     EXPECT_EQ(Frame(9), (Bytes{0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03, 0x00}));
     EXPECT_EQ(link->m_nRxCount, 0);
-    EXPECT_EQ(link->m_nIdleTicks, 6);
 
     link->m_nFramesReady = 0;
-    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 3));
-    Ticks(5);
-    Arrive(Bytes(kFrame.begin() + 3, kFrame.end()));  // after the gap: from index 0
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 3), 5);
+    Arrive(Bytes(kFrame.begin() + 3, kFrame.end()), 10);  // after the gap: from index 0
     EXPECT_EQ(link->m_rxBuffer[0], 0x2B);
-    Ticks(10);
     EXPECT_EQ(link->m_nFramesReady, 0);
 }
 
-TEST_F(LinkTest, SurplusIsNeverDeliveredAndShortLengthsCompleteAtOnce) {
+TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
     Open(3);
     Bytes twelve = kFrame;
     twelve.insert(twelve.end(), {0x02, 0x00, 0x04, 0x03});
-    Arrive(twelve);
-    Ticks(10);
+    Arrive(twelve, 10);
     EXPECT_EQ(link->m_nFramesReady, 1);
-    EXPECT_EQ(link->m_nRxCount, 4);
-    EXPECT_EQ(Bytes(link->m_rxBuffer, link->m_rxBuffer + 4),
+    EXPECT_EQ(Bytes(link->m_rxBuffer, link->m_rxBuffer + link->m_nRxCount),
               Bytes(twelve.begin() + 8, twelve.end()));
-
-    Arrive({0x02, 0x00, 0x03, 0x2B, 0x00});
-    link->Tick();
+    Arrive({0x02, 0x00, 0x03, 0x2B, 0x00}, 1);  // a short length completes at once
     EXPECT_EQ(link->m_nFramesReady, 2);
     EXPECT_EQ(Frame(4), (Bytes{0x02, 0x00, 0x03, 0x00}));
     EXPECT_EQ(link->m_nRxCount, 2);
 }
 
-TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGathered) {
+TEST_F(LinkTest, CountsAboveTheLimitDropWhatWasGatheredAndNothingOverruns) {
     Open(3);
     link->m_nRxCount = 30000;
     link->m_nIdleTicks = 0;
@@ -152,17 +132,15 @@ TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGathered) {
     link->m_nRxCount = CDeviceLink::kBufferSize;
     Arrive({0x02, 0x00});
     EXPECT_EQ(link->m_nRxCount, 2);
-}
 
-TEST_F(LinkTest, TcpTakesTheLengthOnlyWhenTheBytesEndWithEtxAndNeverOverflows) {
+    // Over TCP the length is taken only from bytes that end with ETX.
     link->m_nTransport = LINK_TCP;
+    link->ResetRxCount();
     link->TcpArrival(kFrame.data(), 5);
     EXPECT_EQ(link->m_nExpectedLength, 0);
     link->TcpArrival(kFrame.data() + 5, 3);
-    EXPECT_EQ(link->m_nExpectedLength, 8);
     link->Tick();
     EXPECT_EQ(Frame(8), kFrame);
-
     static const Bytes big(CDeviceLink::kBufferSize, 0x33);
     link->TcpArrival(kFrame.data(), 3);
     link->TcpArrival(big.data(), CDeviceLink::kBufferSize);
