@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -17,6 +16,14 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 const Bytes kFrame = {0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03};
+
+template <typename Done>
+bool WaitFor(Done done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (; !done(); std::this_thread::yield())
+        if (std::chrono::steady_clock::now() > end) return false;
+    return true;
+}
 
 struct Warnings : ILinkMessages, Strings {
     void ShowWarning(const std::string &text) override { push_back(text); }
@@ -67,18 +74,6 @@ TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
                                  "사용할 포트를 선택 해주세요."}));
 }
 
-// A host field filled to its end has no terminator: the text must stop there.
-TEST_F(LinkTest, TcpOpenWarnsOnUnusableSettingsWithoutTouchingTheSerialPort) {
-    std::strcpy(link->m_szHost, "1.2.3");
-    link->m_nTcpPort = 502;
-    link->Open(LINK_TCP, &window);
-    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);
-    link->m_nTcpPort = 0;
-    link->Open(LINK_TCP, &window);
-    EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", "hhhhhhhhhhhhhhhh:0 IP 설정 오류"}));
-    EXPECT_TRUE(Fake().calls.empty());
-}
-
 TEST_F(LinkTest, SendPassesTheLow16BitsOfTheLengthAndDestructionClosesBothPorts) {
     static const uint8_t bytes[70000] = {};
     Open(4);
@@ -122,7 +117,7 @@ TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
     EXPECT_EQ(link->m_nRxCount, 2);
 }
 
-TEST_F(LinkTest, CountsAboveTheLimitDropWhatWasGatheredAndNothingOverruns) {
+TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     Open(3);
     link->m_nRxCount = 30000;
     link->m_nIdleTicks = 0;
@@ -132,45 +127,24 @@ TEST_F(LinkTest, CountsAboveTheLimitDropWhatWasGatheredAndNothingOverruns) {
     link->m_nRxCount = CDeviceLink::kBufferSize;
     Arrive({0x02, 0x00});
     EXPECT_EQ(link->m_nRxCount, 2);
-
-    // Over TCP the length is taken only from bytes that end with ETX.
-    link->m_nTransport = LINK_TCP;
-    link->ResetRxCount();
-    link->TcpArrival(kFrame.data(), 5);
-    EXPECT_EQ(link->m_nExpectedLength, 0);
-    link->TcpArrival(kFrame.data() + 5, 3);
-    link->Tick();
-    EXPECT_EQ(Frame(8), kFrame);
-    static const Bytes big(CDeviceLink::kBufferSize, 0x33);
-    link->TcpArrival(kFrame.data(), 3);
-    link->TcpArrival(big.data(), CDeviceLink::kBufferSize);
-    EXPECT_EQ(link->m_nRxCount, CDeviceLink::kBufferSize);
 }
 
 // A TCP receive worker delivers while the UI thread ticks; every frame must
 // come out whole (and TSan watches the sharing).
 TEST_F(LinkTest, TcpArrivalOnAnotherThreadInterleavesSafelyWithTick) {
     link->m_nTransport = LINK_TCP;
-    constexpr int kFrames = 200;
     std::atomic<int> taken{0};
     std::thread worker([&] {
-        for (int i = 0; i < kFrames; ++i) {
+        for (int i = 0; i < 200 && WaitFor([&] { return taken == i; }); ++i) {
             Bytes frame = kFrame;
             frame[5] = static_cast<uint8_t>(i);
             link->TcpArrival(frame.data(), 8);
-            while (taken.load() <= i) std::this_thread::yield();
         }
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (taken.load() < kFrames && std::chrono::steady_clock::now() < deadline) {
-        link->Tick();
-        if (!link->m_nFramesReady) continue;
+    while (taken < 200 && WaitFor([&] { return link->Tick(), link->m_nFramesReady != 0; })) {
         link->m_nFramesReady = 0;
-        EXPECT_EQ(link->m_frameBuffer[5], static_cast<uint8_t>(taken.load()));
-        taken.fetch_add(1);
+        EXPECT_EQ(link->m_frameBuffer[5], taken++);
     }
-    const bool allTaken = taken.load() == kFrames;
-    taken.store(kFrames);
     worker.join();
-    EXPECT_TRUE(allTaken);
+    EXPECT_EQ(taken, 200);
 }

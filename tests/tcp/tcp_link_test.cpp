@@ -20,16 +20,9 @@
 #include "fake_portlink.h"
 
 using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace std::chrono_literals;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 const Bytes kRequest = {0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03};
 const Bytes kOther = {0x02, 0x00, 0x08, 0x2C, 0x00, 0x11, 0x22, 0x03};
@@ -67,16 +60,13 @@ const SocketApi kCounting = {
 template <typename Done>
 bool WaitFor(Done done, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done())
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        else
-            std::this_thread::sleep_for(1ms);
+    for (; !done(); std::this_thread::sleep_for(1ms))
+        if (std::chrono::steady_clock::now() > end) return false;
     return true;
 }
 
 // Read only once the worker that showed them has ended (m_bSending is clear).
-struct Boxes : ILinkMessages, Strings {
+struct Boxes : ILinkMessages, std::vector<std::string> {
     void ShowWarning(const std::string &text) override { push_back(text); }
     void ShowError(const std::string &caption, const std::string &text) override {
         push_back(caption + ": " + text);
@@ -123,25 +113,27 @@ bool Readable(int fd, int ms = 10000) {
     return poll(&wait, 1, ms) == 1;
 }
 
+// Reads on the accepted socket give up after 10 s.
 int Accept(int listener) {
-    return Readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    const int fd = Readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    const timeval limit = {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return fd;
 }
 
 Bytes Read(int fd, size_t n) {
     Bytes got(n);
-    size_t have = 0;
-    for (ssize_t r = 0; have < n && Readable(fd) && (r = read(fd, &got[have], n - have)) > 0;)
-        have += static_cast<size_t>(r);
-    got.resize(have);
+    got.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(fd, got.data(), n, MSG_WAITALL))));
     return got;
 }
 
-// Whether the other end closes within 10 s (what it sent is skipped).
+// Whether the other end closes (what it sent is skipped).
 bool ClosedByPeer(int fd) {
     char skip[64];
-    while (Readable(fd))
-        if (read(fd, skip, sizeof skip) <= 0) return true;
-    return false;
+    ssize_t n;
+    do n = recv(fd, skip, sizeof skip, 0);
+    while (n > 0);
+    return n == 0 || errno != EAGAIN;
 }
 
 }  // namespace
@@ -188,20 +180,30 @@ protected:
     std::unique_ptr<CDeviceLink> link = MakeLink("127.0.0.1", UnusedPort());
 };
 
-TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnIt) {
+// Open connects in the background and sends nothing; a frame handed over
+// while a worker runs is dropped; every other frame goes out once, on the one
+// connection, whose receive worker delivers the answer.
+TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnceOnIt) {
     Listen();
-    link->Open(LINK_TCP, nullptr);  // connects in the background, sends nothing
+    link->Open(LINK_TCP, nullptr);
     const int peer = Accept(listener);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(link->m_bConnected.load(), 1);
+    std::atomic<bool> inSend{false}, release{false};
+    counts.beforeFirstSend = [&] {
+        for (inSend = true; !release;) std::this_thread::sleep_for(1ms);
+    };
     Send(kRequest);
+    const bool sending = WaitFor([&] { return inSend.load(); });
+    Send(kAnswer);
+    release = true;
+    ASSERT_TRUE(sending && WaitIdle());
+    Send(kOther);
     EXPECT_EQ(Read(peer, 8), kRequest);
+    EXPECT_EQ(Read(peer, 8), kOther);
     ASSERT_EQ(write(peer, kAnswer.data(), kAnswer.size()), 9);
     ASSERT_TRUE(WaitFor([&] { return link->Tick(), link->m_nFramesReady != 0; }));
-    EXPECT_EQ(Bytes(link->m_frameBuffer, link->m_frameBuffer + link->m_nFrameLength), kAnswer);
-    ASSERT_TRUE(WaitIdle());
-    Send(kOther);
-    EXPECT_EQ(Read(peer, 8), kOther);
+    EXPECT_EQ(Bytes(link->m_frameBuffer, link->m_frameBuffer + 9), kAnswer);
     ASSERT_TRUE(WaitIdle());
     EXPECT_FALSE(Readable(listener, 0));  // no second connection
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 2, 0}));
@@ -218,28 +220,6 @@ TEST_F(TcpLinkTest, NoServerMeansTwoSocketsFourConnectsAndThreeReportedSends) {
     EXPECT_EQ(Tally(), (std::vector<int>{2, 4, 3, 2}));  // neither failed socket stays open
     EXPECT_EQ(link->m_bConnected.load(), 0);
     EXPECT_TRUE(boxes.empty());
-}
-
-TEST_F(TcpLinkTest, FrameHandedOverWhileAWorkerRunsIsDropped) {
-    Listen();
-    std::atomic<bool> inSend{false}, release{false};
-    counts.beforeFirstSend = [&] {
-        inSend = true;
-        while (!release) std::this_thread::sleep_for(1ms);
-    };
-    Send(kRequest);
-    const bool sending = WaitFor([&] { return inSend.load(); });
-    Send(kOther);
-    release = true;
-    ASSERT_TRUE(sending && WaitIdle());
-    Send(kOther);  // the worker has ended: frames go out again
-    ASSERT_TRUE(WaitIdle());
-    Bytes both = kRequest;
-    both.insert(both.end(), kOther.begin(), kOther.end());
-    const int peer = Accept(listener);
-    EXPECT_EQ(Read(peer, 16), both);
-    EXPECT_EQ(counts.sends.load(), 2);
-    close(peer);
 }
 
 TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects) {
@@ -282,8 +262,8 @@ TEST_F(TcpLinkTest, SocketThatCannotBeMadeIsShownAndTheCycleGoesOn) {
     }();
     link->SetSockets(noSockets);
     EXPECT_TRUE(ThreeFailedSends(SendAndPrint(kRequest)));
-    EXPECT_EQ(boxes, (Strings{std::string("socket(): ") + std::strerror(EMFILE),
-                              "socket(): Socket error 0"}));
+    EXPECT_EQ(boxes, (std::vector<std::string>{std::string("socket(): ") + std::strerror(EMFILE),
+                                               "socket(): Socket error 0"}));
     EXPECT_EQ(counts.connects.load(), 4);
     EXPECT_EQ(link->m_bConnected.load(), 0);
 
@@ -322,7 +302,7 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
     });
     link->Open(LINK_TCP, nullptr);
     long before = -1;
-    int frames = 0, wrongLength = 0;
+    int wrongLength = 0;
     const bool ended = WaitFor(
         [&] {
             link->Tick();
@@ -330,8 +310,7 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
             measured = before >= 0;
             // Misaligned restarts may complete garbage (the holder rejects
             // it), but only ever of the one length the stream declares.
-            if (std::exchange(link->m_nFramesReady, 0) && ++frames && link->m_nFrameLength != 9)
-                ++wrongLength;
+            if (std::exchange(link->m_nFramesReady, 0) && link->m_nFrameLength != 9) ++wrongLength;
             return counts.receiveEnds > 0;
         },
         60s);
@@ -340,7 +319,6 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
     peer.join();
     ASSERT_TRUE(ended);
     EXPECT_EQ(counts.received.load(), kFlood);
-    EXPECT_GT(frames, 0);
     EXPECT_EQ(wrongLength, 0);
     EXPECT_LE(link->m_nRxCount, CDeviceLink::kBufferSize);
     EXPECT_LT(after - before, 2048) << before << " KiB after 1 MB, " << after << " after 10";
@@ -397,8 +375,8 @@ TEST_F(TcpLinkTest, DestructionEndsASendThatThePeerNeverReads) {
 // that would stop a thread). A process that has already joined threads keeps
 // their stacks for reuse and starts threads regardless; ctest runs every test
 // in a process of its own, where the limit bites.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(TcpLinkTest, WorkerThatCannotStartDoesNotBlockLaterFrames) {
-    if (kSanitized) GTEST_SKIP() << "address-space limits do not mix with sanitizers";
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
@@ -421,3 +399,4 @@ TEST_F(TcpLinkTest, WorkerThatCannotStartDoesNotBlockLaterFrames) {
     if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "the limit did not stop the thread";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+#endif
