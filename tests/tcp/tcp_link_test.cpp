@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "device_link.h"
 #include "fake_portlink.h"
@@ -69,7 +68,11 @@ struct Boxes : ILinkMessages, std::vector<std::string> {
 
 // Standard output, where failed sends are reported: three lines of them.
 bool ThreeFailedSends(const std::string &text) {
-    return std::regex_match(text, std::regex(R"((\[send\(\)\] .+\n){3})"));
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i, ++at)
+        if (text.compare(at, 9, "[send()] ") || (at = text.find('\n', at)) == std::string::npos)
+            return false;
+    return at == text.size();
 }
 
 long StatusKiB(const std::string &field) {
