@@ -8,10 +8,9 @@ FakePortlink g;
 
 template <typename... Args>
 int32_t Record(int32_t result, const char *name, Args... args) {
-    std::string call = std::string(name) + "(";
-    ((call += std::to_string(args) + ","), ...);
-    if (call.back() == ',') call.pop_back();
-    g.calls.push_back(call + ")");
+    std::string call;
+    ((call += "," + std::to_string(args)), ...);
+    g.calls.push_back(name + ("(" + call.substr(call.empty() ? 0 : 1)) + ")");
     return result;
 }
 

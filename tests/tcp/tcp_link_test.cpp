@@ -147,10 +147,9 @@ protected:
         link = MakeLink(host, port);
     }
     void Send(const Bytes &frame) { link->Send(frame.data(), static_cast<int32_t>(frame.size())); }
-    static bool WaitIdle(CDeviceLink &l) {
-        return WaitFor([&] { return !l.m_bSending.load(); });
+    bool WaitIdle(CDeviceLink *l = nullptr) {
+        return WaitFor([&] { return !(l ? l : link.get())->m_bSending; });
     }
-    bool WaitIdle() { return WaitIdle(*link); }
     std::string SendAndPrint(const Bytes &frame) {
         testing::internal::CaptureStdout();
         Send(frame);
@@ -176,11 +175,8 @@ TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnceOnIt) {
     link->Open(LINK_TCP, nullptr);
     const int peer = Accept(listener);
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(link->m_bConnected.load(), 1);
     std::atomic<bool> inSend{false}, release{false};
-    counts.beforeFirstSend = [&] {
-        for (inSend = true; !release;) std::this_thread::sleep_for(1ms);
-    };
+    counts.beforeFirstSend = [&] { WaitFor([&] { return inSend = true, release.load(); }); };
     Send(kRequest);
     const bool sending = WaitFor([&] { return inSend.load(); });
     Send(kAnswer);
@@ -313,7 +309,7 @@ TEST_F(TcpLinkTest, ManyLinksWithLiveConnectionsLeaveNoSocketOrThreadBehind) {
     const auto cycle = [&](int i) {
         auto made = MakeLink("127.0.0.1", port);
         made->Open(LINK_TCP, nullptr);
-        if (i % 2 == 0 && WaitIdle(*made)) made->Send(kRequest.data(), 8);
+        if (i % 2 == 0 && WaitIdle(made.get())) made->Send(kRequest.data(), 8);
         made.reset();
         drain();
     };
@@ -376,20 +372,18 @@ TEST_F(TcpLinkTest, WorkerThatCannotStartDoesNotBlockLaterFrames) {
     if (child == 0) {
         rlimit saved{};
         getrlimit(RLIMIT_AS, &saved);
-        rlimit tight = saved;
-        tight.rlim_cur = static_cast<rlim_t>(StatusKiB("VmSize:") + 1024) * 1024;
+        const rlimit tight = {static_cast<rlim_t>(StatusKiB("VmSize:") + 1024) * 1024,
+                              saved.rlim_max};
         setrlimit(RLIMIT_AS, &tight);
         link->Open(LINK_TCP, nullptr);
         std::this_thread::sleep_for(200ms);  // a worker that started makes its socket at once
         const int code = counts.sockets ? 2 : link->m_bSending ? 3 : 0;
-        setrlimit(RLIMIT_AS, &saved);
-        if (code) _exit(code);
+        if (setrlimit(RLIMIT_AS, &saved), code) _exit(code);
         link->Open(LINK_TCP, nullptr);
         _exit(WaitIdle() && counts.sockets == 2 ? 0 : 1);
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status));
     if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "the limit did not stop the thread";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
