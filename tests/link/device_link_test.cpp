@@ -13,11 +13,6 @@ namespace {
 
 const Bytes kFrame = {0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03};
 
-struct Warnings : ILinkMessages, Strings {
-    void ShowWarning(const std::string &text) override { push_back(text); }
-    void ShowError(const std::string &, const std::string &text) override { push_back(text); }
-};
-
 }  // namespace
 
 class LinkTest : public ::testing::Test {
@@ -36,11 +31,11 @@ protected:
     Bytes Frame(size_t n) const { return Bytes(link->m_frameBuffer, link->m_frameBuffer + n); }
 
     PortlinkWindow window{};
-    Warnings warnings;
+    Boxes warnings;
     std::unique_ptr<CDeviceLink> link = std::make_unique<CDeviceLink>(FakePortlinkApi(), &warnings);
 };
 
-TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
+TEST_F(LinkTest, SerialOpenSendAndEndCallPortlinkInOrderAndWarnOnFailure) {
     Open(1);
     EXPECT_EQ(Fake().calls.front(), "closecom(0)");
     link->m_nOpenPort = 5;
@@ -58,23 +53,20 @@ TEST_F(LinkTest, SerialOpenCallsPortlinkInOrderAndWarnsOnFailure) {
     EXPECT_EQ(warnings, (Strings{"사용할 수 없는 전송 속도 입니다.",
                                  "시리얼 포트 COM 7를(을) 열수 없습니다.\r\n\r\n환경 설정에서 "
                                  "사용할 포트를 선택 해주세요."}));
-}
 
-TEST_F(LinkTest, SendPassesTheLow16BitsOfTheLengthAndDestructionClosesBothPorts) {
+    // Send passes the low 16 bits of the length; the end closes both ports.
     static const uint8_t bytes[70000] = {};
-    Open(4);
     link->Send(bytes, 70000);
-    EXPECT_EQ(Fake().calls.back(), "writecom(4,4464)");
+    EXPECT_EQ(Fake().calls.back(), "writecom(7,4464)");
     link->m_nPort = 9;  // changed since the port was opened
     Fake().calls.clear();
     link.reset();
-    EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(4)"}));
+    EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(7)"}));
 }
 
 TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {
     Open(3);
     Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4), 4);
-    EXPECT_EQ(link->m_nExpectedLength, 0);  // four bytes are no frame start
     Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
     EXPECT_EQ(link->m_nFramesReady, 0);
     link->Tick();

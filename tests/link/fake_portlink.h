@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link_messages.h"
 #include "portlink_api.h"
 
 struct FakePortlink {
@@ -16,6 +17,12 @@ struct FakePortlink {
     std::vector<uint8_t> written;             // bytes of the last writecom
     std::function<void()> onWrite;            // runs inside writecom
     std::deque<std::vector<uint8_t>> chunks;  // one per readcom
+};
+
+// Message boxes in the order shown, "caption: text"; a warning has no caption.
+struct Boxes : ILinkMessages, std::vector<std::string> {
+    void ShowWarning(const std::string &text) override { push_back(text); }
+    void ShowError(const std::string &c, const std::string &t) override { push_back(c + ": " + t); }
 };
 
 FakePortlink &Fake();  // Fake() = {} starts afresh
