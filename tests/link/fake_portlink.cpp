@@ -1,6 +1,6 @@
 #include "fake_portlink.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -38,8 +38,8 @@ const PortlinkApi &FakePortlinkApi() {
         },
         [](int32_t p, uint8_t *buffer, int32_t *count) {
             if (!g.chunks.empty()) {
-                std::memcpy(buffer, g.chunks.front().data(), g.chunks.front().size());
-                *count = static_cast<int32_t>(g.chunks.front().size());
+                *count =
+                    static_cast<int32_t>(std::ranges::copy(g.chunks.front(), buffer).out - buffer);
                 g.chunks.pop_front();
             }
             return Record(0, "readcom", p);

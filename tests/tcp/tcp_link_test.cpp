@@ -180,7 +180,6 @@ TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnceOnIt) {
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 2, 0}));
     EXPECT_EQ(counts.receiveThreads.load(), 1);
-    EXPECT_TRUE(boxes.empty());
     close(peer);
 }
 
@@ -217,7 +216,6 @@ TEST_F(TcpLinkTest, NoServerMeansTwoSocketsFourConnectsAndThreeReportedSends) {
     EXPECT_TRUE(ThreeFailedSends(printed)) << printed;
     EXPECT_EQ(Tally(), (std::vector<int>{2, 4, 3, 2}));
     EXPECT_EQ(link->m_bConnected.load(), 0);
-    EXPECT_TRUE(boxes.empty());
 
     static std::atomic<int> made{0};
     static const SocketApi noSockets = [] {
@@ -255,11 +253,10 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
         const int fd = Accept(listener);
         Bytes block;
         while (block.size() + 9 <= 65536) block.insert(block.end(), kAnswer.begin(), kAnswer.end());
-        for (long long sent = 0, n = 0; sent < kFlood; sent += n) {
+        for (long long sent = 0, n = 0; sent < kFlood && n >= 0; sent += n) {
             if (sent == kFirst) WaitFor([&] { return measured.load(); }, 60s);
             const long long end = sent < kFirst ? kFirst : kFlood;
-            if ((n = write(fd, block.data(), std::min<size_t>(block.size(), end - sent))) <= 0)
-                break;
+            n = write(fd, block.data(), std::min<size_t>(block.size(), end - sent));
         }
         close(fd);
     });
