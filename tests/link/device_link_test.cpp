@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "fake_portlink.h"
 
 using Strings = std::vector<std::string>;
@@ -62,6 +64,21 @@ TEST_F(LinkTest, SerialOpenSendAndEndCallPortlinkInOrderAndWarnOnFailure) {
     Fake().calls.clear();
     link.reset();
     EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(7)"}));
+}
+
+TEST_F(LinkTest, TcpOpenWithUnusableSettingsWarnsAndTouchesNoPort) {
+    warnings.clear();
+    std::memcpy(link->m_szHost, "1.2.3", 6);
+    link->m_nTcpPort = 502;
+    link->Open(LINK_TCP, &window);
+    std::memset(link->m_szHost, 0, sizeof link->m_szHost);
+    link->m_nTcpPort = 0;
+    link->Open(LINK_TCP, &window);
+    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);  // no terminator: never read past it
+    link->Open(LINK_TCP, &window);
+    EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", ":0 IP 설정 오류",
+                                 std::string(16, 'h') + ":0 IP 설정 오류"}));
+    EXPECT_TRUE(Fake().calls.empty());
 }
 
 TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {

@@ -6,6 +6,8 @@
 #include "fake_backend.h"
 #include "portlink_app.h"
 
+#include <tuple>
+
 namespace portlink::test {
 namespace {
 
@@ -120,6 +122,23 @@ TEST_F(PortTest, AppOpenResultsTableAndReadClamp) {
     EXPECT_EQ(app.OpenCom(5), 2) << "failed after the trial open";
     EXPECT_EQ(app.TableSize(), 0u) << "a failed open leaves no dead entry";
     ASSERT_EQ(app.OpenCom(5), 0);
+
+    // The line-control word as a 16550's register: data bits, stop bits, parity.
+    struct Line {
+        int32_t word;
+        uint8_t bits, stop, parity;
+        bool parityOn;
+    } lines[] = {{3, 8, 0, 0, false}, {0x1F, 8, 2, 2, true}, {0x0A, 7, 0, 1, true},
+                 {0x3D, 6, 2, 4, true}, {0x123, 8, 0, 0, false}};
+    for (const Line &l : lines) {
+        ASSERT_EQ(app.SetCom(5, l.word, 9600), 0) << l.word;
+        backend.Change([&](FakeBackend::Device &d) {
+            EXPECT_EQ(std::tie(d.state.byteSize, d.state.stopBits, d.state.parity,
+                               d.state.parityEnabled),
+                      std::tie(l.bits, l.stop, l.parity, l.parityOn))
+                << l.word;
+        });
+    }
 
     backend.Receive(std::vector<uint8_t>(15000, 0xAB));
     std::vector<uint8_t> big(20000, 0);
