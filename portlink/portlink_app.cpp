@@ -127,20 +127,22 @@ int32_t CPortlinkApp::SetCom(int32_t port, int32_t lineControl, int32_t baudRate
     return code == kOk ? kPlOk : kPlDone;
 }
 
-int32_t CPortlinkApp::SetMdm(int32_t port, int32_t mode) {
+// setmdm and flowcom each choose the whole flow-control kind: mode 0 none,
+// modes 1-3 the kind the call stands for. The later call wins.
+int32_t CPortlinkApp::SetFlow(int32_t port, int32_t mode, uint8_t kindWhenOn) {
     PortEntry *entry = nullptr;
     if (const int32_t code = Check(port, entry)) return code;
     if (mode < 0 || mode > 3) return kPlInvalidArgument;
-    const uint8_t kind = mode == 0 ? kFlowNone : kFlowHardware;
+    const uint8_t kind = mode == 0 ? kFlowNone : kindWhenOn;
     return entry->port->SetFlowControl(kind) == kOk ? kPlDone : kPlFailed;
 }
 
+int32_t CPortlinkApp::SetMdm(int32_t port, int32_t mode) {
+    return SetFlow(port, mode, kFlowHardware);
+}
+
 int32_t CPortlinkApp::FlowCom(int32_t port, int32_t mode) {
-    PortEntry *entry = nullptr;
-    if (const int32_t code = Check(port, entry)) return code;
-    if (mode < 0 || mode > 3) return kPlInvalidArgument;
-    const uint8_t kind = mode == 0 ? kFlowNone : kFlowSoftware;
-    return entry->port->SetFlowControl(kind) == kOk ? kPlDone : kPlFailed;
+    return SetFlow(port, mode, kFlowSoftware);
 }
 
 int32_t CPortlinkApp::OnData(int32_t port, int32_t flag) {

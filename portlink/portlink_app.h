@@ -61,6 +61,7 @@ private:
     int32_t Check(int32_t port, PortEntry *&entry);
     // 0 when the device can be opened; 1 absent; 2 in use; -1 otherwise.
     int32_t ProbePort(const char *path);
+    int32_t SetFlow(int32_t port, int32_t mode, uint8_t kindWhenOn);
 
     SerialBackend &m_backend;
     std::vector<PortEntry> m_ports;
