@@ -122,6 +122,7 @@ TEST(RequestParser, SkipsGarbageAndBadChecksumsAndJoinsPieces) {
     // request right behind it; a bad checksum; a request in two pieces.
     Bytes noise{0xFF, 0x00, 0x03, 0x02, 0xFF, 0xFF, 0x02, 0x00, 0x08,
                 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x19};
+    noise.reserve(64);  // gcc 12 at -O2 otherwise misreads the inserts as out of bounds
     noise.insert(noise.end(), kConfigRead.begin(), kConfigRead.end());
     noise.insert(noise.end(), badAdc.begin(), badAdc.end());
     const std::vector<Bytes> frames = Parse(parser,
