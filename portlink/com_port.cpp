@@ -215,44 +215,39 @@ uint32_t CComPort::SetReadMode(uint8_t mode) {
     return m_lastError;
 }
 
-int32_t CComPort::BaudRate() {
+// The getters share one read of the line state; -1 when the object is closed
+// or the read fails, with the reason in m_lastError.
+bool CComPort::ReadLineState(LineState &state) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
+    if (m_hPort < 0) return Fail(kErrInvalidHandle), false;
+    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), false;
+    return true;
+}
+
+int32_t CComPort::BaudRate() {
     LineState state;
-    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
-    return static_cast<int32_t>(state.baudRate);
+    return ReadLineState(state) ? static_cast<int32_t>(state.baudRate) : -1;
 }
 
 int32_t CComPort::DataBits() {
-    m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
     LineState state;
-    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
-    return state.byteSize;
+    return ReadLineState(state) ? state.byteSize : -1;
 }
 
 int32_t CComPort::Parity() {
-    m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
     LineState state;
-    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
+    if (!ReadLineState(state)) return -1;
     return state.parityEnabled ? state.parity : 0;
 }
 
 int32_t CComPort::StopBits() {
-    m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
     LineState state;
-    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
-    return state.stopBits;
+    return ReadLineState(state) ? state.stopBits : -1;
 }
 
 int32_t CComPort::FlowControl() {
-    m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), -1;
     LineState state;
-    if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), -1;
-    return state.flow;
+    return ReadLineState(state) ? state.flow : -1;
 }
 
 uint32_t CComPort::EventMask() {

@@ -76,6 +76,7 @@ protected:
     uint32_t WaitEventsRaw(uint32_t timeoutMs);
     void ReArmEvents();
     uint32_t Fail(uint32_t code) { return m_lastError = code; }
+    bool ReadLineState(LineState &state);
 
     SerialBackend &m_backend;
     uint32_t m_lastError = 0;
