@@ -7,14 +7,9 @@
 #include <string>
 #include <string_view>
 
-struct LocalTime {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
+#include "local_time.h"
 
 using LogClock = std::function<LocalTime()>;
-
-// The machine's local date and time.
-LocalTime SystemLocalTime();
 
 class CEventLog {
 public:

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frames.h"
+#include "text_number.h"
 #include "settings.h"
 
 namespace {
@@ -11,14 +12,6 @@ namespace {
 constexpr unsigned kTimerId = 0;
 constexpr unsigned kTimerPeriodMs = 2;
 constexpr int32_t kBaudRate = 115200;
-
-// STX, length, command and control: the fewest bytes that can be tested.
-constexpr int32_t kMinFrameSize = 5;
-// Response lengths: a response shorter than this cannot carry the values its
-// command is read for; reading on would show bytes of an older frame.
-constexpr int32_t kAdcResponseSize = 16;
-constexpr int32_t kConfigReadResponseSize = 26;
-constexpr int32_t kConfigWriteResponseSize = 10;
 
 constexpr int kConfigFields[kConfigValueCount] = {
     IDC_CH1_REF_MIN, IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN, IDC_CH1_DISP_MAX,
@@ -93,10 +86,18 @@ bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
     return false;
 }
 
-void CLoopsetDlg::ShowValue(int id, const uint8_t *frame, size_t offset) {
+uint16_t CLoopsetDlg::ShowValue(int id, const uint8_t *frame, size_t offset) {
+    const uint16_t value = ReadBe16(frame, offset);
     char text[8];
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(ReadBe16(frame, offset)));
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     m_view.SetFieldText(id, text);
+    return value;
+}
+
+void CLoopsetDlg::Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, const char *text) {
+    out.kind = kind;
+    out.text = text;
+    AddLog(text);
 }
 
 void CLoopsetDlg::OnTimer(unsigned) {
@@ -105,54 +106,72 @@ void CLoopsetDlg::OnTimer(unsigned) {
     m_link.m_nFramesReady = 0;
     AddLog("Serial Full");
 
+    using Kind = ResponseOutcome::Kind;
+    ResponseOutcome out;
     const uint8_t *f = m_link.m_frameBuffer;
     const int32_t n = m_link.m_nFrameLength;
     // A frame too short to hold its control byte cannot pass the test; reading
     // on would test a byte of an older frame.
-    if (n < kMinFrameSize || f[0] != STX || f[n - 1] != ETX || f[4] != CONTROL_RESPONSE) {
-        AddLog("ERROR STX or ETX or Contol");
+    if (n < static_cast<int32_t>(kMinFrameSize) || f[0] != STX || f[n - 1] != ETX ||
+        f[kOffsetControl] != CONTROL_RESPONSE) {
+        Conclude(out, Kind::Malformed, "ERROR STX or ETX or Contol");
+        m_view.OnResponse(out);
         return;
     }
+    out.command = f[kOffsetCommand];
+    out.status = f[kOffsetStatus];
     // A wrong checksum is reported, not fatal.
-    if (XorChecksum(f, static_cast<size_t>(n - 2)) != f[n - 2]) AddLog("ERROR CRC");
+    out.checksumOk = XorChecksum(f, static_cast<size_t>(n - 2)) == f[n - 2];
+    if (!out.checksumOk) AddLog("ERROR CRC");
+    const Kind success = out.checksumOk ? Kind::Ok : Kind::ChecksumError;
 
-    const uint8_t status = f[5];
-    switch (f[3]) {
+    // A response shorter than its command's size cannot carry the values it is
+    // read for; reading on would show bytes of an older frame.
+    switch (out.command) {
         case CMD_GET_ADC_VALUE:
             AddLog("CMD_GET_ADC_VALUE");
-            if (n >= kAdcResponseSize && status == STATUS_OK && f[6] == 2) {
-                ShowValue(IDC_ADC_CH1, f, 8);
-                ShowValue(IDC_ADC_CH2, f, 10);
-                ShowValue(IDC_EXTRA_VALUE, f, 12);
-                AddLog("Ok!");
+            if (n >= static_cast<int32_t>(kAdcResponseSize) && out.status == STATUS_OK &&
+                f[kAdcOffsetChannelCount] == kAdcChannelCount) {
+                out.hasAdc = out.hasExtra = true;
+                out.ch1 = ShowValue(IDC_ADC_CH1, f, kAdcOffsetCh1);
+                out.ch2 = ShowValue(IDC_ADC_CH2, f, kAdcOffsetCh2);
+                out.extra = ShowValue(IDC_EXTRA_VALUE, f, kAdcOffsetExtra);
+                Conclude(out, success, "Ok!");
             } else {
-                AddLog("Error response!");
+                Conclude(out, Kind::Refused, "Error response!");
             }
             break;
         case CMD_GET_CONFIG_DATA:
             AddLog("CMD_GET_CONFIG_DATA");
-            if (n >= kConfigReadResponseSize && status == STATUS_OK) {
+            if (n >= static_cast<int32_t>(kConfigReadResponseSize) && out.status == STATUS_OK) {
+                out.hasConfig = out.hasExtra = true;
                 for (size_t i = 0; i < kConfigValueCount; ++i)
-                    ShowValue(kConfigFields[i], f, 6 + 2 * i);
-                ShowValue(IDC_EXTRA_VALUE, f, 22);
-                AddLog("Ok!");
+                    out.config[i] = ShowValue(kConfigFields[i], f, kConfigReadOffsetValues + 2 * i);
+                out.extra = ShowValue(IDC_EXTRA_VALUE, f, kConfigReadOffsetExtra);
+                Conclude(out, success, "Ok!");
             } else {
-                AddLog("Error response!");
+                Conclude(out, Kind::Refused, "Error response!");
             }
             break;
         case CMD_SET_CONFIG_DATA:
             AddLog("CMD_SET_CONFIG_DATA");
-            if (n >= kConfigWriteResponseSize &&
-                (status == STATUS_OK || status == STATUS_CRC_ERROR)) {
-                ShowValue(IDC_EXTRA_VALUE, f, 6);
-                AddLog(status == STATUS_OK ? "CRC16 Ok!" : "CRC16 Error!");
+            if (n >= static_cast<int32_t>(kConfigWriteResponseSize) &&
+                (out.status == STATUS_OK || out.status == STATUS_CRC_ERROR)) {
+                out.hasExtra = true;
+                out.extra = ShowValue(IDC_EXTRA_VALUE, f, kConfigWriteOffsetExtra);
+                if (out.status == STATUS_OK)
+                    Conclude(out, success, "CRC16 Ok!");
+                else
+                    Conclude(out, Kind::Refused, "CRC16 Error!");
             } else {
-                AddLog("Error response!");
+                Conclude(out, Kind::Refused, "Error response!");
             }
             break;
         default:
+            out.kind = Kind::UnknownCommand;
             break;
     }
+    m_view.OnResponse(out);
 }
 
 void CLoopsetDlg::OnOK() {

@@ -41,7 +41,9 @@ private:
     // the port, log, send, and gather the answer from the start.
     void SendCommand(const char *logText, const uint8_t *frame, int32_t length);
     // Shows the big-endian word at frame[offset] in field id, in decimal.
-    void ShowValue(int id, const uint8_t *frame, size_t offset);
+    uint16_t ShowValue(int id, const uint8_t *frame, size_t offset);
+    // Logs the line that closes a response and records it in the outcome.
+    void Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, const char *text);
 
     ILoopsetView &m_view;
     CDeviceLink m_link;

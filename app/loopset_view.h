@@ -8,6 +8,7 @@
 
 #include "link_messages.h"
 #include "portlink.h"
+#include "response_outcome.h"
 
 enum : int {
     IDC_ADC_CH1 = 1000,
@@ -68,4 +69,7 @@ public:
     // The window portlink posts its notifications to. It lives as long as
     // the view.
     virtual PortlinkWindow *PortWindow() = 0;
+
+    // Called once per processed response, after its log lines and fields.
+    virtual void OnResponse(const ResponseOutcome &) {}
 };

@@ -1,14 +1,11 @@
 #include "settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <vector>
 
+#include "files.h"
+#include "program_path.h"
 #include "text_number.h"
 
 namespace {
@@ -80,74 +77,10 @@ bool KeyOf(std::string_view line, std::string_view &key, std::string_view &value
     return !key.empty();
 }
 
-bool ReadWholeFile(const std::string &path, std::string &out) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    out.clear();
-    if (ok) out.reserve(static_cast<size_t>(st.st_size));
-    char chunk[65536];
-    while (ok) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        out.append(chunk, static_cast<size_t>(n));
-    }
-    close(fd);
-    return ok;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Writes the new contents beside the file and renames it over the old one, so
-// that a crash or a full disk leaves either the old file or the new one.
-bool ReplaceFile(const std::string &path, std::string_view contents) {
-    std::string tmp = path + ".XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    struct stat st {};
-    mode_t mode = 0644;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, contents) && fsync(fd) == 0;
-    const int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
-    const int err = ok ? errno : saved;
-    unlink(tmp.c_str());
-    errno = err;
-    return false;
-}
-
 }  // namespace
 
 std::string SettingsFilePath() {
-    char exe[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return kSettingsFileName;
-    std::string path(exe, static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    path.erase(slash == std::string::npos ? 0 : slash + 1);
-    return path + kSettingsFileName;
+    return ProgramFolder() + kSettingsFileName;
 }
 
 std::string ReadProfileString(const std::string &path, std::string_view section,
@@ -173,7 +106,7 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
                         std::string_view value) {
     std::string data;
     if (!ReadWholeFile(path, data)) {
-        if (access(path.c_str(), F_OK) == 0) return false;  // there, but unreadable: keep it
+        if (errno != ENOENT) return false;  // there, but unreadable: keep it
         data.clear();
     }
     const bool bom = data.size() != WithoutBom(data).size();
@@ -219,7 +152,9 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
         if (!out.empty() && out.back() != '\n') out.append(eol);
         out.append("[").append(section).append("]").append(eol).append(entry).append(eol);
     }
-    return ReplaceFile(path, out);
+    // The same text again is not worth a disk write: the file already says it.
+    if (out == data) return true;
+    return ReplaceFileContents(path, out);
 }
 
 int ReadComPort(const std::string &path) {

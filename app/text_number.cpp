@@ -1,6 +1,7 @@
 #include "text_number.h"
 
 #include <climits>
+#include <cstring>
 
 namespace {
 bool IsBlank(char c) {
@@ -35,4 +36,11 @@ int32_t SaturatingAtoi(std::string_view text) {
     const ParsedNumber n = ParseLikeAtoi(text);
     if (n.overflow) return n.negative ? INT32_MIN : INT32_MAX;
     return static_cast<int32_t>(n.wrapped);
+}
+
+uint16_t FieldTextToWord(const char *text) {
+    // The field is read with room for 15 characters, so a longer text is cut.
+    const size_t length = text ? strnlen(text, 15) : 0;
+    return static_cast<uint16_t>(ParseLikeAtoi(std::string_view(text ? text : "", length)).wrapped &
+                                 0xFFFFu);
 }

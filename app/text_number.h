@@ -17,3 +17,7 @@ ParsedNumber ParseLikeAtoi(std::string_view text);
 
 // The value limited to the int range (an overflowing text saturates).
 int32_t SaturatingAtoi(std::string_view text);
+
+// An edit field's text as the device gets it: converted the way atoi does
+// from at most its first 15 characters, keeping the low 16 bits.
+uint16_t FieldTextToWord(const char *text);

@@ -3,17 +3,11 @@
 #include <cstring>
 
 #include "device_link.h"
-
-namespace {
-
-constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kEtx = 0x03;
-
-}  // namespace
+#include "frames.h"
 
 void CDeviceLink::TakeFrameStart() {
-    if (m_rxBuffer[0] == kStx && m_nRxCount >= kMinFrameStart)
-        m_nExpectedLength = m_rxBuffer[1] * 256 + m_rxBuffer[2];
+    if (m_rxBuffer[0] == STX && m_nRxCount >= kMinFrameStart)
+        m_nExpectedLength = ReadBe16(m_rxBuffer, kOffsetLength);
 }
 
 void CDeviceLink::ReadSerial() {
@@ -48,7 +42,7 @@ void CDeviceLink::TcpArrival(const uint8_t *bytes, int32_t n) {
     m_nRxCount += n;
     m_nIdleTicks = 0;
     // Over TCP a frame start counts only once the bytes so far end with ETX.
-    if (m_rxBuffer[m_nRxCount - 1] == kEtx) TakeFrameStart();
+    if (m_rxBuffer[m_nRxCount - 1] == ETX) TakeFrameStart();
 }
 
 void CDeviceLink::ResetRxCount() {

@@ -90,7 +90,7 @@ size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply,
             snprintf(description, descriptionSize, "%s: %u %u %u %u / %u %u %u %u extra %u", name,
                      m_config[0], m_config[1], m_config[2], m_config[3], m_config[4], m_config[5],
                      m_config[6], m_config[7], m_answers);
-            return Finish(reply, kConfigResponseSize);
+            return Finish(reply, kConfigReadResponseSize);
         }
         default: {
             // The program sends the CRC's two registers high first; check it
@@ -114,7 +114,7 @@ size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply,
                          "%s: CRC16 %02X %02X, expected %02X %02X: kept the old block, extra %u",
                          name, request[21], request[22], crc >> 8, crc & 0xFF, m_answers);
             }
-            return Finish(reply, kWriteResponseSize);
+            return Finish(reply, kConfigWriteResponseSize);
         }
     }
 }

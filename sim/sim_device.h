@@ -9,11 +9,6 @@
 #include "frames.h"
 #include "sim_options.h"
 
-inline constexpr size_t kAdcResponseSize = 16;
-inline constexpr size_t kConfigResponseSize = 26;
-inline constexpr size_t kWriteResponseSize = 10;
-inline constexpr size_t kMaxResponseSize = kConfigResponseSize;
-
 class CSimDevice {
 public:
     // Channel values start near 8 mA and 14 mA of a 12-bit converter that

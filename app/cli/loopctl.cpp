@@ -14,6 +14,7 @@
 
 #include "console_view.h"
 #include "frames.h"
+#include "text_number.h"
 #include "loopset_dlg.h"
 
 namespace {

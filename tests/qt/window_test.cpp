@@ -13,6 +13,7 @@
 #include "dialog_units.h"
 #include "fake_portlink.h"
 #include "frames.h"
+#include "text_number.h"
 #include "loopset_window.h"
 #include "settings.h"
 #include "sim_process.h"

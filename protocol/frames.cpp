@@ -1,9 +1,5 @@
 #include "frames.h"
 
-#include <cstring>
-
-#include "text_number.h"
-
 namespace {
 
 // The usual table-driven Modbus CRC keeps two byte tables, derived here from
@@ -59,26 +55,14 @@ uint8_t XorChecksum(const uint8_t *bytes, size_t count) {
 ConfigWriteFrame BuildConfigWriteFrame(const ConfigValues &values) {
     ConfigWriteFrame f{};
     f[0] = STX;
-    f[3] = CMD_SET_CONFIG_DATA;
-    f[4] = CONTROL_REQUEST;
-    for (size_t i = 0; i < kConfigValueCount; ++i) {
-        f[5 + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
-        f[6 + 2 * i] = static_cast<uint8_t>(values[i] & 0xFF);
-    }
-    const uint16_t crc = Crc16(&f[5], kConfigBlockSize);
-    f[21] = static_cast<uint8_t>(crc >> 8);  // the high register: the CRC's low byte
-    f[22] = static_cast<uint8_t>(crc & 0xFF);
-    f[23] = 0;
-    f[24] = ETX;
-    f[1] = 0x00;
-    f[2] = static_cast<uint8_t>(kConfigWriteFrameSize);
-    f[23] = XorChecksum(f.data(), kConfigWriteFrameSize - 2);
+    WriteBe16(f.data(), kOffsetLength, static_cast<uint16_t>(kConfigWriteFrameSize));
+    f[kOffsetCommand] = CMD_SET_CONFIG_DATA;
+    f[kOffsetControl] = CONTROL_REQUEST;
+    for (size_t i = 0; i < kConfigValueCount; ++i) WriteBe16(f.data(), kWriteOffsetBlock + 2 * i, values[i]);
+    const uint16_t crc = Crc16(&f[kWriteOffsetBlock], kConfigBlockSize);
+    // The high register (the standard CRC's low byte) goes first.
+    WriteBe16(f.data(), kWriteOffsetCrc, crc);
+    f[kConfigWriteFrameSize - 2] = XorChecksum(f.data(), kConfigWriteFrameSize - 2);
+    f[kConfigWriteFrameSize - 1] = ETX;
     return f;
-}
-
-uint16_t FieldTextToWord(const char *text) {
-    // The field is read with room for 15 characters, so a longer text is cut.
-    const size_t length = text ? strnlen(text, 15) : 0;
-    return static_cast<uint16_t>(ParseLikeAtoi(std::string_view(text ? text : "", length)).wrapped &
-                                 0xFFFFu);
 }

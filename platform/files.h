@@ -1,0 +1,20 @@
+// Whole-file reads and crash-safe replacement, for small text files such as
+// the settings. Failures leave errno set to say why.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Reads a regular file whole into out. False when it is missing, not a
+// regular file or unreadable.
+bool ReadWholeFile(const std::string &path, std::string &out);
+
+// Gives path the new contents so that a crash, a full disk or a failed write
+// leaves either the old file or the new one, never a mix, and no temporary
+// file behind. A symbolic link is followed: its target is replaced and the
+// link kept. The file's permission bits are kept, and honoured: a file that
+// nobody may write is refused (EACCES) and left as it is.
+bool ReplaceFileContents(const std::string &path, std::string_view contents);
+
+// The system's text for an errno value.
+std::string ErrorText(int code);
