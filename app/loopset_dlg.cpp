@@ -1,8 +1,10 @@
 #include "loopset_dlg.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "files.h"
 #include "frames.h"
 #include "text_number.h"
 #include "settings.h"
@@ -12,6 +14,8 @@ namespace {
 constexpr unsigned kTimerId = 0;
 constexpr unsigned kTimerPeriodMs = 2;
 constexpr int32_t kBaudRate = 115200;
+
+constexpr char kLogChecksumError[] = "ERROR CRC";
 
 constexpr int kConfigFields[kConfigValueCount] = {
     IDC_CH1_REF_MIN, IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN, IDC_CH1_DISP_MAX,
@@ -36,24 +40,45 @@ bool CLoopsetDlg::OnInitDialog() {
     m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
     m_link.m_nBaudRate = kBaudRate;
     // A port that will not open is reported by the link; start-up goes on.
-    m_link.Open(LINK_SERIAL, m_view.PortWindow());
+    m_link.Open(m_nTransport, m_view.PortWindow());
 
     AddLog("Start!");
     m_view.StartTimer(kTimerId, kTimerPeriodMs);
     return true;
 }
 
+void CLoopsetDlg::UseTcp(const std::string &host, int port) {
+    m_nTransport = LINK_TCP;
+    std::memset(m_link.m_szHost, 0, sizeof m_link.m_szHost);
+    host.copy(m_link.m_szHost, sizeof m_link.m_szHost - 1);
+    m_link.m_nTcpPort = port;
+}
+
 void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t length) {
+    if (m_nTransport == LINK_TCP) {
+        AddLog(logText);
+        // Over TCP the answer can arrive before Send has even returned, so the
+        // gathering starts afresh before the frame goes.
+        m_link.ResetRxCount();
+        m_link.Send(frame, length);
+        return;
+    }
     // No selection (text typed into the selector) gives port 0, whose open
     // fails and says so.
     m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
     m_link.Open(LINK_SERIAL, m_view.PortWindow());
-    WriteComPort(m_settingsPath, m_link.m_nPort);
+    StorePort();
     AddLog(logText);
     // The answer is picked up by the timer; the send's result tells nothing
     // the timer would not.
     m_link.Send(frame, length);
     m_link.ResetRxCount();
+}
+
+void CLoopsetDlg::StorePort() {
+    if (!m_bStorePort) return;
+    if (!WriteComPort(m_settingsPath, m_link.m_nPort))
+        m_view.OnSettingsNotStored(m_settingsPath, ErrorText(errno));
 }
 
 void CLoopsetDlg::OnBtnAdcRead() {
@@ -122,7 +147,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
     out.status = f[kOffsetStatus];
     // A wrong checksum is reported, not fatal.
     out.checksumOk = XorChecksum(f, static_cast<size_t>(n - 2)) == f[n - 2];
-    if (!out.checksumOk) AddLog("ERROR CRC");
+    if (!out.checksumOk) AddLog(kLogChecksumError);
     const Kind success = out.checksumOk ? Kind::Ok : Kind::ChecksumError;
 
     // A response shorter than its command's size cannot carry the values it is
@@ -171,6 +196,9 @@ void CLoopsetDlg::OnTimer(unsigned) {
             out.kind = Kind::UnknownCommand;
             break;
     }
+    // Values read from a frame whose checksum failed are shown, but the
+    // response's word on them is the checksum's.
+    if (out.kind == Kind::ChecksumError) out.text = kLogChecksumError;
     m_view.OnResponse(out);
 }
 
@@ -179,7 +207,7 @@ void CLoopsetDlg::OnOK() {
 }
 
 void CLoopsetDlg::OnCancel() {
-    m_view.EndDialog(IDCANCEL);
+    m_view.EndDialog(kDialogCancel);
 }
 
 void CLoopsetDlg::AddLog(const std::string &text) {

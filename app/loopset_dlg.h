@@ -20,6 +20,13 @@ public:
     CLoopsetDlg(const CLoopsetDlg &) = delete;
     CLoopsetDlg &operator=(const CLoopsetDlg &) = delete;
 
+    // A host that reaches the device over TCP says so before OnInitDialog: the
+    // link is then opened for TCP once, and the buttons send on it without
+    // reopening a serial port or storing a port number.
+    void UseTcp(const std::string &host, int port);
+    // A host using a port for one run only keeps it out of the settings.
+    void SetStorePort(bool store) { m_bStorePort = store; }
+
     bool OnInitDialog();
     void OnBtnAdcRead();
     void OnBtnConfigRead();
@@ -40,6 +47,7 @@ private:
     // The three handlers' common steps: port from the selector, reopen, store
     // the port, log, send, and gather the answer from the start.
     void SendCommand(const char *logText, const uint8_t *frame, int32_t length);
+    void StorePort();
     // Shows the big-endian word at frame[offset] in field id, in decimal.
     uint16_t ShowValue(int id, const uint8_t *frame, size_t offset);
     // Logs the line that closes a response and records it in the outcome.
@@ -50,4 +58,6 @@ private:
     std::string m_settingsPath;
     CEventLog m_log;
     char m_fieldText[16] = {};
+    uint8_t m_nTransport = LINK_SERIAL;
+    bool m_bStorePort = true;
 };

@@ -29,8 +29,9 @@ enum : int {
     IDC_EXTRA_VALUE = 1015,
 };
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
+// The dialog's end results (the system's own IDOK and IDCANCEL values).
+inline constexpr int kDialogOk = 1;
+inline constexpr int kDialogCancel = 2;
 
 // A window message as the dialog's pre-translation sees it.
 struct WindowMessage {
@@ -72,4 +73,7 @@ public:
 
     // Called once per processed response, after its log lines and fields.
     virtual void OnResponse(const ResponseOutcome &) {}
+    // Called when the port number could not be stored in the settings file;
+    // the command goes on all the same.
+    virtual void OnSettingsNotStored(const std::string & /*path*/, const std::string & /*why*/) {}
 };

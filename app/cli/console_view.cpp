@@ -1,24 +1,8 @@
 #include "console_view.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
+#include "clock.h"
 
-#include <cerrno>
-#include <cstdlib>
-
-ConsoleView::ConsoleView(FILE *logStream) : m_logStream(logStream) {
-    m_eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-}
-
-ConsoleView::~ConsoleView() {
-    // The dialog (and with it the port and its listener) is gone before the
-    // view: nothing posts any more.
-    if (m_timerFd >= 0) close(m_timerFd);
-    if (m_eventFd >= 0) close(m_eventFd);
-}
+ConsoleView::ConsoleView(FILE *logStream) : m_logStream(logStream) {}
 
 void ConsoleView::Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam) {
     auto *self = static_cast<ConsoleView *>(context);
@@ -31,14 +15,10 @@ void ConsoleView::Post(void *context, uint32_t message, uint32_t wParam, int32_t
                                                                                 lParam};
         ++self->m_queueCount;
     }
-    const uint64_t one = 1;
-    // Never blocks: the counter would have to reach 2^64 - 1 first.
-    [[maybe_unused]] ssize_t n = write(self->m_eventFd, &one, sizeof one);
+    self->m_loop.Wake();
 }
 
 void ConsoleView::DeliverPosted() {
-    uint64_t count;
-    [[maybe_unused]] ssize_t n = read(m_eventFd, &count, sizeof count);
     for (;;) {
         WindowMessage msg;
         {
@@ -53,27 +33,15 @@ void ConsoleView::DeliverPosted() {
 }
 
 bool ConsoleView::RunOnce(int timeoutMs) {
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const int64_t end = MonotonicMillis() + timeoutMs;
     for (;;) {
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long elapsed =
-            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (elapsed >= timeoutMs) return true;
-
-        pollfd fds[2] = {{m_eventFd, POLLIN, 0}, {m_timerFd, POLLIN, 0}};
-        const int ready = poll(fds, 2, static_cast<int>(timeoutMs - elapsed));
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const int64_t left = end - MonotonicMillis();
+        if (left <= 0) return true;
+        const unsigned ready = m_loop.Wait(static_cast<int>(left));
+        if (ready & CConsoleLoop::kFailed) return false;
         // Posted messages go before the timer, as in a window's queue.
-        if (fds[0].revents & POLLIN) DeliverPosted();
-        if (fds[1].revents & POLLIN) {
-            uint64_t expirations;
-            [[maybe_unused]] ssize_t n = read(m_timerFd, &expirations, sizeof expirations);
-            // Missed periods are one tick, as a window's timer coalesces them.
+        if (ready & CConsoleLoop::kPosted) DeliverPosted();
+        if (ready & CConsoleLoop::kTimer) {
             if (m_timerRunning && m_dlg) m_dlg->OnTimer(m_timerId);
             return true;
         }
@@ -82,11 +50,13 @@ bool ConsoleView::RunOnce(int timeoutMs) {
 
 void ConsoleView::StartTimer(unsigned id, unsigned periodMs) {
     m_timerId = id;
-    itimerspec spec{};
-    spec.it_interval.tv_sec = periodMs / 1000;
-    spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
-    spec.it_value = spec.it_interval;
-    m_timerRunning = timerfd_settime(m_timerFd, 0, &spec, nullptr) == 0;
+    m_timerRunning = m_loop.StartTimer(periodMs, periodMs);
+}
+
+void ConsoleView::OnSettingsNotStored(const std::string &path, const std::string &why) {
+    m_settingsFailed = true;
+    fprintf(m_logStream, "loopctl: the port was not stored in %s: %s\n", path.c_str(), why.c_str());
+    fflush(m_logStream);
 }
 
 void ConsoleView::ShowWarning(const std::string &text) {
@@ -131,15 +101,4 @@ void ConsoleView::SetLogText(const std::string &text) {
     const std::string entry = text.substr(at + 2);
     fprintf(m_logStream, "%s\n", entry.c_str());
     fflush(m_logStream);
-    const size_t tab = entry.find('\t');
-    m_entries.push_back(tab == std::string::npos ? entry : entry.substr(tab + 1));
-}
-
-std::string ComDevicePath(int port) {
-    const std::string name = "PORTLINK_COM" + std::to_string(port);
-    if (const char *path = getenv(name.c_str()); path && *path) return path;
-    if (port >= 1 && port <= 10) return "/dev/ttyS" + std::to_string(port - 1);
-    if (port >= 11 && port <= 20) return "/dev/ttyUSB" + std::to_string(port - 11);
-    if (port >= 21 && port <= 30) return "/dev/ttyACM" + std::to_string(port - 21);
-    return "/dev/ttyS" + std::to_string(port - 1);
 }

@@ -1,7 +1,7 @@
 // The dialog's view on a console: fields kept in memory, log entries written
 // to a stream as they are logged, message boxes written out and remembered,
-// and a message loop that sleeps in poll() on an eventfd (portlink's posts)
-// and a timerfd (the dialog's timer).
+// the outcome of each response kept for the caller, and a message loop that
+// sleeps until portlink posts or the dialog's timer is due.
 #pragma once
 
 #include <cstdio>
@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "console_loop.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
 
 class ConsoleView : public ILoopsetView {
 public:
     explicit ConsoleView(FILE *logStream);
-    ~ConsoleView() override;
+    ~ConsoleView() override = default;
     ConsoleView(const ConsoleView &) = delete;
     ConsoleView &operator=(const ConsoleView &) = delete;
 
@@ -30,10 +31,12 @@ public:
     // too, or until timeoutMs has passed. False if waiting failed (errno).
     bool RunOnce(int timeoutMs);
 
-    // Log entries logged so far (without their time stamps), oldest first.
-    const std::vector<std::string> &LogEntries() const { return m_entries; }
+    // Responses processed so far, oldest first.
+    const std::vector<ResponseOutcome> &Outcomes() const { return m_outcomes; }
     // Message boxes shown so far (their texts), from any thread.
     std::vector<std::string> Boxes() const;
+    // Whether the last store of the port in the settings failed, and why.
+    bool SettingsFailed() const { return m_settingsFailed; }
 
     // ILoopsetView
     void ShowWarning(const std::string &text) override;
@@ -48,6 +51,8 @@ public:
     void StartTimer(unsigned id, unsigned periodMs) override;
     void EndDialog(int result) override { m_endResult = result; }
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
+    void OnResponse(const ResponseOutcome &outcome) override { m_outcomes.push_back(outcome); }
+    void OnSettingsNotStored(const std::string &path, const std::string &why) override;
 
 private:
     static void Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam);
@@ -58,7 +63,8 @@ private:
     std::map<int, std::string> m_fields;
     int m_selection = -1;
     int m_pinnedSelection = -1;
-    std::vector<std::string> m_entries;
+    std::vector<ResponseOutcome> m_outcomes;
+    bool m_settingsFailed = false;
     int m_endResult = 0;
 
     mutable std::mutex m_boxMutex;
@@ -71,15 +77,10 @@ private:
     WindowMessage m_queue[kQueueSize];
     size_t m_queueHead = 0;
     size_t m_queueCount = 0;
-    int m_eventFd = -1;
 
-    int m_timerFd = -1;
+    CConsoleLoop m_loop;
     unsigned m_timerId = 0;
     bool m_timerRunning = false;
 
     PortlinkWindow m_portWindow{&ConsoleView::Post, this};
 };
-
-// COMn's device path as portlink finds it: PORTLINK_COM<n>, else the default
-// table. For messages only.
-std::string ComDevicePath(int port);

@@ -1,23 +1,31 @@
 // loopctl: the device work of loopset's three buttons without a window. It
 // hosts the same dialog behaviour with a console view, so a script or a
-// production line gets exactly what an operator gets.
-#include <getopt.h>
+// production line gets exactly what an operator gets; it judges the answer
+// by the dialog's outcome of it, never by the wording of the log.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "clock.h"
 #include "console_view.h"
+#include "environment.h"
+#include "files.h"
 #include "frames.h"
-#include "text_number.h"
 #include "loopset_dlg.h"
+#include "port_path.h"
+#include "port_problem.h"
+#include "socket_layer.h"
 
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 enum ExitCode {
     kExitOk = 0,
@@ -26,15 +34,21 @@ enum ExitCode {
     kExitTimeout = 3,
     kExitPortOpen = 4,
     kExitSystem = 5,
+    kExitLineLost = 6,  // the line or the connection went away before the answer
 };
+
+// The dialog's edit fields are 15 characters wide; a longer value would be
+// cut before it is converted, so it is refused rather than sent changed.
+constexpr size_t kFieldWidth = 15;
 
 enum class Command { Adc, ConfigRead, ConfigWrite };
 
 struct Options {
     Command command = Command::Adc;
-    const char *commandName = "";
+    std::string commandName;
     int port = 0;  // 0: the one stored in the settings
     std::string device;
+    std::string tcp;      // HOST:PORT as given
     std::string tcpHost;  // not empty: the device is reached over TCP
     int tcpPort = 0;
     std::string settings;
@@ -43,409 +57,355 @@ struct Options {
     std::vector<std::string> values;
 };
 
-constexpr int kConfigFields[8] = {IDC_CH1_REF_MIN,  IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN,
-                                  IDC_CH1_DISP_MAX, IDC_CH2_REF_MIN, IDC_CH2_REF_MAX,
-                                  IDC_CH2_DISP_MIN, IDC_CH2_DISP_MAX};
+constexpr int kConfigFields[kConfigValueCount] = {
+    IDC_CH1_REF_MIN, IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN, IDC_CH1_DISP_MAX,
+    IDC_CH2_REF_MIN, IDC_CH2_REF_MAX, IDC_CH2_DISP_MIN, IDC_CH2_DISP_MAX,
+};
 
-void Usage(FILE *out) {
-    fprintf(out,
-            "usage: loopctl [--port N | --device PATH | --tcp HOST:PORT] [--timeout S] [--json]\n"
-            "               [--settings FILE] adc | config-read | config-write V1 .. V8\n"
-            "\n"
-            "  adc            read the ADC values of both channels\n"
-            "  config-read    read the configuration (per channel: ADC reference min, max,\n"
-            "                 display value min, max)\n"
-            "  config-write   write it: CH.1 ref min, ref max, disp min, disp max, then CH.2\n"
-            "                 likewise; each 0 to 65535\n"
-            "\n"
-            "  --port N       COM port 1 to 30 (default: the one last used, from config.ini)\n"
-            "  --device PATH  the device file to use as COM port N (1 without --port)\n"
-            "  --tcp HOST:PORT  reach the device over TCP (a serial gateway, or loopsim --tcp)\n"
-            "                 instead of a COM port; HOST is a dotted address or a name of\n"
-            "                 at most 15 characters\n"
-            "  --timeout S    seconds to wait for the answer (default 1)\n"
-            "  --json         print the result as one JSON object\n"
-            "  --settings F   settings file to use instead of config.ini beside the program\n"
-            "\n"
-            "The log lines go to standard error. Exit status: 0 success, 1 the device\n"
-            "answered with an error, 2 bad usage, 3 no answer in time, 4 the port would not\n"
-            "open (or the TCP connection could not be made), 5 a system error.\n");
-}
+constexpr char kFooter[] =
+    "Commands:\n"
+    "  adc            read the ADC values of both channels\n"
+    "  config-read    read the configuration (per channel: ADC reference min, max,\n"
+    "                 display value min, max)\n"
+    "  config-write   write it: CH.1 ref min, ref max, disp min, disp max, then CH.2\n"
+    "                 likewise; each 0 to 65535\n"
+    "\n"
+    "The log lines go to standard error. Exit status: 0 success, 1 the device\n"
+    "answered with an error, 2 bad usage, 3 no answer in time, 4 the port would not\n"
+    "open (or the TCP connection could not be made), 5 a system error, 6 the line\n"
+    "or the connection was lost before the answer.";
 
-bool ParseInt(const char *text, long min, long max, long *value) {
+bool ParseLong(const std::string &text, long min, long max, long *value) {
     errno = 0;
     char *end = nullptr;
-    const long v = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < min || v > max) return false;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0' || v < min || v > max) return false;
     *value = v;
     return true;
 }
 
-int UsageError(const char *fmt, const char *arg) {
-    fprintf(stderr, "loopctl: ");
-    fprintf(stderr, fmt, arg);
-    fprintf(stderr, "\n(see loopctl --help)\n");
-    return kExitUsage;
+void UsageError(const std::string &message) {
+    std::fprintf(stderr, "loopctl: %s\n(see loopctl --help)\n", message.c_str());
 }
 
-// HOST:PORT, the host as the link holds it (at most 15 characters).
-bool ParseTcpAddress(const char *text, Options *o) {
-    const char *colon = strrchr(text, ':');
-    if (!colon || colon == text) return false;
-    const size_t hostLength = static_cast<size_t>(colon - text);
-    if (hostLength >= sizeof(CDeviceLink::m_szHost)) return false;
-    long port;
-    if (!ParseInt(colon + 1, 1, 65535, &port)) return false;
-    o->tcpHost.assign(text, hostLength);
-    o->tcpPort = static_cast<int>(port);
-    return true;
+// Checks what the option parser cannot: the command, its values, and which
+// options go together. Returns the message of the first problem.
+std::optional<std::string> CheckOptions(Options &o) {
+    if (o.commandName == "adc") {
+        o.command = Command::Adc;
+    } else if (o.commandName == "config-read") {
+        o.command = Command::ConfigRead;
+    } else if (o.commandName == "config-write") {
+        o.command = Command::ConfigWrite;
+    } else {
+        return "unknown command '" + o.commandName + "'";
+    }
+    if (o.command != Command::ConfigWrite) {
+        if (!o.values.empty()) return "'" + o.commandName + "' takes no values";
+    } else {
+        if (o.values.size() != kConfigValueCount)
+            return "config-write needs 8 values, not " + std::to_string(o.values.size());
+        for (const std::string &value : o.values) {
+            long v;
+            if (value.size() > kFieldWidth)
+                return "a value must fit the window's " + std::to_string(kFieldWidth) +
+                       "-character field, not '" + value + "'";
+            if (!ParseLong(value, 0, 65535, &v))
+                return "a value must be a number from 0 to 65535, not '" + value + "'";
+        }
+    }
+    if (!o.tcp.empty()) {
+        if (o.port != 0 || !o.device.empty()) return "--tcp goes without --port and --device";
+        const size_t colon = o.tcp.rfind(':');
+        long port;
+        if (colon == std::string::npos || colon == 0 ||
+            !ParseLong(o.tcp.substr(colon + 1), 1, 65535, &port))
+            return "--tcp needs HOST:PORT (a port from 1 to 65535), not '" + o.tcp + "'";
+        o.tcpHost = o.tcp.substr(0, colon);
+        o.tcpPort = static_cast<int>(port);
+    }
+    return std::nullopt;
 }
 
 // Returns -1 when the options are good, else the exit code.
-int ParseOptions(int argc, char **argv, Options *o) {
-    static const option longOptions[] = {
-        {"port", required_argument, nullptr, 'p'}, {"device", required_argument, nullptr, 'd'},
-        {"tcp", required_argument, nullptr, 'T'},  {"timeout", required_argument, nullptr, 't'},
-        {"json", no_argument, nullptr, 'j'},       {"settings", required_argument, nullptr, 's'},
-        {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
-    int c;
-    opterr = 0;
-    while ((c = getopt_long(argc, argv, "+p:d:t:js:h", longOptions, nullptr)) != -1) {
-        long v;
-        switch (c) {
-            case 'p':
-                if (!ParseInt(optarg, 1, 30, &v))
-                    return UsageError("--port needs a number from 1 to 30, not '%s'", optarg);
-                o->port = static_cast<int>(v);
-                break;
-            case 'd':
-                if (!*optarg) return UsageError("--device needs a path%s", "");
-                o->device = optarg;
-                break;
-            case 'T':
-                if (!ParseTcpAddress(optarg, o))
-                    return UsageError(
-                        "--tcp needs HOST:PORT (a host of at most 15 characters, a port from 1 "
-                        "to 65535), not '%s'",
-                        optarg);
-                break;
-            case 't': {
-                char *end = nullptr;
-                const double t = strtod(optarg, &end);
-                if (end == optarg || *end != '\0' || !std::isfinite(t) || t <= 0 || t > 3600)
-                    return UsageError("--timeout needs seconds (0 < S <= 3600), not '%s'", optarg);
-                o->timeoutSeconds = t;
-                break;
-            }
-            case 'j':
-                o->json = true;
-                break;
-            case 's':
-                o->settings = optarg;
-                break;
-            case 'h':
-                Usage(stdout);
-                return kExitOk;
-            default:
-                return UsageError("unknown or incomplete option '%s'", argv[optind - 1]);
-        }
+int ParseOptions(int argc, char **argv, Options &o) {
+    CLI::App app{"The device work of loopset's three buttons, without a window.", "loopctl"};
+    app.footer(kFooter);
+    app.add_option("--port", o.port, "COM port 1 to 30 (default: the one last used, from config.ini)")
+        ->check(CLI::Range(1, 30));
+    app.add_option("--device", o.device,
+                   "the device file to use as COM port N (1 without --port), for this run only")
+        ->check([](const std::string &v) { return v.empty() ? "--device needs a path" : ""; });
+    app.add_option("--tcp", o.tcp,
+                   "reach the device over TCP (a serial gateway, or loopsim --tcp) instead of a "
+                   "COM port; HOST is an address or a name");
+    app.add_option("--timeout", o.timeoutSeconds, "seconds to wait for the answer (default 1)")
+        ->check([](const std::string &v) {
+            char *end = nullptr;
+            const double t = std::strtod(v.c_str(), &end);
+            return end != v.c_str() && *end == '\0' && std::isfinite(t) && t > 0 && t <= 3600
+                       ? ""
+                       : "--timeout needs seconds (0 < S <= 3600), not '" + v + "'";
+        });
+    app.add_flag("--json", o.json, "print the result as one JSON object");
+    app.add_option("--settings", o.settings,
+                   "settings file to use instead of config.ini beside the program");
+    app.add_option("command", o.commandName, "adc | config-read | config-write")->required();
+    app.add_option("values", o.values, "config-write's eight values");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? kExitOk : kExitSystem;
+    } catch (const CLI::ParseError &e) {
+        std::string what = e.what();
+        if (what.find("command is required") != std::string::npos) what = "which command?";
+        UsageError(what);
+        return kExitUsage;
     }
-    if (!o->tcpHost.empty() && (o->port != 0 || !o->device.empty()))
-        return UsageError("--tcp goes without --port and --device%s", "");
-    if (optind >= argc) return UsageError("which command?%s", "");
-    const std::string command = argv[optind++];
-    o->commandName = argv[optind - 1];
-    if (command == "adc") {
-        o->command = Command::Adc;
-    } else if (command == "config-read") {
-        o->command = Command::ConfigRead;
-    } else if (command == "config-write") {
-        o->command = Command::ConfigWrite;
-    } else {
-        return UsageError("unknown command '%s'", command.c_str());
-    }
-    for (; optind < argc; ++optind) o->values.push_back(argv[optind]);
-    if (o->command == Command::ConfigWrite) {
-        if (o->values.size() != 8) return UsageError("config-write needs 8 values%s", "");
-        for (const std::string &value : o->values) {
-            long v;
-            if (!ParseInt(value.c_str(), 0, 65535, &v))
-                return UsageError("a value must be a number from 0 to 65535, not '%s'",
-                                  value.c_str());
-        }
-    } else if (!o->values.empty()) {
-        return UsageError("'%s' takes no values", o->commandName);
+    if (const auto problem = CheckOptions(o)) {
+        UsageError(*problem);
+        return kExitUsage;
     }
     return -1;
 }
 
-const char *ExpectedCommandLog(Command command) {
-    switch (command) {
-        case Command::Adc:
-            return "CMD_GET_ADC_VALUE";
-        case Command::ConfigRead:
-            return "CMD_GET_CONFIG_DATA";
-        case Command::ConfigWrite:
-            return "CMD_SET_CONFIG_DATA";
+class CRun {
+public:
+    explicit CRun(const Options &o) : m_o(o), m_view(stderr), m_dlg(m_view, o.settings) {
+        m_view.Attach(&m_dlg);
     }
-    return "";
-}
+    int Execute();
 
-struct Outcome {
-    bool answered = false;
-    bool success = false;
-    std::string result;  // the dialog's last log text for the answer
+private:
+    int PrepareDevice();
+    int Open();
+    int WaitForConnection();
+    void PressButton();
+    int AwaitAnswer();
+    int Report(const ResponseOutcome &out);
+    int Fail(int code, const std::string &message);
+    Json Where() const;
+    std::string PortText() const;
+    int64_t MsLeft() const { return m_deadlineMs - MonotonicMillis(); }
+
+    const Options &m_o;
+    ConsoleView m_view;
+    CLoopsetDlg m_dlg;
+    std::string m_address;  // the TCP host as the link gets it: a dotted address
+    int m_port = 0;
+    int64_t m_deadlineMs = 0;
 };
 
-// Reads the log entries of one processed frame. A frame that answers another
-// command (a late answer to an earlier request) or no command at all is not
-// this command's answer.
-Outcome Judge(const std::vector<std::string> &entries, size_t from, Command command) {
-    Outcome out;
-    bool checksumBad = false;
-    bool ours = false;
-    for (size_t i = from; i < entries.size(); ++i) {
-        const std::string &e = entries[i];
-        if (e == "ERROR STX or ETX or Contol") {
-            out.answered = true;
-            out.result = e;
-            return out;
-        }
-        if (e == "ERROR CRC") checksumBad = true;
-        if (e == ExpectedCommandLog(command)) ours = true;
-        if (ours) out.result = e;
+Json CRun::Where() const {
+    Json j;
+    if (m_o.tcpHost.empty())
+        j["port"] = m_port;
+    else
+        j["tcp"] = m_o.tcpHost + ":" + std::to_string(m_o.tcpPort);
+    j["command"] = m_o.commandName;
+    return j;
+}
+
+std::string CRun::PortText() const {
+    if (!m_o.tcpHost.empty()) return m_o.tcpHost + ":" + std::to_string(m_o.tcpPort);
+    return "COM" + std::to_string(m_port) + " (" + portlink::PortPath(m_port) + ")";
+}
+
+int CRun::Fail(int code, const std::string &message) {
+    std::fprintf(stderr, "loopctl: %s\n", message.c_str());
+    if (m_o.json) {
+        Json j = Where();
+        j["error"] = message;
+        j["exit"] = code;
+        std::printf("%s\n", j.dump().c_str());
     }
-    if (!ours) return out;
-    out.answered = true;
-    // A checksum mismatch is logged and the values are still shown, but they
-    // may be wrong: a script must not take them as good.
-    out.success = !checksumBad && (out.result == "Ok!" || out.result == "CRC16 Ok!");
-    if (checksumBad && out.result != "Error response!") out.result = "ERROR CRC";
-    return out;
-}
-
-std::string Field(ConsoleView &view, int id) {
-    return view.GetFieldText(id);
-}
-
-// Where the device is, as the JSON output names it.
-std::string JsonWhere(const Options &o, int port) {
-    if (o.tcpHost.empty()) return "\"port\": " + std::to_string(port);
-    return "\"tcp\": \"" + o.tcpHost + ":" + std::to_string(o.tcpPort) + "\"";
-}
-
-void PrintResult(const Options &o, int port, ConsoleView &view, const Outcome &out) {
-    const std::string extra = Field(view, IDC_EXTRA_VALUE);
-    if (o.json) {
-        printf("{%s, \"command\": \"%s\", \"result\": \"%s\"", JsonWhere(o, port).c_str(),
-               o.commandName, out.result.c_str());
-        if (o.command == Command::Adc) {
-            printf(", \"ch1\": %s, \"ch2\": %s", Field(view, IDC_ADC_CH1).c_str(),
-                   Field(view, IDC_ADC_CH2).c_str());
-        } else if (o.command == Command::ConfigRead) {
-            static const char *names[4] = {"ref_min", "ref_max", "disp_min", "disp_max"};
-            for (int ch = 0; ch < 2; ++ch) {
-                printf(", \"ch%d\": {", ch + 1);
-                for (int i = 0; i < 4; ++i)
-                    printf("%s\"%s\": %s", i ? ", " : "", names[i],
-                           Field(view, kConfigFields[ch * 4 + i]).c_str());
-                printf("}");
-            }
-        }
-        printf(", \"extra\": %s}\n", extra.c_str());
-        return;
-    }
-    if (o.command == Command::Adc) {
-        printf("CH.1   %s\nCH.2   %s\nextra  %s\n", Field(view, IDC_ADC_CH1).c_str(),
-               Field(view, IDC_ADC_CH2).c_str(), extra.c_str());
-    } else if (o.command == Command::ConfigRead) {
-        printf("       ADC Reference    Display Value\n");
-        printf("         Min     Max      Min     Max\n");
-        for (int ch = 0; ch < 2; ++ch) {
-            printf("CH.%d", ch + 1);
-            for (int i = 0; i < 4; ++i)
-                printf("%s%6s", i == 2 ? "   " : "  ",
-                       Field(view, kConfigFields[ch * 4 + i]).c_str());
-            printf("\n");
-        }
-        printf("extra  %s\n", extra.c_str());
-    } else {
-        printf("%s\nextra  %s\n", out.result.c_str(), extra.c_str());
-    }
-}
-
-int Fail(const Options &o, int port, int code, const std::string &message) {
-    fprintf(stderr, "loopctl: %s\n", message.c_str());
-    if (o.json)
-        printf("{%s, \"command\": \"%s\", \"error\": \"%s\", \"exit\": %d}\n",
-               JsonWhere(o, port).c_str(), o.commandName, message.c_str(), code);
     return code;
 }
 
-std::string OpenFailure(int port) {
-    return "cannot open COM" + std::to_string(port) + " (" + ComDevicePath(port) + ")";
+int CRun::PrepareDevice() {
+    if (!m_o.device.empty()) {
+        // portlink reads PORTLINK_COM<n> at every open, so mapping the port
+        // here, before the dialog opens it, is all --device needs. The port
+        // is this run's only, so it is not stored unless --port named it.
+        const int port = m_o.port == 0 ? 1 : m_o.port;
+        if (!SetProcessEnv("PORTLINK_COM" + std::to_string(port), m_o.device))
+            return Fail(kExitSystem, "cannot map the device: " + ErrorText(errno));
+        if (m_o.port == 0) m_dlg.SetStorePort(false);
+        m_view.PinPortSelection(port - 1);
+    } else if (m_o.port > 0) {
+        m_view.PinPortSelection(m_o.port - 1);
+    }
+    if (!m_o.tcpHost.empty()) {
+        // The link takes a dotted address of at most 15 characters; a name is
+        // looked up here so that any host a script names can be reached.
+        std::string error;
+        if (!ResolveIPv4(m_o.tcpHost, &m_address, &error))
+            return Fail(kExitPortOpen, "cannot connect to " + PortText() + " (" + error + ")");
+        m_dlg.UseTcp(m_address, m_o.tcpPort);
+    }
+    return -1;
 }
 
-std::string TcpAddress(const Options &o) {
-    return o.tcpHost + ":" + std::to_string(o.tcpPort);
+int CRun::Open() {
+    m_dlg.OnInitDialog();
+    m_port = m_dlg.Link().m_nPort;
+    if (m_o.tcpHost.empty()) {
+        if (!m_view.Boxes().empty())
+            return Fail(kExitPortOpen, "cannot open " + PortText() + ": " +
+                                           PortOpenProblem(portlink::PortPath(m_port)));
+        return -1;
+    }
+    return WaitForConnection();
 }
 
-// Over TCP the dialog's serial port is never used: its start-up open goes
-// here and succeeds without touching a device.
-const PortlinkApi &NoSerialPort() {
-    static const PortlinkApi api = {
-        [](PortlinkWindow *) -> int32_t { return 1; },
-        []() -> int32_t { return 1; },
-        [](int32_t) -> int32_t { return 0; },
-        [](int32_t, int32_t, int32_t) -> int32_t { return 0; },
-        [](int32_t, int32_t) -> int32_t { return 1; },
-        [](int32_t, int32_t) -> int32_t { return 1; },
-        [](int32_t, int32_t) -> int32_t { return 0; },
-        [](int32_t) -> int32_t { return 1; },
-        [](int32_t, const uint8_t *, int32_t) -> int32_t { return 0; },
-        [](int32_t, uint8_t *, int32_t *count) -> int32_t {
-            if (count) *count = 0;
-            return 0;
-        },
-        [](int32_t, int32_t) -> int32_t { return 1; },
-        [](int32_t, int32_t, int32_t) -> int32_t { return 1; },
-    };
-    return api;
-}
-
-// A button handler's steps over the link's TCP transport: connect (in the
-// background, as Open(LINK_TCP) does), log the command as the button does,
-// send. Returns -1 when the frame went out, else the exit code.
-int SendOverTcp(const Options &o, CLoopsetDlg &dlg, ConsoleView &view,
-                std::chrono::steady_clock::time_point deadline) {
-    CDeviceLink &link = dlg.Link();
-    std::memset(link.m_szHost, 0, sizeof link.m_szHost);
-    o.tcpHost.copy(link.m_szHost, sizeof link.m_szHost - 1);
-    link.m_nTcpPort = o.tcpPort;
-    link.Open(LINK_TCP, view.PortWindow());
-    // Settings the link refuses (a host shorter than a dotted address).
-    if (!view.Boxes().empty())
-        return Fail(o, 0, kExitPortOpen,
-                    "cannot connect to " + TcpAddress(o) + " (" + view.Boxes().front() + ")");
+int CRun::WaitForConnection() {
+    // Settings the link refuses come back as a box at once.
+    if (!m_view.Boxes().empty())
+        return Fail(kExitPortOpen,
+                    "cannot connect to " + PortText() + " (" + m_view.Boxes().front() + ")");
     // The timer keeps ticking while the worker connects.
-    while (link.m_bSending.load() != 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) break;
-        if (!view.RunOnce(static_cast<int>(left)))
-            return Fail(o, 0, kExitSystem, std::string("poll: ") + strerror(errno));
+    CDeviceLink &link = m_dlg.Link();
+    while (link.m_bSending.load() != 0 && MsLeft() > 0) {
+        if (!m_view.RunOnce(static_cast<int>(MsLeft())))
+            return Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
     }
     if (link.m_bSending.load() != 0 || link.m_bConnected.load() == 0) {
-        std::string why = "cannot connect to " + TcpAddress(o);
-        if (!view.Boxes().empty()) why += " (" + view.Boxes().front() + ")";
-        return Fail(o, 0, kExitPortOpen, why);
+        std::string why = "cannot connect to " + PortText();
+        if (!m_view.Boxes().empty()) why += " (" + m_view.Boxes().front() + ")";
+        return Fail(kExitPortOpen, why);
     }
+    return -1;
+}
 
-    const uint8_t *frame = nullptr;
-    size_t length = 0;
-    ConfigWriteFrame write{};
-    switch (o.command) {
+void CRun::PressButton() {
+    switch (m_o.command) {
         case Command::Adc:
-            dlg.AddLog("Send ADC Read");
-            frame = BuildAdcReadFrame().data();
-            length = kReadFrameSize;
+            m_dlg.OnBtnAdcRead();
             break;
         case Command::ConfigRead:
-            dlg.AddLog("Send Config Read");
-            frame = BuildConfigReadFrame().data();
-            length = kReadFrameSize;
+            m_dlg.OnBtnConfigRead();
             break;
-        case Command::ConfigWrite: {
-            ConfigValues values{};
+        case Command::ConfigWrite:
             for (size_t i = 0; i < kConfigValueCount; ++i)
-                values[i] = FieldTextToWord(o.values[i].c_str());
-            write = BuildConfigWriteFrame(values);
-            dlg.AddLog("Send Config Write");
-            frame = write.data();
-            length = write.size();
+                m_view.SetFieldText(kConfigFields[i], m_o.values[i]);
+            m_dlg.OnBtnConfigWrite();
             break;
-        }
     }
-    // Gathering starts afresh before the frame goes: over TCP the answer can
-    // arrive before Send has even returned.
-    link.ResetRxCount();
-    link.Send(frame, static_cast<int32_t>(length));
-    return -1;
+}
+
+uint8_t ExpectedCommand(Command command) {
+    switch (command) {
+        case Command::Adc:
+            return CMD_GET_ADC_VALUE;
+        case Command::ConfigRead:
+            return CMD_GET_CONFIG_DATA;
+        case Command::ConfigWrite:
+            return CMD_SET_CONFIG_DATA;
+    }
+    return 0;
+}
+
+int CRun::AwaitAnswer() {
+    size_t judged = m_view.Outcomes().size();
+    while (MsLeft() > 0) {
+        if (!m_view.RunOnce(static_cast<int>(MsLeft())))
+            return Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
+        // A frame that answers another command (a late answer to an earlier
+        // request) or no command at all is not this command's answer.
+        const std::vector<ResponseOutcome> &outcomes = m_view.Outcomes();
+        for (; judged < outcomes.size(); ++judged) {
+            const ResponseOutcome &out = outcomes[judged];
+            if (out.kind == ResponseOutcome::Kind::Malformed ||
+                (out.kind != ResponseOutcome::Kind::UnknownCommand &&
+                 out.command == ExpectedCommand(m_o.command)))
+                return Report(out);
+        }
+        std::string reason;
+        if (m_dlg.Link().LinkLost(&reason))
+            return Fail(kExitLineLost, "lost " + PortText() + " before the answer: " + reason);
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", m_o.timeoutSeconds);
+    return Fail(kExitTimeout, "no answer from " + PortText() + " within " + seconds + " s");
+}
+
+int CRun::Report(const ResponseOutcome &out) {
+    const bool ok = out.kind == ResponseOutcome::Kind::Ok;
+    const int code = ok ? kExitOk : kExitDeviceError;
+    const std::string result = out.text;
+    static const char *const kNames[4] = {"ref_min", "ref_max", "disp_min", "disp_max"};
+    if (m_o.json) {
+        Json j = Where();
+        j["result"] = result;
+        if (out.hasAdc) {
+            j["ch1"] = out.ch1;
+            j["ch2"] = out.ch2;
+        }
+        if (out.hasConfig) {
+            for (int ch = 0; ch < 2; ++ch) {
+                Json values;
+                for (int i = 0; i < 4; ++i) values[kNames[i]] = out.config[ch * 4 + i];
+                j["ch" + std::to_string(ch + 1)] = values;
+            }
+        }
+        if (out.hasExtra) j["extra"] = out.extra;
+        if (!ok) {
+            j["error"] = "the device answered with an error: " + result;
+            j["exit"] = code;
+        }
+        std::printf("%s\n", j.dump().c_str());
+    } else {
+        if (out.hasAdc) std::printf("CH.1   %u\nCH.2   %u\n", out.ch1, out.ch2);
+        if (out.hasConfig) {
+            std::printf("       ADC Reference    Display Value\n");
+            std::printf("         Min     Max      Min     Max\n");
+            for (int ch = 0; ch < 2; ++ch) {
+                std::printf("CH.%d", ch + 1);
+                for (int i = 0; i < 4; ++i)
+                    std::printf("%s%6u", i == 2 ? "   " : "  ", out.config[ch * 4 + i]);
+                std::printf("\n");
+            }
+        }
+        if (m_o.command == Command::ConfigWrite && out.kind != ResponseOutcome::Kind::Malformed)
+            std::printf("%s\n", result.c_str());
+        if (out.hasExtra) std::printf("extra  %u\n", out.extra);
+    }
+    if (!ok) std::fprintf(stderr, "loopctl: the device answered with an error: %s\n", result.c_str());
+    return code;
+}
+
+int CRun::Execute() {
+    m_deadlineMs =
+        MonotonicMillis() + static_cast<int64_t>(std::llround(m_o.timeoutSeconds * 1000.0));
+    if (const int code = PrepareDevice(); code >= 0) return code;
+    if (const int code = Open(); code >= 0) return code;
+    // The time-out counts from the request, as the operator's wait does.
+    m_deadlineMs =
+        MonotonicMillis() + static_cast<int64_t>(std::llround(m_o.timeoutSeconds * 1000.0));
+    PressButton();
+    m_port = m_dlg.Link().m_nPort;
+    if (m_o.tcpHost.empty() && !m_view.Boxes().empty())
+        return Fail(kExitPortOpen, "cannot open " + PortText() + ": " +
+                                       PortOpenProblem(portlink::PortPath(m_port)));
+    return AwaitAnswer();
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     Options o;
-    if (const int code = ParseOptions(argc, argv, &o); code >= 0) return code;
-
-    if (!o.device.empty()) {
-        // portlink reads PORTLINK_COM<n> at every open, so mapping the port
-        // here, before the dialog opens it, is all --device needs.
-        if (o.port == 0) o.port = 1;
-        const std::string name = "PORTLINK_COM" + std::to_string(o.port);
-        if (setenv(name.c_str(), o.device.c_str(), 1) != 0)
-            return Fail(o, o.port, kExitSystem, std::string("setenv: ") + strerror(errno));
+    if (const int code = ParseOptions(argc, argv, o); code >= 0) return code;
+    int code;
+    {
+        CRun run(o);
+        code = run.Execute();
     }
-
-    const bool overTcp = !o.tcpHost.empty();
-    ConsoleView view(stderr);
-    CLoopsetDlg dlg(view, o.settings, overTcp ? NoSerialPort() : RealPortlink());
-    view.Attach(&dlg);
-    if (o.port > 0) view.PinPortSelection(o.port - 1);
-
-    dlg.OnInitDialog();
-    int port = dlg.Link().m_nPort;
-    if (!view.Boxes().empty()) return Fail(o, port, kExitPortOpen, OpenFailure(port));
-
-    if (o.command == Command::ConfigWrite) {
-        for (int i = 0; i < 8; ++i) view.SetFieldText(kConfigFields[i], o.values[i]);
+    // Output that never arrived is no success: a full disk or a closed pipe
+    // must not look like a good reading to the script that reads it.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "loopctl: cannot write the output: %s\n", ErrorText(errno).c_str());
+        return kExitSystem;
     }
-    const size_t mark = view.LogEntries().size();
-    using Clock = std::chrono::steady_clock;
-    const auto deadline =
-        Clock::now() + std::chrono::microseconds(static_cast<long long>(o.timeoutSeconds * 1e6));
-    if (overTcp) {
-        if (const int code = SendOverTcp(o, dlg, view, deadline); code >= 0) return code;
-    } else {
-        switch (o.command) {
-            case Command::Adc:
-                dlg.OnBtnAdcRead();
-                break;
-            case Command::ConfigRead:
-                dlg.OnBtnConfigRead();
-                break;
-            case Command::ConfigWrite:
-                dlg.OnBtnConfigWrite();
-                break;
-        }
-        port = dlg.Link().m_nPort;
-        if (!view.Boxes().empty()) return Fail(o, port, kExitPortOpen, OpenFailure(port));
-    }
-
-    size_t judged = mark;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        if (!view.RunOnce(static_cast<int>(left)))
-            return Fail(o, port, kExitSystem, std::string("poll: ") + strerror(errno));
-        // A processed frame is logged within one tick: judge each tick's lines.
-        const std::vector<std::string> &entries = view.LogEntries();
-        if (entries.size() == judged) continue;
-        const Outcome out = Judge(entries, judged, o.command);
-        judged = entries.size();
-        if (!out.answered) continue;
-        PrintResult(o, port, view, out);
-        if (out.success) return kExitOk;
-        fprintf(stderr, "loopctl: the device answered with an error: %s\n", out.result.c_str());
-        return kExitDeviceError;
-    }
-    const std::string where =
-        overTcp ? TcpAddress(o) : "COM" + std::to_string(port) + " (" + ComDevicePath(port) + ")";
-    char message[200];
-    snprintf(message, sizeof message, "no answer from %s within %g s", where.c_str(),
-             o.timeoutSeconds);
-    return Fail(o, port, kExitTimeout, message);
+    return code;
 }

@@ -19,7 +19,7 @@ bool CLoopsetApp::InitInstance() {
             // Whatever is open on top (a message box) goes too.
             if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != w)
                 modal->close();
-            w->EndDialog(IDCANCEL);
+            w->EndDialog(kDialogCancel);
         });
     }
     window->RunModal();

@@ -98,6 +98,6 @@ int main(int argc, char *argv[]) {
         fprintf(stderr, "loopset-shot: cannot write %s\n", qPrintable(file));
         return 1;
     }
-    window.EndDialog(IDCANCEL);
+    window.EndDialog(kDialogCancel);
     return 0;
 }

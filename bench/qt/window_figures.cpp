@@ -133,6 +133,6 @@ int main(int argc, char *argv[]) {
            100.0 * idleCpu / idleWall, idleCpu, idleWall);
     printf("resident memory              %s now, %s peak\n", StatusField("VmRSS:").c_str(),
            StatusField("VmHWM:").c_str());
-    window.EndDialog(IDCANCEL);
+    window.EndDialog(kDialogCancel);
     return 0;
 }

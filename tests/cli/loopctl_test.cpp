@@ -8,9 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <tuple>
+
+#include <nlohmann/json.hpp>
 
 #include "sim_process.h"
 
@@ -36,17 +41,52 @@ double CpuSeconds() {
            static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 
-// Each run gets a settings file of its own, removed afterwards.
-Result Loopctl(const std::string &args) {
+// Each run gets a settings file of its own, removed afterwards unless the
+// caller names one.
+Result Loopctl(const std::string &args, const std::string &settings = {},
+               const std::string &out = {}) {
     const std::string run = "loopctl-test-" + std::to_string(getpid());
+    const std::string ini = settings.empty() ? run + ".ini" : settings;
     const double cpu = CpuSeconds();
-    const int status = std::system(
-        (LOOPCTL_PATH " --settings " + run + ".ini " + args + " >" + run + ".out 2>" + run + ".err")
-            .c_str());
-    unlink((run + ".ini").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Take(run + ".out"), Take(run + ".err"),
-            CpuSeconds() - cpu};
+    const int status =
+        std::system((LOOPCTL_PATH " --settings '" + ini + "' " + args + " >" +
+                     (out.empty() ? run + ".out" : out) + " 2>" + run + ".err")
+                        .c_str());
+    if (settings.empty()) unlink(ini.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.empty() ? Take(run + ".out") : "",
+            Take(run + ".err"), CpuSeconds() - cpu};
 }
+
+// The whole standard output as one JSON object, or a test failure.
+nlohmann::json Json(const Result &run) {
+    try {
+        return nlohmann::json::parse(run.out);
+    } catch (const nlohmann::json::exception &e) {
+        ADD_FAILURE() << "not one JSON object: " << e.what() << "\n" << run.out;
+        return {};
+    }
+}
+
+// A pseudo-terminal playing a device: it reads the request, then does what
+// the test says (answers, stays silent, hangs up).
+struct FakeDevice {
+    int master = -1, slave = -1;
+    char name[128] = {};
+    std::thread thread;
+    template <typename Act>
+    explicit FakeDevice(Act act) {
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+        thread = std::thread([this, act] {
+            uint8_t request[64];
+            if (read(master, request, sizeof request) > 0) act(master);
+        });
+    }
+    ~FakeDevice() {
+        close(slave);
+        if (thread.joinable()) thread.join();
+        if (master >= 0) close(master);
+    }
+};
 
 bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -71,26 +111,39 @@ TEST(Loopctl, ReadsWritesAndReadsBackOverAPseudoTerminalAndOverTcp) {
         ASSERT_EQ(write.exitCode, 0) << write.err;
         EXPECT_EQ(write.out.rfind("CRC16 Ok!\n", 0), 0u) << write.out;
 
-        const Result read = Loopctl(to + " --json config-read");
+        // Options may follow the command.
+        const Result read = Loopctl("config-read --json " + to);
         ASSERT_EQ(read.exitCode, 0) << read.err;
-        EXPECT_TRUE(Has(read.out,
-                        "\"ch1\": {\"ref_min\": 100, \"ref_max\": 3900, \"disp_min\": 0, "
-                        "\"disp_max\": 1000}, \"ch2\": {\"ref_min\": 200, \"ref_max\": "
-                        "3800, \"disp_min\": 5, \"disp_max\": 65535}"))
-            << read.out;
+        const nlohmann::json j = Json(read);
+        EXPECT_EQ(j["result"], "Ok!");
+        EXPECT_EQ(j["ch1"], nlohmann::json::parse(
+                                R"({"ref_min":100,"ref_max":3900,"disp_min":0,"disp_max":1000})"));
+        EXPECT_EQ(j["ch2"], nlohmann::json::parse(
+                                R"({"ref_min":200,"ref_max":3800,"disp_min":5,"disp_max":65535})"));
+        EXPECT_TRUE(j["extra"].is_number()) << read.out;
     }
 }
 
 // The device's faults run against loopsim (its path put in front); a 2 ms
 // timer for a second is 500 wake-ups, spinning would be a whole second of CPU.
+// Every failure is also one JSON object with --json.
 TEST(Loopctl, FailuresGetTheirExitCodeAndMessageWithoutBusyWaiting) {
+    const std::string file = std::string("loopctl-plain-") + std::to_string(getpid());
+    std::ofstream(file) << "not a tty";
     for (const auto &[simArg, args0, exitCode, text] :
-         std::vector<std::tuple<const char *, std::string, int, const char *>>{
+         std::vector<std::tuple<const char *, std::string, int, std::string>>{
              {"--silent", "--timeout 1 adc", 3, ") within 1 s"},
              {"--bad-checksum", "adc", 1, "\tERROR CRC\n"},
-             {"", "--device /no/tty --port 3 adc", 4, "cannot open COM3 (/no/tty)"},
+             {"", "--device /no/tty --port 3 adc", 4, "cannot open COM3 (/no/tty): no such device"},
+             {"", "--device '/no/\"tty' adc", 4, "(/no/\"tty): no such device"},
+             {"", "--device " + file + " adc", 4, "not a serial device"},
+             {"", "--tcp 127.0.0.1:1 adc", 4, "cannot connect to 127.0.0.1:1"},
+             {"", "--tcp no-such-host.invalid:502 adc", 4, "cannot connect to no-such-host"},
              {"", "frobnicate", 2, "unknown command"},
-             {"", "config-write 1 2 3 4 5 6 7 65536", 2, "65536"}}) {
+             {"", "config-write 1 2 3 4 5 6 7 65536", 2, "65536"},
+             {"", "config-write 1 2 3 4 5 6 7 8 9", 2, "8 values"},
+             {"", "config-write 0000000000000001 2 3 4 5 6 7 8", 2, "15-character"},
+             {"", "adc --port 31", 2, "--port"}}) {
         CSimProcess sim;
         std::string args = args0;
         if (*simArg) {
@@ -102,24 +155,77 @@ TEST(Loopctl, FailuresGetTheirExitCodeAndMessageWithoutBusyWaiting) {
         EXPECT_TRUE(Has(run.err, text)) << text << " missing in\n" << run.err;
         EXPECT_LT(run.cpuSeconds, 0.25) << "busy waiting";
         EXPECT_TRUE(exitCode != 2 || !Has(run.err, "Start!")) << run.err;
+        if (exitCode == 2) continue;
+        const Result json = Loopctl("--json " + args);
+        EXPECT_EQ(json.exitCode, exitCode) << args;
+        const nlohmann::json j = Json(json);
+        EXPECT_EQ(j["exit"], exitCode) << json.out;
+        EXPECT_EQ(j["command"], "adc") << json.out;
+        EXPECT_TRUE(j["error"].is_string()) << json.out;
     }
+    unlink(file.c_str());
 }
 
-TEST(Loopctl, AnErrorResponseIsAFailure) {
+// What the operator's settings hold after a run: the port of --port, nothing
+// for a device used once, and an unwritable file reported but not fatal.
+TEST(Loopctl, SettingsKeepThePortOnlyWhenAskedAndReportAFailedStore) {
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--seed", "0"})) << sim.Log();
+    const std::string ini = "loopctl-settings-" + std::to_string(getpid()) + ".ini";
+    unlink(ini.c_str());
+    EXPECT_EQ(Loopctl("--device " + sim.Path() + " adc", ini).exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(ini)) << "a device for one run was stored";
+    EXPECT_EQ(Loopctl("--device " + sim.Path() + " --port 4 adc", ini).exitCode, 0);
+    std::ifstream in(ini);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[Data]\nCom=4\n");
+
+    chmod(ini.c_str(), 0444);
+    const Result readOnly = Loopctl("--device " + sim.Path() + " --port 5 adc", ini);
+    EXPECT_EQ(readOnly.exitCode, 0) << readOnly.err;
+    EXPECT_TRUE(Has(readOnly.err, "not stored in " + ini)) << readOnly.err;
+    std::ifstream again(ini);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "[Data]\nCom=4\n");
+    unlink(ini.c_str());
+
+    // Output that cannot be written is a system error, not a success.
+    const Result full = Loopctl("--device " + sim.Path() + " adc", {}, "/dev/full");
+    EXPECT_EQ(full.exitCode, 5) << full.err;
+}
+
+// A line that goes away is said at once, with its own status, not after
+// the time-out as if the device had stayed silent.
+TEST(Loopctl, ALostLineIsReportedAtOnce) {
+    FakeDevice hangUp([](int master) { close(master); });
+    const auto start = std::chrono::steady_clock::now();
+    const Result serial = Loopctl(std::string("--timeout 10 --device ") + hangUp.name + " adc");
+    EXPECT_EQ(serial.exitCode, 6) << serial.err;
+    EXPECT_TRUE(Has(serial.err, "lost COM1")) << serial.err;
+    hangUp.master = -1;
+
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0", "--silent"})) << sim.Log();
+    std::thread killer([&] {
+        sim.WaitForLog("#1", 5000);
+        sim.Stop(SIGKILL);
+    });
+    const Result tcp = Loopctl("--timeout 10 --tcp " + sim.Path() + " adc");
+    killer.join();
+    EXPECT_EQ(tcp.exitCode, 6) << tcp.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+TEST(Loopctl, AnErrorResponseIsAFailureInOneJsonObject) {
     // A device that refuses (status byte 6 is 3, not 2): the simulator always
     // answers well, so a pseudo-terminal plays the device.
-    int master, slave;
-    char name[128];
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    std::thread device([master] {
-        uint8_t request[8], answer[16] = {2, 0, 16, 0x2B, 0, 0xAA, 3, 0, 0, 1, 0, 2, 0, 3, 0x90, 3};
-        if (read(master, request, sizeof request) > 0) [[maybe_unused]]
-            ssize_t n = write(master, answer, sizeof answer);
+    FakeDevice refusing([](int master) {
+        const uint8_t answer[16] = {2, 0, 16, 0x2B, 0, 0xAA, 3, 0, 0, 1, 0, 2, 0, 3, 0x90, 3};
+        [[maybe_unused]] ssize_t n = write(master, answer, sizeof answer);
     });
-    const Result refused = Loopctl(std::string("--device ") + name + " adc");
-    device.join();
-    close(slave);
-    close(master);
+    const Result refused = Loopctl(std::string("--json --device ") + refusing.name + " adc");
     EXPECT_EQ(refused.exitCode, 1) << refused.err;
     EXPECT_TRUE(Has(refused.err, "\tError response!\n")) << refused.err;
+    const nlohmann::json j = Json(refused);
+    EXPECT_EQ(j["result"], "Error response!");
+    EXPECT_EQ(j["exit"], 1);
+    EXPECT_FALSE(j.contains("ch1")) << "values that were never shown";
 }

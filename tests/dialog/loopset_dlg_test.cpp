@@ -65,7 +65,7 @@ TEST_F(DialogTest, StartUpPortFilterAndClosing) {
     dlg->OnOK();
     EXPECT_EQ(view.endResult, 0);
     dlg->OnCancel();
-    EXPECT_EQ(view.endResult, IDCANCEL);
+    EXPECT_EQ(view.endResult, kDialogCancel);
 
     for (const char *settings : {"[Data]\nCom=0\n", "[Data]\nCom=31\n", "[Data]\nCom=abc\n",
                                  static_cast<const char *>(nullptr)}) {
@@ -127,29 +127,80 @@ TEST_F(DialogTest, ResponsesAreCheckedShownAndLogged) {
     const Fields configShown = {{1007, "0"},   {1008, "65535"}, {1009, "1"},
                                 {1010, "256"}, {1011, "4095"},  {1012, "20"},
                                 {1013, "4"},   {1014, "32768"}, {IDC_EXTRA_VALUE, "4660"}};
-    // The response, what is logged after "Serial Full", and the fields shown.
-    const std::tuple<Bytes, Strings, Fields> cases[] = {
-        {adc(), {"CMD_GET_ADC_VALUE", "Ok!"}, adcShown},
-        {adc(0, 2, 0xFF), {"ERROR CRC", "CMD_GET_ADC_VALUE", "Ok!"}, adcShown},  // still shown
-        {adc(0, 3), {"CMD_GET_ADC_VALUE", "Error response!"}, {}},
-        {adc(0x80), {"ERROR STX or ETX or Contol"}, {}},  // a request's control byte
-        {response(config), {"CMD_GET_CONFIG_DATA", "Ok!"}, configShown},
-        {response({2, 0, 10, 0x4B, 0, 0x55, 0xFF, 0xFF, 0, 3}),
-         {"CMD_SET_CONFIG_DATA", "CRC16 Error!"},
-         {{IDC_EXTRA_VALUE, "65535"}}},
-        {response({2, 0, 8, 0x5B, 0, 0xAA, 0, 3}), {}, {}},  // unknown command
+    auto config = [&](uint8_t status = 0xAA) {
+        return response({2, 0,    26,   0x3B, 0,  status, 0, 0,    0xFF, 0xFF, 0,    1, 1,
+                         0, 0x0F, 0xFF, 0,    20, 0,      4, 0x80, 0,    0x12, 0x34, 0, 3});
+    };
+    auto write = [&](uint8_t status) {
+        return response({2, 0, 10, 0x4B, 0, status, 0xFF, 0xFF, 0, 3});
+    };
+    auto with = [](Bytes frame, size_t at, uint8_t value) {
+        frame[at] = value;
+        return frame;
+    };
+    using Fields = std::map<int, std::string>;
+    const Fields adcShown = {
+        {IDC_ADC_CH1, "300"}, {IDC_ADC_CH2, "4000"}, {IDC_EXTRA_VALUE, "4660"}};
+    const Fields configShown = {{1007, "0"},   {1008, "65535"}, {1009, "1"},
+                                {1010, "256"}, {1011, "4095"},  {1012, "20"},
+                                {1013, "4"},   {1014, "32768"}, {IDC_EXTRA_VALUE, "4660"}};
+    const Strings malformed = {"ERROR STX or ETX or Contol"};
+    using Kind = ResponseOutcome::Kind;
+    // The response, what is logged after "Serial Full", the fields shown, and
+    // the outcome the host is told.
+    const std::tuple<Bytes, Strings, Fields, Kind> cases[] = {
+        {adc(), {"CMD_GET_ADC_VALUE", "Ok!"}, adcShown, Kind::Ok},
+        {adc(0, 2, 0xFF), {"ERROR CRC", "CMD_GET_ADC_VALUE", "Ok!"}, adcShown,  // still shown
+         Kind::ChecksumError},
+        {adc(0, 3), {"CMD_GET_ADC_VALUE", "Error response!"}, {}, Kind::Refused},
+        {response(with(adc(), 5, 0x55)), {"CMD_GET_ADC_VALUE", "Error response!"}, {},
+         Kind::Refused},
+        {adc(0x80), malformed, {}, Kind::Malformed},  // a request's control byte
+        {with(adc(), 0, 0x12), malformed, {}, Kind::Malformed},
+        {with(adc(), 15, 0x13), malformed, {}, Kind::Malformed},
+        {config(), {"CMD_GET_CONFIG_DATA", "Ok!"}, configShown, Kind::Ok},
+        {config(0x55), {"CMD_GET_CONFIG_DATA", "Error response!"}, {}, Kind::Refused},
+        {config(0x01), {"CMD_GET_CONFIG_DATA", "Error response!"}, {}, Kind::Refused},
+        {with(config(), 4, 0x80), malformed, {}, Kind::Malformed},
+        {with(config(), 25, 0x00), malformed, {}, Kind::Malformed},
+        {with(config(), 0, 0x03), malformed, {}, Kind::Malformed},
+        {write(0xAA), {"CMD_SET_CONFIG_DATA", "CRC16 Ok!"}, {{IDC_EXTRA_VALUE, "65535"}}, Kind::Ok},
+        {write(0x55), {"CMD_SET_CONFIG_DATA", "CRC16 Error!"}, {{IDC_EXTRA_VALUE, "65535"}},
+         Kind::Refused},
+        {write(0x01), {"CMD_SET_CONFIG_DATA", "Error response!"}, {}, Kind::Refused},
+        {with(write(0xAA), 4, 0x80), malformed, {}, Kind::Malformed},
+        {with(write(0xAA), 9, 0x02), malformed, {}, Kind::Malformed},
+        {response({2, 0, 8, 0x5B, 0, 0xAA, 0, 3}), {}, {}, Kind::UnknownCommand},
         // Shorter than their values: the older answer's bytes behind them are never shown.
-        {response({2, 0, 9, 0x2B, 0, 0xAA, 2, 0, 3}), {"CMD_GET_ADC_VALUE", "Error response!"}, {}},
-        {{2, 0, 3, 0, 0}, {"ERROR STX or ETX or Contol"}, {}},  // no control byte
+        {response({2, 0, 9, 0x2B, 0, 0xAA, 2, 0, 3}), {"CMD_GET_ADC_VALUE", "Error response!"}, {},
+         Kind::Refused},
+        {response({2, 0, 25, 0x3B, 0, 0xAA, 0, 0, 0xFF, 0xFF, 0, 1, 1, 0, 0x0F, 0xFF, 0, 20, 0, 4,
+                   0x80, 0, 0x12, 0x34, 3}),
+         {"CMD_GET_CONFIG_DATA", "Error response!"}, {}, Kind::Refused},
+        {response({2, 0, 9, 0x4B, 0, 0xAA, 0xFF, 0, 3}), {"CMD_SET_CONFIG_DATA", "Error response!"},
+         {}, Kind::Refused},
+        {{2, 0, 3, 0, 0}, malformed, {}, Kind::Malformed},  // no control byte
     };
     Start();
-    for (const auto &[frame, logged, fields] : cases) {
-        Receive(adc());  // an older answer in the frame buffer
+    for (const auto &[frame, logged, fields, kind] : cases) {
+        Receive(config());  // an older answer in the frame buffer
+        Receive(adc());
         view.fields.clear();
         const size_t mark = view.logText.size();
         Receive(frame);
         EXPECT_EQ(view.logText.substr(mark), Entries({"Serial Full"}) + Entries(logged))
             << ::testing::PrintToString(frame);
         EXPECT_EQ(view.fields, fields) << ::testing::PrintToString(frame);
+        ASSERT_FALSE(view.outcomes.empty());
+        const ResponseOutcome &out = view.outcomes.back();
+        EXPECT_EQ(out.kind, kind) << ::testing::PrintToString(frame);
+        // The outcome carries exactly what the fields show.
+        Fields told;
+        if (out.hasAdc) told[IDC_ADC_CH1] = std::to_string(out.ch1);
+        if (out.hasAdc) told[IDC_ADC_CH2] = std::to_string(out.ch2);
+        for (size_t i = 0; out.hasConfig && i < 8; ++i)
+            told[IDC_CH1_REF_MIN + static_cast<int>(i)] = std::to_string(out.config[i]);
+        if (out.hasExtra) told[IDC_EXTRA_VALUE] = std::to_string(out.extra);
+        EXPECT_EQ(told, fields) << ::testing::PrintToString(frame);
     }
 }

@@ -115,7 +115,7 @@ TEST_F(WindowTest, TabFollowsTheTemplateEnterKeepsTheWindowOpenEscapeClosesIt) {
     }
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), IDCANCEL);
+    EXPECT_EQ(window->result(), kDialogCancel);
 }
 
 TEST_F(WindowTest, PostedNotificationReachesReadSerialOnTheUiThread) {

@@ -15,6 +15,8 @@ struct FakeView : ILoopsetView {
     std::vector<std::string> warnings;
     unsigned timerId = 99, timerPeriodMs = 0;
     int endResult = 0;  // 0 while open
+    std::vector<ResponseOutcome> outcomes;
+    std::vector<std::string> notStored;  // settings paths the port could not be stored in
     PortlinkWindow window{};
 
     void ShowWarning(const std::string &text) override { warnings.push_back(text); }
@@ -30,4 +32,8 @@ struct FakeView : ILoopsetView {
     void StartTimer(unsigned id, unsigned ms) override { timerId = id, timerPeriodMs = ms; }
     void EndDialog(int result) override { endResult = result; }
     PortlinkWindow *PortWindow() override { return &window; }
+    void OnResponse(const ResponseOutcome &out) override { outcomes.push_back(out); }
+    void OnSettingsNotStored(const std::string &path, const std::string &) override {
+        notStored.push_back(path);
+    }
 };
