@@ -44,6 +44,7 @@ bool CLoopsetDlg::OnInitDialog() {
 
     AddLog("Start!");
     m_view.StartTimer(kTimerId, kTimerPeriodMs);
+    m_bTimerRunning = true;
     return true;
 }
 
@@ -73,6 +74,24 @@ void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t
     // the timer would not.
     m_link.Send(frame, length);
     m_link.ResetRxCount();
+    WakeTimer();
+}
+
+bool CLoopsetDlg::LinkIsQuiet() const {
+    // Over TCP bytes arrive on the link's own threads, which cannot restart a
+    // window's timer: it keeps running there. On a serial port every arrival
+    // comes through PreTranslateMessage. Once the idle gap has passed and no
+    // gathered frame can complete, a tick would change nothing.
+    return m_link.m_nTransport != LINK_TCP && m_link.m_nIdleTicks >= CDeviceLink::kIdleGap &&
+           (m_link.m_nExpectedLength == 0 || m_link.m_nRxCount < m_link.m_nExpectedLength);
+}
+
+void CLoopsetDlg::WakeTimer() {
+    if (m_bTimerRunning) return;
+    // The first tick comes as soon as the loop is free, never inside the
+    // read that woke it, and no later than a free-running timer's would.
+    m_view.StartTimer(kTimerId, kTimerPeriodMs, 0);
+    m_bTimerRunning = true;
 }
 
 void CLoopsetDlg::StorePort() {
@@ -106,8 +125,10 @@ void CLoopsetDlg::OnBtnConfigWrite() {
 
 bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
     if (msg.message == PORTLINK_WM_PORT_NOTIFY &&
-        msg.lParam == static_cast<int32_t>(m_link.m_nPort) && m_link.m_nTransport == LINK_SERIAL)
+        msg.lParam == static_cast<int32_t>(m_link.m_nPort) && m_link.m_nTransport == LINK_SERIAL) {
         m_link.ReadSerial();
+        WakeTimer();
+    }
     return false;
 }
 
@@ -127,7 +148,14 @@ void CLoopsetDlg::Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, con
 
 void CLoopsetDlg::OnTimer(unsigned) {
     m_link.Tick();
-    if (m_link.m_nFramesReady == 0) return;
+    if (m_link.m_nFramesReady == 0) {
+        // Nothing is being gathered: the window sleeps until a send or an arrival.
+        if (LinkIsQuiet()) {
+            m_view.StopTimer(kTimerId);
+            m_bTimerRunning = false;
+        }
+        return;
+    }
     m_link.m_nFramesReady = 0;
     AddLog("Serial Full");
 

@@ -48,6 +48,9 @@ private:
     // the port, log, send, and gather the answer from the start.
     void SendCommand(const char *logText, const uint8_t *frame, int32_t length);
     void StorePort();
+    // The timer runs only while there is something to gather.
+    bool LinkIsQuiet() const;
+    void WakeTimer();
     // Shows the big-endian word at frame[offset] in field id, in decimal.
     uint16_t ShowValue(int id, const uint8_t *frame, size_t offset);
     // Logs the line that closes a response and records it in the outcome.
@@ -60,4 +63,5 @@ private:
     char m_fieldText[16] = {};
     uint8_t m_nTransport = LINK_SERIAL;
     bool m_bStorePort = true;
+    bool m_bTimerRunning = false;
 };

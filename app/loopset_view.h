@@ -62,8 +62,12 @@ public:
     virtual void ScrollLogToEnd() = 0;
 
     virtual void SetIcons() = 0;
-    // Calls CLoopsetDlg::OnTimer(id) every periodMs milliseconds.
-    virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
+    // Calls CLoopsetDlg::OnTimer(id) every periodMs milliseconds, the first
+    // time after firstMs (0: as soon as the loop is free). Starting a running
+    // timer starts it afresh.
+    virtual void StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) = 0;
+    void StartTimer(unsigned id, unsigned periodMs) { StartTimer(id, periodMs, periodMs); }
+    virtual void StopTimer(unsigned id) = 0;
     // Closes the window; the host's modal loop returns result.
     virtual void EndDialog(int result) = 0;
 

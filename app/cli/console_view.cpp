@@ -48,9 +48,14 @@ bool ConsoleView::RunOnce(int timeoutMs) {
     }
 }
 
-void ConsoleView::StartTimer(unsigned id, unsigned periodMs) {
+void ConsoleView::StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) {
     m_timerId = id;
-    m_timerRunning = m_loop.StartTimer(periodMs, periodMs);
+    m_timerRunning = m_loop.StartTimer(firstMs, periodMs);
+}
+
+void ConsoleView::StopTimer(unsigned) {
+    m_loop.StopTimer();
+    m_timerRunning = false;
 }
 
 void ConsoleView::OnSettingsNotStored(const std::string &path, const std::string &why) {

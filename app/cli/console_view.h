@@ -48,7 +48,9 @@ public:
     void SetLogText(const std::string &text) override;
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned id, unsigned periodMs) override;
+    using ILoopsetView::StartTimer;
+    void StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) override;
+    void StopTimer(unsigned id) override;
     void EndDialog(int result) override { m_endResult = result; }
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
     void OnResponse(const ResponseOutcome &outcome) override { m_outcomes.push_back(outcome); }

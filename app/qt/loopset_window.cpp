@@ -331,12 +331,23 @@ void CLoopsetWindow::SetIcons() {
     setWindowIcon(QIcon(QStringLiteral(":/loopset/loopset.png")));
 }
 
-void CLoopsetWindow::StartTimer(unsigned id, unsigned periodMs) {
+void CLoopsetWindow::StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) {
     QTimer *&timer = m_timers[id];
     if (!timer) {
         timer = new QTimer(this);
         timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { m_dlg->OnTimer(id); });
+        connect(timer, &QTimer::timeout, this, [this, id] {
+            QTimer *t = m_timers.value(id);
+            // The first tick of a restart came early; the rest keep the period.
+            if (t && t->interval() != static_cast<int>(m_timerPeriods.value(id)))
+                t->setInterval(static_cast<int>(m_timerPeriods.value(id)));
+            m_dlg->OnTimer(id);
+        });
     }
-    timer->start(static_cast<int>(periodMs));
+    m_timerPeriods[id] = periodMs;
+    timer->start(static_cast<int>(firstMs));
+}
+
+void CLoopsetWindow::StopTimer(unsigned id) {
+    if (QTimer *timer = m_timers.value(id)) timer->stop();
 }

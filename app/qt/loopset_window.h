@@ -74,7 +74,9 @@ public:
     void SetLogText(const std::string &text) override;
     void ScrollLogToEnd() override;
     void SetIcons() override;
-    void StartTimer(unsigned id, unsigned periodMs) override;
+    using ILoopsetView::StartTimer;
+    void StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) override;
+    void StopTimer(unsigned id) override;
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
 
@@ -116,6 +118,7 @@ private:
     std::atomic<uint64_t> m_posted{0};
     QHash<int, QWidget *> m_controls;
     QHash<unsigned, QTimer *> m_timers;
+    QHash<unsigned, unsigned> m_timerPeriods;
     QComboBox *m_portSelector = nullptr;
     QPlainTextEdit *m_log = nullptr;
     BoxHook m_boxHook;

@@ -13,7 +13,8 @@ struct FakeView : ILoopsetView {
     int selection = -1;
     std::string logText;
     std::vector<std::string> warnings;
-    unsigned timerId = 99, timerPeriodMs = 0;
+    unsigned timerId = 99, timerPeriodMs = 0, timerFirstMs = 0;
+    bool timerRunning = false;
     int endResult = 0;  // 0 while open
     std::vector<ResponseOutcome> outcomes;
     std::vector<std::string> notStored;  // settings paths the port could not be stored in
@@ -29,7 +30,10 @@ struct FakeView : ILoopsetView {
     void SetLogText(const std::string &text) override { logText = text; }
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned id, unsigned ms) override { timerId = id, timerPeriodMs = ms; }
+    void StartTimer(unsigned id, unsigned ms, unsigned first) override {
+        timerId = id, timerPeriodMs = ms, timerFirstMs = first, timerRunning = true;
+    }
+    void StopTimer(unsigned) override { timerRunning = false; }
     void EndDialog(int result) override { endResult = result; }
     PortlinkWindow *PortWindow() override { return &window; }
     void OnResponse(const ResponseOutcome &out) override { outcomes.push_back(out); }

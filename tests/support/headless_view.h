@@ -37,7 +37,8 @@ public:
     void SetLogText(const std::string &text) override { m_logText = text; }
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned, unsigned) override {}
+    void StartTimer(unsigned, unsigned, unsigned) override {}
+    void StopTimer(unsigned) override {}
     void EndDialog(int) override {}
     PortlinkWindow *PortWindow() override { return &m_window; }
 
