@@ -33,10 +33,11 @@ bool IsSupportedBaudRate(int32_t rate) {
 }  // namespace
 
 CDeviceLink::CDeviceLink(const PortlinkApi &api, ILinkMessages *messages)
-    : m_api(api), m_messages(messages) {}
+    : m_tcp(*this, m_loss, messages), m_api(api), m_messages(messages) {}
 
 CDeviceLink::~CDeviceLink() {
-    StopTcp();
+    // Its receive worker delivers into this object's fields.
+    m_tcp.Stop();
     m_api.closecom(m_nPort);
     // A holder that changed m_nPort without opening it again would otherwise
     // leave the port of the last Open, and its listener posting to a window
@@ -54,6 +55,7 @@ void CDeviceLink::Warn(const char *text) {
 void CDeviceLink::Open(uint8_t transport, PortlinkWindow *ownerWindow) {
     m_nTransport = transport;
     m_hOwner = ownerWindow;
+    m_loss.Clear();
     if (transport == LINK_SERIAL)
         OpenSerial();
     else if (transport == LINK_TCP)
@@ -87,7 +89,7 @@ void CDeviceLink::OpenTcp() {
     // The holder may have filled all 16 bytes of the host without a NUL.
     const size_t hostLength = strnlen(m_szHost, sizeof m_szHost);
     if (hostLength >= kMinHostLength && m_nTcpPort != 0) {
-        StartTcpSend(nullptr, 0);
+        m_tcp.StartSend(m_szHost, m_nTcpPort, nullptr, 0);
         return;
     }
     char text[kMessageSize];
@@ -98,7 +100,9 @@ void CDeviceLink::OpenTcp() {
 
 int32_t CDeviceLink::Send(const uint8_t *bytes, int32_t length) {
     const int32_t count = static_cast<int32_t>(static_cast<uint32_t>(length) & 0xFFFFu);
+    // A new exchange: whatever was lost is news only if it is lost again.
+    m_loss.Clear();
     if (m_nTransport == LINK_SERIAL) return m_api.writecom(m_nPort, bytes, count);
-    if (m_nTransport == LINK_TCP) StartTcpSend(bytes, count);
+    if (m_nTransport == LINK_TCP) m_tcp.StartSend(m_szHost, m_nTcpPort, bytes, count);
     return 0;
 }

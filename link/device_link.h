@@ -11,15 +11,22 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "link_loss.h"
 #include "link_messages.h"
 #include "portlink_api.h"
 #include "socket_api.h"
+#include "tcp_transport.h"
 
 enum : uint8_t { LINK_SERIAL = 1, LINK_TCP = 2 };
 
 class CDeviceLink {
+    // First, so that the holder's views of the transport's flags below can
+    // refer to it; ended explicitly by the destructor, before the receive
+    // fields it delivers into go away.
+    CLinkLoss m_loss;
+    CTcpTransport m_tcp;
+
 public:
     static constexpr int kBufferSize = 65536;
     // Ticks without an arrival after which the next arrival begins a new frame.
@@ -32,6 +39,8 @@ public:
     // A serial gathered count above this is dropped; with at most 10,000 bytes
     // per readcom no read can reach the end of m_rxBuffer.
     static constexpr int32_t kSerialLimit = 32768;
+    // portlink's answer when a port operation failed (the device hung up).
+    static constexpr int32_t kReadcomFailed = 999;
 
     explicit CDeviceLink(const PortlinkApi &api = RealPortlink(),
                          ILinkMessages *messages = nullptr);
@@ -39,9 +48,12 @@ public:
     CDeviceLink(const CDeviceLink &) = delete;
     CDeviceLink &operator=(const CDeviceLink &) = delete;
 
-    void SetMessages(ILinkMessages *messages) { m_messages = messages; }
+    void SetMessages(ILinkMessages *messages) {
+        m_messages = messages;
+        m_tcp.SetMessages(messages);
+    }
     // The socket calls of the TCP transport; set before the first TCP Open.
-    void SetSockets(const SocketApi &sockets) { m_sockets = &sockets; }
+    void SetSockets(const SocketApi &sockets) { m_tcp.SetSockets(sockets); }
 
     // Selects the transport and opens it. A serial Open closes the port of the
     // previous Open and opens m_nPort at m_nBaudRate, 8N1, no flow control,
@@ -49,6 +61,13 @@ public:
     void Open(uint8_t transport, PortlinkWindow *ownerWindow);
     // Sends the low 16 bits of length bytes. Serial: writecom's code; else 0.
     int32_t Send(const uint8_t *bytes, int32_t length);
+
+    // True once the line under the link went away: the TCP peer closed or
+    // reset the connection (or a frame could not be sent on it), or readcom
+    // answered 999 (a hung-up serial port). *reason, when given, says which in
+    // one line. Open and Send start afresh; a TCP connection that is already
+    // gone is reported again by the worker of the next frame. Any thread.
+    bool LinkLost(std::string *reason = nullptr) const { return m_loss.Get(reason); }
 
     // Serial arrival: pulls what waits (at most 10,000 bytes) with readcom.
     void ReadSerial();
@@ -67,53 +86,24 @@ public:
     uint8_t m_nPort = 0;
     uint8_t m_nOpenPort = 0;
     int32_t m_nBaudRate = 0;
-    char m_szHost[16] = {};
+    char m_szHost[CTcpTransport::kHostSize] = {};
     int32_t m_nTcpPort = 0;
-    // Written by the send worker under m_tcpLock; -1 = no socket.
-    int m_socket = -1;
-    uint8_t m_txBuffer[kBufferSize] = {};
-    int32_t m_nTxLength = 0;
-    std::atomic<int32_t> m_bSending{0};
+    // The TCP transport's: a send worker runs.
+    std::atomic<int32_t> &m_bSending = m_tcp.m_bSending;
     uint8_t m_nTransport = 0;
     uint8_t m_rxBuffer[kBufferSize] = {};
     uint8_t m_frameBuffer[kBufferSize] = {};
     int32_t m_nRxCount = 0;
     int32_t m_nExpectedLength = 0;
     int32_t m_nFrameLength = 0;
-    std::atomic<uint8_t> m_bConnected{0};
+    // The TCP transport's: the connection is made or being made.
+    std::atomic<uint8_t> &m_bConnected = m_tcp.m_bConnected;
     int32_t m_nIdleTicks = kIdleAfterFrame;
     int32_t m_nFramesReady = 0;
 
 private:
     void OpenSerial();
     void OpenTcp();
-    // Hands bytes to the TCP send worker (which connects first when needed).
-    void StartTcpSend(const uint8_t *bytes, int32_t length);
-    // Stops the TCP workers and closes the socket; the link's end.
-    void StopTcp();
-
-    // An error of a socket call (errno) or of the resolver (getaddrinfo's code).
-    struct SocketError {
-        int code = 0;
-        bool resolver = false;
-    };
-    void TcpSendWorker();
-    void TcpReceiveWorker(int socket);
-    // Connects at most twice per cycle, for at most 2 cycles; true when a new
-    // connection stands (and its receive worker must start).
-    bool ConnectCycles();
-    // One connect attempt; 0 or the errno it failed with. Waits for the
-    // connection in poll so that the link's end can cut it short.
-    int ConnectOnce(int socket, const void *address, uint32_t length);
-    // Sleeps for ms unless the link is ending; false when it is.
-    bool Pause(int ms);
-    // Takes m_socket away, ends its receive worker and closes it.
-    void RetireSocket();
-    uint32_t ResolveHost(const char *host);
-    void ShowSocketError(const char *caption, SocketError error);
-    void PrintSocketError(const char *operation, SocketError error);
-    int32_t ReceiveBytes(int socket, uint8_t *buffer, int32_t size, int flags);
-    static std::string SocketErrorText(SocketError error);
     void Warn(const char *text);
     // Takes the frame length from bytes 1-2 when a frame start is gathered.
     void TakeFrameStart();
@@ -123,20 +113,4 @@ private:
     // Guards the receive fields (m_rxBuffer, m_nRxCount, m_nExpectedLength,
     // m_nIdleTicks) between the arrival steps and Tick's completion.
     std::mutex m_rxLock;
-
-    // The TCP transport's own state. Only one send worker runs at a time, and
-    // at most one receive worker: a new connection is made only after the old
-    // socket has been retired.
-    const SocketApi *m_sockets = &RealSockets();
-    std::thread m_sendThread;
-    std::thread m_receiveThread;
-    // Written by the holder's thread before the first worker starts.
-    int m_stopFd = -1;
-    std::atomic<bool> m_bStopping{false};
-    // Guards m_socket against the link's end shutting it down while the send
-    // worker replaces it.
-    std::mutex m_tcpLock;
-    // The receive worker's landing buffer; chunks reach m_rxBuffer only
-    // through TcpArrival, under m_rxLock.
-    uint8_t m_rxChunk[kBufferSize] = {};
 };

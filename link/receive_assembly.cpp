@@ -1,5 +1,6 @@
 // Receive assembly: gathering arrived bytes in m_rxBuffer, recognising a
 // frame's start and length, and completing one frame per Tick.
+#include <cstdio>
 #include <cstring>
 
 #include "device_link.h"
@@ -21,7 +22,16 @@ void CDeviceLink::ReadSerial() {
     // to serial) or a holder's stray write can leave more: start afresh then.
     if (m_nRxCount < 0 || m_nRxCount > kSerialLimit) m_nRxCount = 0;
     int32_t count = 0;
-    m_api.readcom(m_nPort, &m_rxBuffer[m_nRxCount], &count);
+    const int32_t result = m_api.readcom(m_nPort, &m_rxBuffer[m_nRxCount], &count);
+    // portlink answers this on a port whose device hung up; the holder would
+    // otherwise only learn of it when its wait for the answer ran out. The
+    // read still counts as an arrival of no bytes, as any failed read does.
+    if (result == kReadcomFailed) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "COM%d: readcom answered %d (the port hung up)",
+                      static_cast<int>(m_nPort), static_cast<int>(result));
+        m_loss.Set(reason);
+    }
     m_nRxCount += static_cast<int32_t>(static_cast<uint32_t>(count) & 0xFFFFu);
     if (m_nRxCount > kSerialLimit) m_nRxCount = 0;
     m_nIdleTicks = 0;

@@ -3,16 +3,15 @@
 // fail the way only a real network would).
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/types.h>
+#include "sockets.h"
 
 struct SocketApi {
-    int (*socket)(int domain, int type, int protocol);
-    int (*connect)(int fd, const sockaddr *address, socklen_t length);
-    ssize_t (*send)(int fd, const void *bytes, size_t length, int flags);
-    ssize_t (*recv)(int fd, void *buffer, size_t size, int flags);
-    int (*shutdown)(int fd, int how);
-    int (*close)(int fd);
+    SocketHandle (*socket)(SocketError *error);
+    SocketError (*connect)(SocketHandle socket, const Ipv4Endpoint &to, const CStopEvent &stop);
+    int32_t (*send)(SocketHandle socket, const void *bytes, int32_t length, SocketError *error);
+    int32_t (*recv)(SocketHandle socket, void *buffer, int32_t size, SocketError *error);
+    void (*shutdown)(SocketHandle socket);
+    void (*close)(SocketHandle socket);
 };
 
 // The system's calls.

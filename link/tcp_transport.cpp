@@ -1,23 +1,12 @@
-// The TCP transport: a short-lived send worker per frame, which connects first
-// when no connection stands, and one receive worker per connection, which
-// hands every chunk to TcpArrival.
-//
 // Ownership: m_socket belongs to the send worker while one runs and to the
 // link's end afterwards; a socket is closed only after its receive worker has
-// been joined, so no worker ever reads from a number the system has reused.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+// been joined, so no worker ever reads from a handle the system has reused.
+#include "tcp_transport.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "device_link.h"
 
@@ -31,33 +20,39 @@ constexpr int kSendAttempts = 3;
 
 }  // namespace
 
-void CDeviceLink::StartTcpSend(const uint8_t *bytes, int32_t length) {
+CTcpTransport::CTcpTransport(CDeviceLink &link, CLinkLoss &loss, ILinkMessages *messages)
+    : m_link(link), m_loss(loss), m_messages(messages) {}
+
+void CTcpTransport::StartSend(const char *host, int32_t port, const uint8_t *bytes,
+                              int32_t length) {
     int32_t idle = 0;
-    // A frame handed over while a worker runs is dropped: nothing is queued.
     if (!m_bStopping.load() && m_bSending.compare_exchange_strong(idle, 1)) {
         // The previous worker has done its work; collect its thread.
         if (m_sendThread.joinable()) m_sendThread.join();
+        std::memset(m_szHost, 0, sizeof m_szHost);
+        std::memcpy(m_szHost, host, strnlen(host, kHostSize));
+        m_nTcpPort = port;
         if (!bytes || length < 0) length = 0;
         if (length > kBufferSize) length = kBufferSize;
         if (length > 0) std::memcpy(m_txBuffer, bytes, static_cast<size_t>(length));
         m_nTxLength = length;
         // Lets the link's end cut a connect or a pause short.
-        if (m_stopFd < 0) m_stopFd = eventfd(0, EFD_CLOEXEC);
+        m_stop.Create();
         try {
-            m_sendThread = std::thread(&CDeviceLink::TcpSendWorker, this);
+            m_sendThread = std::thread(&CTcpTransport::SendWorker, this);
         } catch (const std::exception &) {
             // The frame is lost, but the next one must not be dropped for it.
             m_bSending.store(0);
         }
     }
-    sched_yield();
+    std::this_thread::yield();
 }
 
-void CDeviceLink::TcpSendWorker() {
+void CTcpTransport::SendWorker() {
     m_bSending.store(1);
     if (ConnectCycles() && !m_bStopping.load()) {
         try {
-            m_receiveThread = std::thread(&CDeviceLink::TcpReceiveWorker, this, m_socket);
+            m_receiveThread = std::thread(&CTcpTransport::ReceiveWorker, this, m_socket);
         } catch (const std::exception &) {
             // Answers could not be heard on it: the next frame connects afresh.
             m_bConnected.store(0);
@@ -65,54 +60,65 @@ void CDeviceLink::TcpSendWorker() {
     }
     // Also without a connection: the attempts then fail and say so.
     int32_t sent = 0;
+    SocketError failure;
+    bool failed = false;
     for (int attempt = 0; attempt < kSendAttempts && sent < m_nTxLength;) {
         if (m_bStopping.load()) break;
-        const ssize_t n = m_sockets->send(m_socket, m_txBuffer + sent,
-                                          static_cast<size_t>(m_nTxLength - sent), MSG_NOSIGNAL);
+        SocketError error;
+        const int32_t n = m_sockets->send(m_socket, m_txBuffer + sent, m_nTxLength - sent, &error);
         if (n > 0) {
             // A short send (a signal) goes on with the rest rather than losing it.
-            sent += static_cast<int32_t>(n);
+            sent += n;
             continue;
         }
-        if (n == 0) break;
-        const int error = errno;
-        if (error == EINTR) continue;
-        if (m_bStopping.load()) break;
-        PrintSocketError("send()", {error});
+        if (n == 0 || m_bStopping.load()) break;
+        PrintSocketError("send()", error);
         m_bConnected.store(0);
+        failure = error;
+        failed = true;
         ++attempt;
+    }
+    if (!m_bStopping.load()) {
+        // A connection whose answers can no longer arrive is lost for this
+        // frame too, though the frame itself may have gone out.
+        std::string reason;
+        if (m_connectionLoss.Get(&reason)) m_loss.Set(reason.c_str());
+        if (failed && sent < m_nTxLength)
+            m_loss.Set("send(): ", SocketErrorText(failure).c_str());
     }
     // A socket without a connection is never used again.
     if (!m_bConnected.load()) RetireSocket();
     m_bSending.store(0);
 }
 
-bool CDeviceLink::ConnectCycles() {
+bool CTcpTransport::ConnectCycles() {
     for (int cycle = 0; cycle < kConnectCycles; ++cycle) {
         if (m_bConnected.load()) continue;
         m_bConnected.store(1);
         // The socket of a failed cycle or of a broken connection goes first.
         RetireSocket();
-        const int fd = m_sockets->socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        SocketError error;
+        const SocketHandle socket = m_sockets->socket(&error);
         // The cycle goes on without a socket; its connects then fail.
-        if (fd < 0) ShowSocketError("socket()", {errno});
+        if (socket == kNoSocket) ShowSocketError("socket()", error);
         {
             std::lock_guard<std::mutex> lock(m_tcpLock);
             if (m_bStopping.load()) {
-                if (fd >= 0) m_sockets->close(fd);
+                if (socket != kNoSocket) m_sockets->close(socket);
                 m_bConnected.store(0);
                 return false;
             }
-            m_socket = fd;
+            m_socket = socket;
+            m_connectionLoss.Clear();
         }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(m_nTcpPort & 0xFFFF));
-        address.sin_addr.s_addr = ResolveHost(m_szHost);
+        // Built anew in every cycle: the name may resolve differently now.
+        const Ipv4Endpoint to = {Resolve(), static_cast<uint16_t>(m_nTcpPort & 0xFFFF)};
         for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-            const int error = ConnectOnce(fd, &address, sizeof address);
+            const SocketError result = m_sockets->connect(socket, to, m_stop);
             // Already connected counts as connected.
-            if (error == 0 || error == EISCONN) return true;
+            if (result.fault == SocketFault::kNone ||
+                result.fault == SocketFault::kAlreadyConnected)
+                return true;
             if (!Pause(kConnectPauseMs)) break;
         }
         m_bConnected.store(0);
@@ -121,136 +127,73 @@ bool CDeviceLink::ConnectCycles() {
     return false;
 }
 
-int CDeviceLink::ConnectOnce(int fd, const void *address, uint32_t length) {
-    // Non-blocking for the connect only, so that the wait happens in poll
-    // beside the stop event; sends and receives stay blocking.
-    const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
-    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int error = 0;
-    if (m_sockets->connect(fd, static_cast<const sockaddr *>(address),
-                           static_cast<socklen_t>(length)) != 0) {
-        error = errno;
-        if (error == EINPROGRESS || error == EINTR) {
-            pollfd waits[2] = {{fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
-            for (;;) {
-                if (poll(waits, 2, -1) < 0) {
-                    if (errno == EINTR) continue;
-                    error = errno;
-                    break;
-                }
-                if (waits[1].revents) {
-                    error = ECANCELED;
-                    break;
-                }
-                if (!waits[0].revents) continue;
-                socklen_t size = sizeof error;
-                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-                break;
-            }
-        }
-    }
-    if (flags >= 0) fcntl(fd, F_SETFL, flags);
-    return error;
-}
-
-bool CDeviceLink::Pause(int ms) {
-    pollfd stop = {m_stopFd, POLLIN, 0};
-    poll(&stop, 1, ms);
+bool CTcpTransport::Pause(int ms) {
+    m_stop.Wait(ms);
     return !m_bStopping.load();
 }
 
-void CDeviceLink::RetireSocket() {
-    int fd;
+void CTcpTransport::RetireSocket() {
+    SocketHandle socket;
     {
         std::lock_guard<std::mutex> lock(m_tcpLock);
-        fd = m_socket;
-        m_socket = -1;
+        socket = m_socket;
+        m_socket = kNoSocket;
     }
-    // Ends the receive worker's recv with 0.
-    if (fd >= 0) m_sockets->shutdown(fd, SHUT_RDWR);
+    // Ends the receive worker's wait with 0.
+    if (socket != kNoSocket) m_sockets->shutdown(socket);
     if (m_receiveThread.joinable()) m_receiveThread.join();
-    if (fd >= 0) m_sockets->close(fd);
+    if (socket != kNoSocket) m_sockets->close(socket);
 }
 
-void CDeviceLink::StopTcp() {
+void CTcpTransport::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_tcpLock);
         m_bStopping.store(true);
         // Wakes a receive worker in recv and a send worker in send.
-        if (m_socket >= 0) m_sockets->shutdown(m_socket, SHUT_RDWR);
+        if (m_socket != kNoSocket) m_sockets->shutdown(m_socket);
     }
-    if (m_stopFd >= 0) {
-        const uint64_t one = 1;
-        // Cannot fail short of an overflow of the counter, which never happens.
-        [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
-    }
+    m_stop.Signal();
     if (m_sendThread.joinable()) m_sendThread.join();
     RetireSocket();
-    if (m_stopFd >= 0) close(m_stopFd);
-    m_stopFd = -1;
+    m_stop.Close();
 }
 
-void CDeviceLink::TcpReceiveWorker(int fd) {
+void CTcpTransport::ReceiveWorker(SocketHandle socket) {
     for (;;) {
-        const int32_t n = ReceiveBytes(fd, m_rxChunk, kBufferSize, 0);
+        SocketError error;
+        const int32_t n = m_sockets->recv(socket, m_rxChunk, kBufferSize, &error);
         // The peer closed, the connection broke or the link is ending: the
-        // worker ends without a word, and m_bConnected stays as it is.
-        if (n == 0) return;
-        TcpArrival(m_rxChunk, n);
-        sched_yield();
+        // worker ends without a box, and m_bConnected stays as it is.
+        if (n <= 0) return ReceiveEnded(socket, n, error);
+        m_link.TcpArrival(m_rxChunk, n);
+        std::this_thread::yield();
     }
 }
 
-int32_t CDeviceLink::ReceiveBytes(int fd, uint8_t *buffer, int32_t size, int flags) {
-    for (;;) {
-        const ssize_t n = m_sockets->recv(fd, buffer, static_cast<size_t>(size), flags);
-        if (n >= 0) return static_cast<int32_t>(n);
-        if (errno != EINTR) return 0;
-    }
+void CTcpTransport::ReceiveEnded(SocketHandle socket, int32_t n, const SocketError &error) {
+    const std::string text = n == 0 ? std::string() : SocketErrorText(error);
+    std::lock_guard<std::mutex> lock(m_tcpLock);
+    // A socket the link shut down itself (a retired one, or at its end) is
+    // no news to the holder.
+    if (m_bStopping.load() || socket != m_socket) return;
+    if (n == 0)
+        m_connectionLoss.Set("the peer closed the connection");
+    else
+        m_connectionLoss.Set("recv(): ", text.c_str());
+    std::string reason;
+    m_connectionLoss.Get(&reason);
+    m_loss.Set(reason.c_str());
 }
 
-uint32_t CDeviceLink::ResolveHost(const char *hostField) {
-    // The holder may have filled all of m_szHost without a terminator.
-    char host[sizeof m_szHost + 1] = {};
-    std::memcpy(host, hostField, strnlen(hostField, sizeof m_szHost));
-    // A dotted address first; 255.255.255.255 reads as "none" here and so is
-    // looked up by name like any other text.
-    const in_addr_t dotted = inet_addr(host);
-    if (dotted != INADDR_NONE) return dotted;
-
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int result = getaddrinfo(host, nullptr, &hints, &found);
-    if (result != 0 || !found) {
-        const SocketError error =
-            result == EAI_SYSTEM ? SocketError{errno, false} : SocketError{result, true};
-        ShowSocketError("gethostbyname error", error);
-        // The connects of this cycle then fail.
-        return INADDR_NONE;
-    }
-    sockaddr_in first{};
-    std::memcpy(&first, found->ai_addr, sizeof first);
-    freeaddrinfo(found);
-    return first.sin_addr.s_addr;
+Ipv4Address CTcpTransport::Resolve() {
+    Ipv4Address address;
+    SocketError error;
+    // The connects of this cycle then fail.
+    if (!ResolveHost(m_szHost, &address, &error)) ShowSocketError("gethostbyname error", error);
+    return address;
 }
 
-std::string CDeviceLink::SocketErrorText(SocketError error) {
-    char buffer[256] = {};
-    const char *text = nullptr;
-    if (error.resolver)
-        text = gai_strerror(error.code);
-    else if (error.code != 0)
-        text = strerror_r(error.code, buffer, sizeof buffer);
-    if (!text || !*text) {
-        std::snprintf(buffer, sizeof buffer, "Socket error %d", error.code);
-        text = buffer;
-    }
-    return text;
-}
-
-void CDeviceLink::ShowSocketError(const char *caption, SocketError error) {
+void CTcpTransport::ShowSocketError(const char *caption, const SocketError &error) {
     // Nobody is left to answer a box once the link is ending.
     if (m_bStopping.load()) return;
     const std::string text = SocketErrorText(error);
@@ -260,9 +203,9 @@ void CDeviceLink::ShowSocketError(const char *caption, SocketError error) {
         std::fprintf(stderr, "%s: %s\n", caption, text.c_str());
 }
 
-void CDeviceLink::PrintSocketError(const char *operation, SocketError error) {
-    // The system's texts carry no line end here, so one is added to keep one
-    // failure per line.
-    std::printf("[%s] %s\n", operation, SocketErrorText(error).c_str());
-    std::fflush(stdout);
+void CTcpTransport::PrintSocketError(const char *operation, const SocketError &error) {
+    // Standard error, so that a holder's standard output stays its own (a
+    // JSON document, say). The system's texts carry no line end here, so one
+    // is added to keep one failure per line.
+    std::fprintf(stderr, "[%s] %s\n", operation, SocketErrorText(error).c_str());
 }

@@ -1,10 +1,14 @@
 // The link against a recording portlink: the call order of a serial Open, the
-// warnings, what Send passes on, and how arrivals become frames.
+// warnings, what Send passes on, how arrivals become frames, and a port that
+// hung up.
 #include "device_link.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "fake_portlink.h"
 
@@ -14,6 +18,39 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 const Bytes kFrame = {0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03};
+
+// Whether call a was recorded, and before call b.
+testing::AssertionResult Before(const std::string &a, const std::string &b) {
+    const Strings &calls = Fake().calls;
+    const auto at = std::ranges::find(calls, a), bt = std::ranges::find(calls, b);
+    if (at == calls.end() || bt == calls.end() || at > bt)
+        return testing::AssertionFailure() << a << " is not before " << b;
+    return testing::AssertionSuccess();
+}
+
+Strings Sorted(Strings calls) {
+    std::ranges::sort(calls);
+    return calls;
+}
+
+// Sockets that never reach a network: every connect is refused at once, and
+// where it was to go is kept.
+std::mutex g_connectLock;
+std::vector<Ipv4Endpoint> g_connects;
+const SocketApi kUnreachable = {
+    [](SocketError *) { return SocketHandle{1000}; },
+    [](SocketHandle, const Ipv4Endpoint &to, const CStopEvent &) {
+        std::lock_guard<std::mutex> lock(g_connectLock);
+        g_connects.push_back(to);
+        return SocketError{SocketFault::kFailed, 0};
+    },
+    [](SocketHandle, const void *, int32_t, SocketError *e) {
+        return *e = {SocketFault::kFailed, 0}, -1;
+    },
+    [](SocketHandle, void *, int32_t, SocketError *) { return 0; },
+    [](SocketHandle) {},
+    [](SocketHandle) {},
+};
 
 }  // namespace
 
@@ -37,15 +74,24 @@ protected:
     std::unique_ptr<CDeviceLink> link = std::make_unique<CDeviceLink>(FakePortlinkApi(), &warnings);
 };
 
+// The old port is closed and the window given before the port opens; the
+// line is set up on the open port, and notification comes on last.
 TEST_F(LinkTest, SerialOpenSendAndEndCallPortlinkInOrderAndWarnOnFailure) {
     Open(1);
-    EXPECT_EQ(Fake().calls.front(), "closecom(0)");
+    EXPECT_TRUE(Before("closecom(0)", "opencom(1)"));
     link->m_nOpenPort = 5;
     Fake().calls.clear();
     Open(3);
-    EXPECT_EQ(Fake().calls,
-              (Strings{"closecom(5)", "closecom(3)", "initcom()", "opencom(3)",
-                       "setcom(3,3,115200)", "setmdm(3,0)", "flowcom(3,0)", "ondata(3,1)"}));
+    EXPECT_EQ(Sorted(Fake().calls),
+              Sorted({"closecom(5)", "closecom(3)", "initcom()", "opencom(3)",
+                      "setcom(3,3,115200)", "setmdm(3,0)", "flowcom(3,0)", "ondata(3,1)"}));
+    EXPECT_TRUE(Before("closecom(5)", "opencom(3)"));
+    EXPECT_TRUE(Before("closecom(3)", "opencom(3)"));
+    EXPECT_TRUE(Before("initcom()", "opencom(3)"));
+    for (const char *setting : {"setcom(3,3,115200)", "setmdm(3,0)", "flowcom(3,0)"}) {
+        EXPECT_TRUE(Before("opencom(3)", setting));
+        EXPECT_TRUE(Before(setting, "ondata(3,1)"));
+    }
 
     Fake().calls.clear();
     Open(2, 14400);
@@ -58,26 +104,42 @@ TEST_F(LinkTest, SerialOpenSendAndEndCallPortlinkInOrderAndWarnOnFailure) {
 
     // Send passes the low 16 bits of the length; the end closes both ports.
     static const uint8_t bytes[70000] = {};
+    Fake().calls.clear();
     link->Send(bytes, 70000);
-    EXPECT_EQ(Fake().calls.back(), "writecom(7,4464)");
+    EXPECT_EQ(Fake().calls, (Strings{"writecom(7,4464)"}));
     link->m_nPort = 9;  // changed since the port was opened
     Fake().calls.clear();
     link.reset();
-    EXPECT_EQ(Fake().calls, (Strings{"closecom(9)", "closecom(7)"}));
+    EXPECT_EQ(Sorted(Fake().calls), Sorted({"closecom(9)", "closecom(7)"}));
 }
 
-TEST_F(LinkTest, TcpOpenWithUnusableSettingsWarnsAndTouchesNoPort) {
+// Seven characters ("1.2.3.4") is the shortest host the link takes: it then
+// connects there in the background; anything shorter, or port 0, is a warning.
+TEST_F(LinkTest, TcpOpenChecksItsSettingsAndTouchesNoPort) {
+    link->SetSockets(kUnreachable);
+    const auto open = [&](const char *host, int32_t port) {
+        std::memset(link->m_szHost, 0, sizeof link->m_szHost);
+        std::memcpy(link->m_szHost, host, std::min(std::strlen(host), sizeof link->m_szHost));
+        link->m_nTcpPort = port;
+        link->Open(LINK_TCP, &window);
+    };
+    open("1.2.3", 502);
+    open("1.2.34", 502);
+    open("", 0);
+    open("hhhhhhhhhhhhhhhh", 0);  // no terminator: never read past it
+    EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", "1.2.34:502 IP 설정 오류",
+                                 ":0 IP 설정 오류", std::string(16, 'h') + ":0 IP 설정 오류"}));
+    EXPECT_EQ(link->m_bSending.load(), 0);
+
     warnings.clear();
-    std::memcpy(link->m_szHost, "1.2.3", 6);
-    link->m_nTcpPort = 502;
-    link->Open(LINK_TCP, &window);
-    std::memset(link->m_szHost, 0, sizeof link->m_szHost);
-    link->m_nTcpPort = 0;
-    link->Open(LINK_TCP, &window);
-    std::memset(link->m_szHost, 'h', sizeof link->m_szHost);  // no terminator: never read past it
-    link->Open(LINK_TCP, &window);
-    EXPECT_EQ(warnings, (Strings{"1.2.3:502 IP 설정 오류", ":0 IP 설정 오류",
-                                 std::string(16, 'h') + ":0 IP 설정 오류"}));
+    g_connects.clear();
+    open("1.2.3.4", 502);
+    for (int i = 0; i < 10000 && link->m_bSending.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(warnings.empty());
+    std::lock_guard<std::mutex> lock(g_connectLock);
+    const Ipv4Endpoint to = {{0x01020304}, 502};
+    EXPECT_EQ(g_connects, (std::vector<Ipv4Endpoint>(4, to)));  // 2 cycles of 2 attempts
     EXPECT_TRUE(Fake().calls.empty());
 }
 
@@ -98,6 +160,8 @@ TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {
     EXPECT_EQ(link->m_nFramesReady, 0);
 }
 
+// Once a frame completes its length is spent: neither its surplus nor noise
+// of the same length that follows ever completes a frame by itself.
 TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
     Open(3);
     Bytes twelve = kFrame;
@@ -110,6 +174,17 @@ TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
     EXPECT_EQ(link->m_nFramesReady, 2);
     EXPECT_EQ(Frame(4), (Bytes{0x02, 0x00, 0x03, 0x00}));
     EXPECT_EQ(link->m_nRxCount, 2);
+
+    const Bytes noise(kFrame.size(), 0x55);
+    link->m_nFramesReady = 0;
+    Arrive(kFrame, 1);
+    Arrive(noise, 10);
+    link->TcpArrival(kFrame.data(), 8);
+    link->Tick();
+    link->TcpArrival(noise.data(), 8);
+    for (int i = 0; i < 10; ++i) link->Tick();
+    EXPECT_EQ(link->m_nFramesReady, 2);
+    EXPECT_EQ(Frame(8), kFrame);
 }
 
 TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
@@ -122,4 +197,27 @@ TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     link->m_nRxCount = CDeviceLink::kBufferSize;
     Arrive({0x02, 0x00});
     EXPECT_EQ(link->m_nRxCount, 2);
+}
+
+// portlink answers 999 on a port whose device hung up: the holder learns it
+// at once and why, while the read counts as an arrival of no bytes as before.
+TEST_F(LinkTest, HungUpPortIsALostLinkUntilTheNextOpenOrSend) {
+    Open(3);
+    Arrive({0x02, 0x00, 0x08});
+    EXPECT_FALSE(link->LinkLost());
+    Fake().readcomResult = 999;
+    Arrive({}, 2);
+    std::string reason;
+    EXPECT_TRUE(link->LinkLost(&reason));
+    EXPECT_EQ(reason, "COM3: readcom answered 999 (the port hung up)");
+    EXPECT_EQ(link->m_nRxCount, 3);
+    EXPECT_EQ(link->m_nIdleTicks, 2);
+
+    link->Send(kFrame.data(), 8);
+    EXPECT_FALSE(link->LinkLost());
+    Arrive({});
+    EXPECT_TRUE(link->LinkLost());
+    Open(3);
+    EXPECT_FALSE(link->LinkLost(&reason));
+    EXPECT_EQ(reason, "COM3: readcom answered 999 (the port hung up)");  // left alone
 }

@@ -42,7 +42,7 @@ const PortlinkApi &FakePortlinkApi() {
                     static_cast<int32_t>(std::ranges::copy(g.chunks.front(), buffer).out - buffer);
                 g.chunks.pop_front();
             }
-            return Record(0, "readcom", p);
+            return Record(g.readcomResult, "readcom", p);
         },
         nullptr,
         nullptr,

@@ -14,6 +14,7 @@ struct FakePortlink {
     std::vector<std::string> calls;
     PortlinkWindow *window = nullptr;
     int32_t opencomResult = 0;
+    int32_t readcomResult = 0;                // 999: the port hung up
     std::vector<uint8_t> written;             // bytes of the last writecom
     std::function<void()> onWrite;            // runs inside writecom
     std::deque<std::vector<uint8_t>> chunks;  // one per readcom

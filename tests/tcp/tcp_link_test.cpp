@@ -1,20 +1,19 @@
 // The link's TCP transport against real loopback peers, with its socket calls
 // counted: what a frame costs, a missing or vanished peer, the boxes of failed
 // cycles, a flood, and that no link leaves a thread or socket behind.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netdb.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "device_link.h"
 #include "fake_portlink.h"
+#include "loopback_peer.h"
 
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
@@ -33,21 +32,23 @@ Counts *g = nullptr;
 
 // The system's calls, counted; each thread that receives counts itself once.
 const SocketApi kCounting = {
-    [](int d, int t, int p) { return ++g->sockets, ::socket(d, t, p); },
-    [](int fd, const sockaddr *a, socklen_t n) { return ++g->connects, ::connect(fd, a, n); },
-    [](int fd, const void *bytes, size_t n, int flags) {
-        if (g->sends++ == 0 && g->beforeFirstSend) g->beforeFirstSend();
-        return ::send(fd, bytes, n, flags);
+    [](SocketError *e) { return ++g->sockets, RealSockets().socket(e); },
+    [](SocketHandle s, const Ipv4Endpoint &to, const CStopEvent &stop) {
+        return ++g->connects, RealSockets().connect(s, to, stop);
     },
-    [](int fd, void *buffer, size_t size, int flags) {
+    [](SocketHandle s, const void *bytes, int32_t n, SocketError *e) {
+        if (g->sends++ == 0 && g->beforeFirstSend) g->beforeFirstSend();
+        return RealSockets().send(s, bytes, n, e);
+    },
+    [](SocketHandle s, void *buffer, int32_t size, SocketError *e) {
         thread_local bool counted = false;
         if (!std::exchange(counted, true)) ++g->receiveThreads;
-        const ssize_t n = ::recv(fd, buffer, size, flags);
+        const int32_t n = RealSockets().recv(s, buffer, size, e);
         n > 0 ? g->received += n : ++g->receiveEnds;
         return n;
     },
-    ::shutdown,
-    [](int fd) { return ++g->closes, ::close(fd); },
+    [](SocketHandle s) { RealSockets().shutdown(s); },
+    [](SocketHandle s) { ++g->closes, RealSockets().close(s); },
 };
 
 template <typename Done>
@@ -58,7 +59,7 @@ bool WaitFor(Done done, std::chrono::milliseconds limit = 10s) {
     return true;
 }
 
-// Standard output, where failed sends are reported: three lines of them.
+// Standard error, where failed sends are reported: three lines of them.
 bool ThreeFailedSends(const std::string &text) {
     size_t at = 0;
     for (int i = 0; i < 3; ++i, ++at)
@@ -79,41 +80,9 @@ long Entries(const char *folder) {
     return std::distance(directory_iterator(folder), directory_iterator());
 }
 
-// On 127.0.0.1 at a port of the system's choosing; the kernel completes a
-// client's connect even before an accept.
-int Listen(uint16_t *port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    auto *named = reinterpret_cast<sockaddr *>(&address);
-    if (bind(fd, named, length) || listen(fd, 128) || getsockname(fd, named, &length)) abort();
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
-uint16_t UnusedPort() {
-    uint16_t port = 0;
-    close(Listen(&port));
-    return port;
-}
-
-bool Readable(int fd, int ms = 10000) {
-    pollfd wait = {fd, POLLIN, 0};
-    return poll(&wait, 1, ms) == 1;
-}
-
-// Reads on the accepted socket give up after 10 s.
-int Accept(int listener) {
-    const int fd = Readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-    const timeval limit = {10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return fd;
-}
-
-Bytes Read(int fd, size_t n) {
-    Bytes got(n);
-    got.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(fd, got.data(), n, MSG_WAITALL))));
-    return got;
+std::string Lost(const CDeviceLink &link) {
+    std::string reason;
+    return link.LinkLost(&reason) ? reason : "(not lost)";
 }
 
 }  // namespace
@@ -121,29 +90,34 @@ Bytes Read(int fd, size_t n) {
 class TcpLinkTest : public ::testing::Test {
 protected:
     TcpLinkTest() { Fake() = {}, g = &counts; }
-    ~TcpLinkTest() override { link.reset(), close(listener); }
+    ~TcpLinkTest() override { link.reset(), ClosePeer(listener); }
     std::unique_ptr<CDeviceLink> MakeLink(const char *host, uint16_t port) {
         auto made = std::make_unique<CDeviceLink>(FakePortlinkApi(), &boxes);
         made->SetSockets(kCounting);
-        std::strncpy(made->m_szHost, host, sizeof made->m_szHost);
+        std::memcpy(made->m_szHost, host, std::min(std::strlen(host), sizeof made->m_szHost));
         made->m_nTcpPort = port;
         made->m_nTransport = LINK_TCP;
         return made;
     }
     // A peer that listens, with the link pointed at it.
     void Listen(const char *host = "127.0.0.1") {
-        listener = ::Listen(&port);
+        listener = ListenLoopback(&port);
         link = MakeLink(host, port);
     }
     void Send(const Bytes &frame) { link->Send(frame.data(), static_cast<int32_t>(frame.size())); }
     bool WaitIdle(CDeviceLink *l = nullptr) {
         return WaitFor([&] { return !(l ? l : link.get())->m_bSending; });
     }
+    // What the frame's worker wrote to standard error; standard output must
+    // stay the holder's.
     std::string SendAndPrint(const Bytes &frame) {
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         Send(frame);
         EXPECT_TRUE(WaitIdle());
-        return testing::internal::GetCapturedStdout();
+        const std::string printed = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        return printed;
     }
     std::vector<int> Tally() const {
         return {counts.sockets, counts.connects, counts.sends, counts.closes};
@@ -151,18 +125,20 @@ protected:
 
     Counts counts;
     Boxes boxes;
-    int listener = -1;
+    SocketHandle listener = kNoSocket;
     uint16_t port = 0;
-    std::unique_ptr<CDeviceLink> link = MakeLink("127.0.0.1", UnusedPort());
+    std::unique_ptr<CDeviceLink> link = MakeLink("127.0.0.1", UnusedLoopbackPort());
 };
 
 // Open connects in the background and sends nothing; a frame handed over
 // while a worker runs is dropped; every other frame goes out once, on the one
-// connection, whose receive worker delivers the answer.
+// connection, whose receive worker delivers the answer. When the peer then
+// closes, the holder learns it at once, and again with the next frame, which
+// still goes out on the old connection.
 TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnceOnIt) {
     Listen();
     link->Open(LINK_TCP, nullptr);
-    const int peer = Accept(listener);
+    const SocketHandle peer = AcceptPeer(listener);
     ASSERT_TRUE(WaitIdle());
     std::atomic<bool> inSend{false}, release{false};
     counts.beforeFirstSend = [&] { WaitFor([&] { return inSend = true, release.load(); }); };
@@ -172,55 +148,72 @@ TEST_F(TcpLinkTest, ListeningServerGetsOneConnectionAndEveryFrameOnceOnIt) {
     release = true;
     ASSERT_TRUE(sending && WaitIdle());
     Send(kRequest);
-    EXPECT_EQ(Read(peer, 16),
+    EXPECT_EQ(ReadPeer(peer, 16),
               (Bytes{2, 0, 8, 0x2B, 0, 0xAA, 0x8B, 3, 2, 0, 8, 0x2B, 0, 0xAA, 0x8B, 3}));
-    ASSERT_EQ(write(peer, kAnswer.data(), kAnswer.size()), 9);
+    ASSERT_EQ(WritePeer(peer, kAnswer.data(), kAnswer.size()), 9);
     ASSERT_TRUE(WaitFor([&] { return link->Tick(), link->m_nFramesReady != 0; }));
     EXPECT_EQ(Bytes(link->m_frameBuffer, link->m_frameBuffer + 9), kAnswer);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 2, 0}));
     EXPECT_EQ(counts.receiveThreads.load(), 1);
-    close(peer);
+    EXPECT_FALSE(link->LinkLost());
+
+    ClosePeer(peer);
+    EXPECT_TRUE(WaitFor([&] { return link->LinkLost(); }));
+    EXPECT_EQ(Lost(*link), "the peer closed the connection");
+    EXPECT_EQ(link->m_bConnected.load(), 1);
+    Send(kRequest);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Lost(*link), "the peer closed the connection");
+    EXPECT_EQ(counts.sockets.load(), 1);
 }
 
+// A peer that resets: the holder hears of it at once; the next frame's sends
+// on the old socket fail and say so, and the frame after that reconnects.
 TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects) {
     Listen();
     Send(kRequest);
-    int peer = Accept(listener);
-    EXPECT_EQ(Read(peer, 8), kRequest);
-    const linger reset = {1, 0};  // closes with a reset, as a crashed peer would
-    setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    close(peer);
-    // The receive worker ends without a word; the link still counts itself connected.
+    SocketHandle peer = AcceptPeer(listener);
+    EXPECT_EQ(ReadPeer(peer, 8), kRequest);
+    ResetPeer(peer);
+    // The receive worker ends without a box; the link still counts itself connected.
     ASSERT_TRUE(WaitFor([&] { return counts.receiveEnds == 1; }));
     ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Lost(*link), "recv(): " + SocketErrorText({SocketFault::kFailed, ECONNRESET}));
 
     EXPECT_TRUE(ThreeFailedSends(SendAndPrint(kAnswer)));
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 4, 1}));  // on the old socket, then closed
+    EXPECT_EQ(Lost(*link).rfind("recv(): ", 0), 0u);      // the cause, not its echo
 
     Send(kRequest);
-    peer = Accept(listener);
-    EXPECT_EQ(Read(peer, 8), kRequest);
+    peer = AcceptPeer(listener);
+    EXPECT_EQ(ReadPeer(peer, 8), kRequest);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Tally(), (std::vector<int>{2, 2, 5, 1}));
     EXPECT_TRUE(WaitFor([&] { return counts.receiveThreads == 2; }));
+    EXPECT_FALSE(link->LinkLost());
     EXPECT_TRUE(boxes.empty());
-    close(peer);
+    ClosePeer(peer);
 }
 
 // A cycle that fails goes on to the next: no server (and neither failed
 // socket stays open), a system out of sockets (the second time with a code the
 // system has no text for) and a name the resolver does not know show a box each.
+// A frame that could not be sent is a lost line to the holder.
 TEST_F(TcpLinkTest, NoServerMeansTwoSocketsFourConnectsAndThreeReportedSends) {
     const std::string printed = SendAndPrint(kRequest);
     EXPECT_TRUE(ThreeFailedSends(printed)) << printed;
     EXPECT_EQ(Tally(), (std::vector<int>{2, 4, 3, 2}));
     EXPECT_EQ(link->m_bConnected.load(), 0);
+    EXPECT_EQ(Lost(*link).rfind("send(): ", 0), 0u) << Lost(*link);
 
     static std::atomic<int> made{0};
     static const SocketApi noSockets = [] {
         SocketApi api = kCounting;
-        api.socket = [](int, int, int) { return errno = made++ ? 0 : EMFILE, -1; };
+        api.socket = [](SocketError *e) {
+            *e = {SocketFault::kFailed, made++ ? 0 : EMFILE};
+            return kNoSocket;
+        };
         return api;
     }();
     link->SetSockets(noSockets);
@@ -230,16 +223,33 @@ TEST_F(TcpLinkTest, NoServerMeansTwoSocketsFourConnectsAndThreeReportedSends) {
     EXPECT_EQ(counts.connects.load(), 8);
 
     const auto start = std::chrono::steady_clock::now();
-    addrinfo *found = nullptr;
-    const int result = getaddrinfo("nohost.invalid", nullptr, nullptr, &found);
-    freeaddrinfo(found);
-    if (result == 0 || std::chrono::steady_clock::now() - start > 2s)
+    std::string error;
+    const bool known = ResolveIPv4("nohost.invalid", nullptr, &error);
+    if (known || std::chrono::steady_clock::now() - start > 2s)
         GTEST_SKIP() << "the system resolver is slow or answers for .invalid";
+    EXPECT_NE(error, "");
     boxes.clear();
     Listen("nohost.invalid");
     SendAndPrint(kRequest);
     ASSERT_EQ(boxes.size(), 2u);
-    for (const std::string &box : boxes) EXPECT_EQ(box.rfind("gethostbyname error: ", 0), 0u);
+    for (const std::string &box : boxes) EXPECT_EQ(box, "gethostbyname error: " + error);
+}
+
+// A name too short for the link's host field ("gw1") is resolved first, and
+// its dotted address is what the link is given and accepts.
+TEST_F(TcpLinkTest, ShortHostNameResolvesToADottedAddressTheLinkConnectsTo) {
+    std::string dotted, error;
+    ASSERT_TRUE(ResolveIPv4("127.1", &dotted, &error)) << error;
+    EXPECT_EQ(dotted, "127.0.0.1");
+    ASSERT_TRUE(ResolveIPv4("localhost", &dotted, &error)) << error;
+    Listen(dotted.c_str());
+    link->Open(LINK_TCP, nullptr);
+    const SocketHandle peer = AcceptPeer(listener);
+    EXPECT_NE(peer, kNoSocket);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(link->m_bConnected.load(), 1);
+    EXPECT_TRUE(boxes.empty());
+    ClosePeer(peer);
 }
 
 // 10 MB of answers as fast as the peer can send them: the link gathers inside
@@ -250,15 +260,15 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
     Listen();
     std::atomic<bool> measured{false};
     std::thread peer([&] {
-        const int fd = Accept(listener);
+        const SocketHandle fd = AcceptPeer(listener);
         Bytes block;
         while (block.size() + 9 <= 65536) block.insert(block.end(), kAnswer.begin(), kAnswer.end());
         for (long long sent = 0, n = 0; sent < kFlood && n >= 0; sent += n) {
             if (sent == kFirst) WaitFor([&] { return measured.load(); }, 60s);
             const long long end = sent < kFirst ? kFirst : kFlood;
-            n = write(fd, block.data(), std::min<size_t>(block.size(), end - sent));
+            n = WritePeer(fd, block.data(), std::min<size_t>(block.size(), end - sent));
         }
-        close(fd);
+        ClosePeer(fd);
     });
     link->Open(LINK_TCP, nullptr);
     long before = -1;
@@ -283,7 +293,9 @@ TEST_F(TcpLinkTest, ManyLinksWithLiveConnectionsLeaveNoSocketOrThreadBehind) {
     Listen();
     int accepted = 0;
     const auto drain = [&] {
-        for (int fd; Readable(listener, 0) && (fd = Accept(listener)) >= 0; ++accepted) close(fd);
+        for (SocketHandle fd; Readable(listener, 0) && (fd = AcceptPeer(listener)) != kNoSocket;
+             ++accepted)
+            ClosePeer(fd);
     };
     // Every other link ends while its connect may be under way, the others
     // with a connection and a frame in flight.

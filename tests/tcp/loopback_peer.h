@@ -1,0 +1,27 @@
+// The far end of the link's TCP tests: a listener on 127.0.0.1 and the
+// peers it accepts, in the socket layer's neutral types so that the tests
+// themselves see no system socket header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sockets.h"
+
+// Listens at a port of the system's choosing; the kernel completes a client's
+// connect even before an accept.
+SocketHandle ListenLoopback(uint16_t *port);
+// A port nobody listens on (one that was just free).
+uint16_t UnusedLoopbackPort();
+// Whether a read (or, on a listener, an accept) would not wait, within ms.
+bool Readable(SocketHandle socket, int ms = 10000);
+// The next peer, once one connects within 10 s; reads on it give up after 10 s.
+SocketHandle AcceptPeer(SocketHandle listener);
+// Up to n bytes, fewer only when the peer ends or 10 s pass.
+std::vector<uint8_t> ReadPeer(SocketHandle peer, size_t n);
+// Bytes written, or -1.
+long WritePeer(SocketHandle peer, const void *bytes, size_t n);
+void ClosePeer(SocketHandle peer);
+// Closes with a reset instead of an orderly end, as a crashed peer would.
+void ResetPeer(SocketHandle peer);
