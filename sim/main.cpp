@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "sim_endpoint.h"
-#include "sim_session.h"
 #include "sim_tcp.h"
 
 namespace {
@@ -60,31 +59,37 @@ int Fail(const char *message, const char *detail) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+struct Command {
     SimOptions options;
     const char *device = nullptr;
     long tcpPort = -1;
+};
+
+// A number option's value, taken from argv[i + 1]: false when absent or out of range.
+bool TakeNumber(int argc, char **argv, int &i, long max, long &value) {
+    if (i + 1 >= argc || !ParseNumber(argv[i + 1], max, value)) return false;
+    ++i;
+    return true;
+}
+
+// Fills command from the arguments. -1 to go on, else the exit status.
+int ParseArguments(int argc, char **argv, Command &command) {
+    SimOptions &options = command.options;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         long n = 0;
-        auto number = [&](long max) {
-            if (!ParseNumber(value, max, n)) return false;
-            ++i;
-            return true;
-        };
+        auto number = [&](long max) { return TakeNumber(argc, argv, i, max, n); };
         if (!strcmp(arg, "-h") || !strcmp(arg, "--help")) {
             fputs(kUsage, stdout);
             return 0;
         } else if (!strcmp(arg, "--device")) {
             if (!value) return Fail("--device needs a path", nullptr);
-            device = value;
+            command.device = value;
             ++i;
         } else if (!strcmp(arg, "--tcp")) {
             if (!number(65535)) return Fail("--tcp needs a port number (0-65535), not", value);
-            tcpPort = n;
+            command.tcpPort = n;
         } else if (!strcmp(arg, "--delay")) {
             if (!number(600000)) return Fail("--delay needs milliseconds (0-600000), not", value);
             options.delayMs = static_cast<int>(n);
@@ -111,60 +116,84 @@ int main(int argc, char **argv) {
             return Fail("unknown option", arg);
         }
     }
+    if (command.device && command.tcpPort >= 0)
+        return Fail("--device and --tcp exclude each other", nullptr);
+    return -1;
+}
 
-    if (device && tcpPort >= 0) return Fail("--device and --tcp exclude each other", nullptr);
-
-    // The signals arrive as readable bytes in the serving loop's poll.
+// The stop signals, as readable bytes for the serving loop's poll; -1 on failure.
+int OpenStopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    signal(SIGPIPE, SIG_IGN);
+    return signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+// Started with its output in a pipe (by a test, a script), it ends when the
+// reader goes: a crashed test leaves no simulator behind.
+int ReaderPipe() {
+    struct stat out {};
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISFIFO(out.st_mode) ? STDOUT_FILENO : -1;
+}
+
+// The first line of standard output is what a client opens or connects to.
+void Announce(const char *where) {
+    printf("%s\n", where);
+    fflush(stdout);
+    fprintf(stderr, "loopsim: serving %s\n", where);
+}
+
+int RunTcp(const Command &command, CSimDevice &device, int stopFd) {
+    char error[512];
+    char address[64];
+    const int listener = OpenTcpListener(static_cast<int>(command.tcpPort), address, sizeof address,
+                                         error, sizeof error);
+    if (listener < 0) {
+        fprintf(stderr, "loopsim: %s\n", error);
+        return 1;
+    }
+    Announce(address);
+    const int result = ServeTcp(listener, device, command.options, stopFd, ReaderPipe(), stderr);
+    close(listener);
+    return result;
+}
+
+int RunLine(const Command &command, CSimDevice &device, int stopFd) {
+    char error[512];
+    SimEndpoint endpoint;
+    const bool opened = command.device
+                            ? OpenSerialDevice(command.device, endpoint, error, sizeof error)
+                            : OpenPseudoTerminal(endpoint, error, sizeof error);
+    if (!opened) {
+        fprintf(stderr, "loopsim: %s\n", error);
+        return 1;
+    }
+    Announce(endpoint.path);
+    const int result =
+        ServeEndpoint(endpoint, device, command.options, stopFd, ReaderPipe(), stderr);
+    CloseEndpoint(endpoint);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Command command;
+    const int parsed = ParseArguments(argc, argv, command);
+    if (parsed >= 0) return parsed;
+
+    const int stopFd = OpenStopSignals();
     if (stopFd < 0) {
         perror("loopsim: signalfd");
         return 1;
     }
-    signal(SIGPIPE, SIG_IGN);
-
-    // Started with its output in a pipe (by a test, a script), it ends when
-    // the reader goes: a crashed test leaves no simulator behind.
-    struct stat out {};
-    const int readerFd =
-        fstat(STDOUT_FILENO, &out) == 0 && S_ISFIFO(out.st_mode) ? STDOUT_FILENO : -1;
-
-    CSimDevice simulated(options.seed);
-    char error[512];
-    int result = 0;
-    if (tcpPort >= 0) {
-        char address[64];
-        const int listener = OpenTcpListener(static_cast<int>(tcpPort), address, sizeof address,
-                                             error, sizeof error);
-        if (listener < 0) {
-            fprintf(stderr, "loopsim: %s\n", error);
-            return 1;
-        }
-        printf("%s\n", address);
-        fflush(stdout);
-        fprintf(stderr, "loopsim: serving %s\n", address);
-        result = ServeTcp(listener, simulated, options, stopFd, readerFd, stderr);
-        close(listener);
-    } else {
-        SimEndpoint endpoint;
-        const bool opened = device ? OpenSerialDevice(device, endpoint, error, sizeof error)
-                                   : OpenPseudoTerminal(endpoint, error, sizeof error);
-        if (!opened) {
-            fprintf(stderr, "loopsim: %s\n", error);
-            return 1;
-        }
-        printf("%s\n", endpoint.path);
-        fflush(stdout);
-        fprintf(stderr, "loopsim: serving %s\n", endpoint.path);
-        CSimSession session(options, simulated, stderr);
-        result = ServeEndpoint(endpoint, session, stopFd, readerFd, stderr);
-        CloseEndpoint(endpoint);
-    }
+    CSimDevice device(command.options.seed);
+    const int result =
+        command.tcpPort >= 0 ? RunTcp(command, device, stopFd) : RunLine(command, device, stopFd);
     close(stopFd);
-    fprintf(stderr, "loopsim: stopped after %lu requests\n", simulated.Requests());
+    fprintf(stderr, "loopsim: stopped after %lu requests\n", device.Requests());
     return result;
 }

@@ -3,11 +3,12 @@
 #include <cstring>
 
 #include "frames.h"
+#include "sim_checks.h"
 
 namespace {
 
 size_t LengthAt(const uint8_t *at) {
-    return static_cast<size_t>(at[1]) << 8 | at[2];
+    return ReadBe16(at, kOffsetLength);
 }
 
 bool PlausibleLength(size_t length) {
@@ -44,7 +45,7 @@ bool CRequestParser::ValidFrameAt(size_t offset) const {
     const size_t length = LengthAt(m_buffer + offset);
     if (!PlausibleLength(length) || m_count - offset < length) return false;
     const uint8_t *frame = m_buffer + offset;
-    return frame[length - 1] == ETX && XorChecksum(frame, length - 2) == frame[length - 2];
+    return frame[length - 1] == ETX && DeviceXor(frame, length - 2) == frame[length - 2];
 }
 
 CRequestParser::Result CRequestParser::Next(Request &out) {
@@ -81,7 +82,7 @@ CRequestParser::Result CRequestParser::Next(Request &out) {
 
         memcpy(out.bytes, m_buffer, length);
         out.length = length;
-        out.expectedChecksum = XorChecksum(m_buffer, length - 2);
+        out.expectedChecksum = DeviceXor(m_buffer, length - 2);
         out.skipped = m_skipped;
         m_skipped = 0;
         if (out.expectedChecksum != m_buffer[length - 2]) {

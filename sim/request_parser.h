@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frames.h"
+
 class CRequestParser {
 public:
-    static constexpr size_t kMinFrame = 7;    // framing bytes alone
+    static constexpr size_t kMinFrame = kFramingSize;
     static constexpr size_t kMaxFrame = 256;  // far above the longest request (25)
     static constexpr size_t kCapacity = 4096;
 

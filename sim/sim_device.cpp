@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim_checks.h"
+
 void FillGarbage(uint8_t *bytes, uint32_t count, CSimRandom &random) {
     for (uint32_t i = 0; i < count; ++i) {
         uint8_t b = static_cast<uint8_t>(random.Next() >> 24);
@@ -11,11 +13,6 @@ void FillGarbage(uint8_t *bytes, uint32_t count, CSimRandom &random) {
 }
 
 namespace {
-
-void PutBe16(uint8_t *at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value & 0xFF);
-}
 
 const char *CommandName(uint8_t command) {
     switch (command) {
@@ -46,16 +43,16 @@ void CSimDevice::Drift() {
 
 size_t CSimDevice::Finish(uint8_t *reply, size_t length) {
     reply[0] = STX;
-    PutBe16(reply + 1, static_cast<uint16_t>(length));
-    reply[4] = CONTROL_RESPONSE;
-    reply[length - 2] = XorChecksum(reply, length - 2);
+    WriteBe16(reply, kOffsetLength, static_cast<uint16_t>(length));
+    reply[kOffsetControl] = CONTROL_RESPONSE;
+    reply[length - 2] = DeviceXor(reply, length - 2);
     reply[length - 1] = ETX;
     return length;
 }
 
 size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply, char *description,
                           size_t descriptionSize) {
-    const uint8_t command = request[3];
+    const uint8_t command = request[kOffsetCommand];
     const char *name = CommandName(command);
     if (!name) {
         snprintf(description, descriptionSize, "command 0x%02X unknown: no answer", command);
@@ -69,41 +66,43 @@ size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply,
     }
 
     ++m_answers;
-    reply[3] = command;
+    reply[kOffsetCommand] = command;
     switch (command) {
         case CMD_GET_ADC_VALUE: {
             Drift();
-            reply[5] = STATUS_OK;
-            reply[6] = 2;  // two channels follow
-            reply[7] = 0;
-            PutBe16(reply + 8, m_channel[0]);
-            PutBe16(reply + 10, m_channel[1]);
-            PutBe16(reply + 12, m_answers);
+            reply[kOffsetStatus] = STATUS_OK;
+            reply[kAdcOffsetChannelCount] = kAdcChannelCount;
+            reply[kAdcOffsetChannelCount + 1] = 0;  // reserved
+            WriteBe16(reply, kAdcOffsetCh1, m_channel[0]);
+            WriteBe16(reply, kAdcOffsetCh2, m_channel[1]);
+            WriteBe16(reply, kAdcOffsetExtra, m_answers);
             snprintf(description, descriptionSize, "%s: ch1 %u ch2 %u extra %u", name, m_channel[0],
                      m_channel[1], m_answers);
             return Finish(reply, kAdcResponseSize);
         }
         case CMD_GET_CONFIG_DATA: {
-            reply[5] = STATUS_OK;
-            for (size_t i = 0; i < kConfigValueCount; ++i) PutBe16(reply + 6 + 2 * i, m_config[i]);
-            PutBe16(reply + 22, m_answers);
+            reply[kOffsetStatus] = STATUS_OK;
+            for (size_t i = 0; i < kConfigValueCount; ++i)
+                WriteBe16(reply, kConfigReadOffsetValues + 2 * i, m_config[i]);
+            WriteBe16(reply, kConfigReadOffsetExtra, m_answers);
             snprintf(description, descriptionSize, "%s: %u %u %u %u / %u %u %u %u extra %u", name,
                      m_config[0], m_config[1], m_config[2], m_config[3], m_config[4], m_config[5],
                      m_config[6], m_config[7], m_answers);
             return Finish(reply, kConfigReadResponseSize);
         }
         default: {
-            // The program sends the CRC's two registers high first; check it
-            // byte for byte the way the program computes it.
-            const uint8_t *block = request + 5;
-            const uint16_t crc = Crc16(block, kConfigBlockSize);
-            const bool good = request[21] == static_cast<uint8_t>(crc >> 8) &&
-                              request[22] == static_cast<uint8_t>(crc & 0xFF);
+            // The CRC travels low byte first, as Modbus sends it.
+            const uint8_t *block = request + kWriteOffsetBlock;
+            const uint16_t crc = DeviceCrc16(block, kConfigBlockSize);
+            const uint8_t crcFirst = static_cast<uint8_t>(crc & 0xFF);
+            const uint8_t crcSecond = static_cast<uint8_t>(crc >> 8);
+            const uint8_t *sent = request + kWriteOffsetCrc;
+            const bool good = sent[0] == crcFirst && sent[1] == crcSecond;
             if (good) {
                 for (size_t i = 0; i < kConfigValueCount; ++i) m_config[i] = ReadBe16(block, 2 * i);
             }
-            reply[5] = good ? STATUS_OK : STATUS_CRC_ERROR;
-            PutBe16(reply + 6, m_answers);
+            reply[kOffsetStatus] = good ? STATUS_OK : STATUS_CRC_ERROR;
+            WriteBe16(reply, kConfigWriteOffsetExtra, m_answers);
             if (good) {
                 snprintf(description, descriptionSize,
                          "%s: CRC16 ok, stored %u %u %u %u / %u %u %u %u extra %u", name,
@@ -112,7 +111,7 @@ size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply,
             } else {
                 snprintf(description, descriptionSize,
                          "%s: CRC16 %02X %02X, expected %02X %02X: kept the old block, extra %u",
-                         name, request[21], request[22], crc >> 8, crc & 0xFF, m_answers);
+                         name, sent[0], sent[1], crcFirst, crcSecond, m_answers);
             }
             return Finish(reply, kConfigWriteResponseSize);
         }

@@ -1,23 +1,17 @@
 #include "sim_endpoint.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
-int64_t MonotonicUs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
+#include "sim_serve.h"
 
 namespace {
 
@@ -34,177 +28,151 @@ bool MakeRaw(int fd, bool device) {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+bool Refuse(SimEndpoint &endpoint, char *error, size_t errorSize, const char *what) {
+    snprintf(error, errorSize, "%s: %s", what, strerror(errno));
+    CloseEndpoint(endpoint);
+    return false;
+}
+
+// The pty's clients come and go unseen by the master (we hold the slave), so
+// the watch on the node counts them: the last close is a client leaving.
+class CPtyFront final : public CSimFront {
+public:
+    CPtyFront(SimEndpoint &endpoint, SimPeer &peer, FILE *log)
+        : m_endpoint(endpoint), m_peer(peer), m_log(log) {}
+
+    int WatchFd() const override { return m_endpoint.watch; }
+    bool OnWatch(CSimServer &) override {
+        Drain();
+        return true;
+    }
+    // A close and reopen both happen before the new client's bytes can
+    // arrive, so taking the events first means the client that left is
+    // forgotten before, never after, the bytes of the one that came.
+    void BeforeBytes(SimPeer &) override { Drain(); }
+    Lost OnLost(SimPeer &, const char *why) override {
+        fprintf(m_log, "loopsim: %s failed: %s\n", m_endpoint.path, why);
+        return Lost::Fail;
+    }
+
+private:
+    void Drain();
+    void ClientLeft();
+
+    SimEndpoint &m_endpoint;
+    SimPeer &m_peer;
+    FILE *m_log;
+    unsigned m_clients = 0;
+};
+
+void CPtyFront::Drain() {
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t got = read(m_endpoint.watch, events, sizeof events);
+        if (got <= 0) return;
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                // Lost count: assume someone is there; the next close tells.
+                if (m_clients == 0) m_clients = 1;
+            } else if (event->mask & IN_OPEN) {
+                ++m_clients;
+            } else if ((event->mask & IN_CLOSE) && m_clients > 0 && --m_clients == 0) {
+                ClientLeft();
+            }
+        }
+    }
+}
+
+void CPtyFront::ClientLeft() {
+    // Like a device whose cable was pulled: what it had to say is lost.
+    CSimSession &session = m_peer.session;
+    if (!session.Outbox().Empty()) {
+        fprintf(m_log, "loopsim: client closed the port; %zu pieces not sent\n",
+                session.Outbox().Size());
+        fflush(m_log);
+    }
+    session.Reset();
+    m_peer.blocked = false;
+    // What we wrote and nobody read would greet the next client as an answer.
+    tcflush(m_endpoint.slave, TCIFLUSH);
+    // A client killed while holding the line exclusively cannot clear it.
+    ioctl(m_endpoint.slave, TIOCNXCL);
+}
+
+class CSerialFront final : public CSimFront {
+public:
+    CSerialFront(const SimEndpoint &endpoint, FILE *log) : m_endpoint(endpoint), m_log(log) {}
+    Lost OnLost(SimPeer &, const char *why) override {
+        fprintf(m_log, "loopsim: %s hung up (%s)\n", m_endpoint.path, why);
+        return Lost::Fail;
+    }
+
+private:
+    const SimEndpoint &m_endpoint;
+    FILE *m_log;
+};
+
 }  // namespace
 
 bool OpenPseudoTerminal(SimEndpoint &endpoint, char *error, size_t errorSize) {
-    const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        snprintf(error, errorSize, "posix_openpt: %s", strerror(errno));
-        return false;
-    }
+    endpoint.isPty = true;
+    endpoint.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (endpoint.fd < 0) return Refuse(endpoint, error, errorSize, "posix_openpt");
     const char *name = nullptr;
-    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || (name = ptsname(fd)) == nullptr) {
-        snprintf(error, errorSize, "pseudo-terminal setup: %s", strerror(errno));
-        close(fd);
-        return false;
-    }
+    if (grantpt(endpoint.fd) != 0 || unlockpt(endpoint.fd) != 0 ||
+        (name = ptsname(endpoint.fd)) == nullptr)
+        return Refuse(endpoint, error, errorSize, "pseudo-terminal setup");
+    snprintf(endpoint.path, sizeof endpoint.path, "%s", name);
     // Termios calls on the master reach the slave's settings, so a client
     // that leaves them alone still sees a raw line.
-    if (!MakeRaw(fd, false) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        snprintf(error, errorSize, "pseudo-terminal raw mode: %s", strerror(errno));
-        close(fd);
-        return false;
-    }
-    endpoint.fd = fd;
-    endpoint.isPty = true;
-    snprintf(endpoint.path, sizeof endpoint.path, "%s", name);
+    if (!MakeRaw(endpoint.fd, false) ||
+        fcntl(endpoint.fd, F_SETFL, fcntl(endpoint.fd, F_GETFL) | O_NONBLOCK) != 0)
+        return Refuse(endpoint, error, errorSize, "pseudo-terminal raw mode");
+    // Opened before the watch starts, so our own open is not counted as a client.
+    endpoint.slave = open(endpoint.path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (endpoint.slave < 0) return Refuse(endpoint, error, errorSize, endpoint.path);
+    endpoint.watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (endpoint.watch < 0 ||
+        inotify_add_watch(endpoint.watch, endpoint.path, IN_OPEN | IN_CLOSE) < 0)
+        return Refuse(endpoint, error, errorSize, "watching the pseudo-terminal's opens");
     return true;
 }
 
 bool OpenSerialDevice(const char *path, SimEndpoint &endpoint, char *error, size_t errorSize) {
-    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        snprintf(error, errorSize, "%s: %s", path, strerror(errno));
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        snprintf(error, errorSize, "%s: in use", path);
-        close(fd);
-        return false;
-    }
-    if (!MakeRaw(fd, true)) {
-        snprintf(error, errorSize, "%s: not a serial device (%s)", path, strerror(errno));
-        close(fd);
-        return false;
-    }
-    endpoint.fd = fd;
     endpoint.isPty = false;
     snprintf(endpoint.path, sizeof endpoint.path, "%s", path);
+    endpoint.fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (endpoint.fd < 0) return Refuse(endpoint, error, errorSize, path);
+    if (flock(endpoint.fd, LOCK_EX | LOCK_NB) != 0) {
+        snprintf(error, errorSize, "%s: in use", path);
+        CloseEndpoint(endpoint);
+        return false;
+    }
+    if (!MakeRaw(endpoint.fd, true)) {
+        snprintf(error, errorSize, "%s: not a serial device (%s)", path, strerror(errno));
+        CloseEndpoint(endpoint);
+        return false;
+    }
     return true;
 }
 
 void CloseEndpoint(SimEndpoint &endpoint) {
-    if (endpoint.fd >= 0) close(endpoint.fd);
-    endpoint.fd = -1;
+    for (int *fd : {&endpoint.watch, &endpoint.slave, &endpoint.fd}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
 }
 
-int ServeEndpoint(SimEndpoint &endpoint, CSimSession &session, int stopFd, int readerFd,
-                  FILE *log) {
-    // With no client on the slave, the master reports POLLHUP at once and for
-    // as long as nobody opens it; polling it then would spin. Instead wait
-    // for the slave's next open, which inotify reports on the device node.
-    int watch = -1;
+int ServeEndpoint(SimEndpoint &endpoint, CSimDevice &device, const SimOptions &options, int stopFd,
+                  int readerFd, FILE *log) {
+    CSimServer server(device, options, log);
+    SimPeer &peer = *server.Add(endpoint.fd, false, endpoint.path);
     if (endpoint.isPty) {
-        watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (watch >= 0 && inotify_add_watch(watch, endpoint.path, IN_OPEN) < 0) {
-            close(watch);
-            watch = -1;
-        }
+        CPtyFront front(endpoint, peer, log);
+        return server.Run(front, stopFd, readerFd);
     }
-    // Without inotify, look again at the master now and then.
-    constexpr int kRecheckMs = 50;
-
-    bool clientGone = false;
-    bool blocked = false;
-    uint8_t buffer[4096];
-    int result = 0;
-
-    for (;;) {
-        int64_t now = MonotonicUs();
-        session.OnTime(now);
-        if (!clientGone) {
-            const int written = WriteDuePieces(endpoint.fd, session, now);
-            if (written < 0) {
-                fprintf(log, "loopsim: write to %s failed: %s\n", endpoint.path, strerror(errno));
-                fflush(log);
-                if (!endpoint.isPty) {
-                    result = 1;
-                    break;
-                }
-                // A pty master that cannot write has lost its client.
-                session.Reset();
-                clientGone = true;
-            }
-            blocked = written == 1;
-        }
-
-        pollfd fds[4] = {};
-        fds[0] = {stopFd, POLLIN, 0};
-        fds[3] = {readerFd, 0, 0};  // reports POLLERR once the reader has gone
-        fds[1] = {clientGone ? -1 : endpoint.fd,
-                  static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
-        fds[2] = {clientGone ? watch : -1, POLLIN, 0};
-
-        // A blocked write waits for POLLOUT, not for its due time (long past).
-        int timeout = -1;
-        const int64_t deadline = session.NextDeadline(!blocked);
-        if (deadline >= 0) {
-            // Rounded up: waking early would only mean another poll.
-            const int64_t wait = (deadline - now + 999) / 1000;
-            timeout = wait <= 0 ? 0 : wait > INT_MAX ? INT_MAX : static_cast<int>(wait);
-        }
-        if (clientGone && watch < 0 && (timeout < 0 || timeout > kRecheckMs)) timeout = kRecheckMs;
-
-        const int ready = poll(fds, 4, timeout);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            fprintf(log, "loopsim: poll: %s\n", strerror(errno));
-            result = 1;
-            break;
-        }
-        if (fds[0].revents) break;
-        if (fds[3].revents) {
-            fprintf(log, "loopsim: whoever read the path has gone\n");
-            break;
-        }
-
-        if (clientGone) {
-            if (fds[2].revents & POLLIN) {
-                while (read(watch, buffer, sizeof buffer) > 0) {
-                }
-                clientGone = false;
-            } else if (watch < 0 && ready == 0) {
-                clientGone = false;
-            }
-            continue;
-        }
-
-        const short revents = fds[1].revents;
-        if (revents & POLLNVAL) {
-            result = 1;
-            break;
-        }
-        bool hangUp = (revents & (POLLHUP | POLLERR)) != 0;
-        if (revents & (POLLIN | POLLHUP | POLLERR)) {
-            for (;;) {
-                const ssize_t got = read(endpoint.fd, buffer, sizeof buffer);
-                if (got > 0) {
-                    session.OnBytes(buffer, static_cast<size_t>(got), MonotonicUs());
-                    continue;
-                }
-                if (got < 0 && errno == EINTR) continue;
-                // EIO (pty) or end of file: the other side is gone.
-                if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) hangUp = true;
-                break;
-            }
-        }
-        if (hangUp) {
-            if (!endpoint.isPty) {
-                fprintf(log, "loopsim: %s hung up\n", endpoint.path);
-                result = 1;
-                break;
-            }
-            // Like a device whose cable was pulled: what it had to say is lost.
-            if (!session.Outbox().Empty()) {
-                fprintf(log, "loopsim: client closed the port; %zu pieces not sent\n",
-                        session.Outbox().Size());
-                fflush(log);
-            }
-            session.Reset();
-            clientGone = true;
-            blocked = false;
-        }
-    }
-    if (watch >= 0) close(watch);
-    return result;
+    CSerialFront front(endpoint, log);
+    return server.Run(front, stopFd, readerFd);
 }

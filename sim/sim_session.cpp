@@ -64,6 +64,28 @@ bool COutbox::Plan(const uint8_t *reply, size_t length, int64_t nowUs, const Sim
 CSimSession::CSimSession(const SimOptions &options, CSimDevice &device, FILE *log)
     : m_options(options), m_log(log), m_device(device), m_random(options.seed ^ 0x5A5A5A5Au) {}
 
+namespace {
+
+// The request as it came over the wire, so a log shows exactly what a client sent.
+const char *FormatHex(const CRequestParser::Request &request, char *hex) {
+    for (size_t i = 0; i < request.length; ++i) snprintf(hex + 3 * i, 4, "%02X ", request.bytes[i]);
+    hex[3 * request.length - 1] = '\0';
+    return hex;
+}
+
+struct Note {
+    char text[48] = "";
+};
+
+Note GarbageNote(const CRequestParser::Request &request) {
+    Note note;
+    if (request.skipped)
+        snprintf(note.text, sizeof note.text, " (after %zu garbage bytes)", request.skipped);
+    return note;
+}
+
+}  // namespace
+
 void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs) {
     m_lastInputUs = nowUs;
     m_parser.Push(bytes, count);
@@ -77,20 +99,13 @@ void CSimSession::OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs) {
 void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Request &request,
                          int64_t nowUs) {
     const unsigned long number = m_device.CountRequest();
-    char garbage[48] = "";
-    if (request.skipped)
-        snprintf(garbage, sizeof garbage, " (after %zu garbage bytes)", request.skipped);
-
-    // The request as it came over the wire, so a log shows exactly what a client sent.
-    char hex[3 * CRequestParser::kMaxFrame + 1];
-    for (size_t i = 0; i < request.length; ++i) snprintf(hex + 3 * i, 4, "%02X ", request.bytes[i]);
-    hex[3 * request.length - 1] = '\0';
-
     if (result == CRequestParser::Result::BadChecksum) {
-        fprintf(m_log,
-                "loopsim: #%lu [%s] command 0x%02X: checksum %02X, expected %02X: no answer%s\n",
-                number, hex, request.bytes[3], request.bytes[request.length - 2],
-                request.expectedChecksum, garbage);
+        if (!TakeLogLine(nowUs)) return;
+        char hex[3 * CRequestParser::kMaxFrame + 1];
+        fprintf(
+            m_log, "loopsim: #%lu [%s] command 0x%02X: checksum %02X, expected %02X: no answer%s\n",
+            number, FormatHex(request, hex), request.bytes[kOffsetCommand],
+            request.bytes[request.length - 2], request.expectedChecksum, GarbageNote(request).text);
         fflush(m_log);
         return;
     }
@@ -110,8 +125,32 @@ void CSimSession::Handle(CRequestParser::Result result, const CRequestParser::Re
             fate = " [checksum flipped]";
         }
     }
-    fprintf(m_log, "loopsim: #%lu [%s] %s%s%s\n", number, hex, description, fate, garbage);
+    if (!TakeLogLine(nowUs)) return;
+    char hex[3 * CRequestParser::kMaxFrame + 1];
+    fprintf(m_log, "loopsim: #%lu [%s] %s%s%s\n", number, FormatHex(request, hex), description,
+            fate, GarbageNote(request).text);
     fflush(m_log);
+}
+
+bool CSimSession::TakeLogLine(int64_t nowUs) {
+    if (nowUs - m_logWindowUs >= kLogWindowUs) {
+        FlushLogSummary();
+        m_logWindowUs = nowUs;
+        m_logLines = 0;
+    }
+    if (m_logLines < kLogLinesPerSecond) {
+        ++m_logLines;
+        return true;
+    }
+    ++m_unlogged;
+    return false;
+}
+
+void CSimSession::FlushLogSummary() {
+    if (m_unlogged == 0) return;
+    fprintf(m_log, "loopsim: ... %lu more requests\n", m_unlogged);
+    fflush(m_log);
+    m_unlogged = 0;
 }
 
 void CSimSession::OnTime(int64_t nowUs) {
@@ -120,6 +159,7 @@ void CSimSession::OnTime(int64_t nowUs) {
         fprintf(m_log, "loopsim: dropped %zu bytes of an incomplete request\n", dropped);
         fflush(m_log);
     }
+    if (m_unlogged > 0 && nowUs - m_logWindowUs >= kLogWindowUs) FlushLogSummary();
 }
 
 void CSimSession::Reset() {
@@ -130,6 +170,8 @@ void CSimSession::Reset() {
 int64_t CSimSession::NextDeadline(bool includeOutbox) const {
     int64_t deadline = -1;
     if (m_parser.Pending() > 0) deadline = m_lastInputUs + kStaleUs;
+    if (m_unlogged > 0 && (deadline < 0 || m_logWindowUs + kLogWindowUs < deadline))
+        deadline = m_logWindowUs + kLogWindowUs;
     if (includeOutbox && !m_outbox.Empty() && (deadline < 0 || m_outbox.Front().dueUs < deadline)) {
         deadline = m_outbox.Front().dueUs;
     }

@@ -51,16 +51,23 @@ public:
     // Bytes that look like the start of a frame but stay incomplete this long
     // are dropped, so a stray STX cannot swallow the next request.
     static constexpr int64_t kStaleUs = 100000;
+    // A client that floods requests must not flood the log as well: past this
+    // many lines in a second the rest are only counted, and one line says how many.
+    static constexpr int kLogLinesPerSecond = 50;
+    static constexpr int64_t kLogWindowUs = 1000000;
 
     // Every client of one device has a session of its own; they share the device.
     CSimSession(const SimOptions &options, CSimDevice &device, FILE *log);
 
     // Bytes read from the client at time nowUs (microseconds); answers go to the outbox.
     void OnBytes(const uint8_t *bytes, size_t count, int64_t nowUs);
-    // Time passes: drops stale partial input. Call when a deadline passed.
+    // Time passes: drops stale partial input and sums up a finished second of
+    // unlogged requests. Call when a deadline passed.
     void OnTime(int64_t nowUs);
-    // The earliest time something is due (a stale drop, and unless excluded
-    // the next piece), or -1 for none.
+    // Writes the line for the requests counted but not logged, if any.
+    void FlushLogSummary();
+    // The earliest time something is due (a stale drop, a log summary, and
+    // unless excluded the next piece), or -1 for none.
     int64_t NextDeadline(bool includeOutbox = true) const;
     // The client left: forget its half-sent request and the answers not yet sent.
     void Reset();
@@ -72,6 +79,8 @@ public:
 private:
     void Handle(CRequestParser::Result result, const CRequestParser::Request &request,
                 int64_t nowUs);
+    // Whether the request at nowUs gets its own log line.
+    bool TakeLogLine(int64_t nowUs);
 
     SimOptions m_options;
     FILE *m_log;
@@ -81,6 +90,9 @@ private:
     CRequestParser::Request m_request;
     COutbox m_outbox;
     int64_t m_lastInputUs = 0;
+    int64_t m_logWindowUs = INT64_MIN / 2;
+    int m_logLines = 0;
+    unsigned long m_unlogged = 0;
 };
 
 // Writes every piece that is due by nowUs to a non-blocking fd. Returns 0 when
