@@ -1,13 +1,17 @@
 // The narrow seam between the port classes and the operating system. The port
 // classes keep every behaviour and result code; a backend only does the OS
-// work and answers 0 or a code of codes.h. Handles are small non-negative
-// integers (file descriptors on Linux); -1 stands for none.
+// work and answers 0 or a code of codes.h. A handle is wide enough for any
+// platform's kind (a file descriptor here, a HANDLE on Windows); kNoHandle
+// stands for none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace portlink {
+
+using PortHandle = intptr_t;
+inline constexpr PortHandle kNoHandle = -1;
 
 // What the device's line is set to, in the DCB's own values.
 struct LineState {
@@ -43,36 +47,37 @@ public:
     // it, another code when it cannot be opened as a serial device.
     virtual uint32_t Probe(const char *path) = 0;
     // Opens the device exclusively, non-blocking, in raw mode with immediate
-    // reads, and asks for low latency where the driver offers it.
-    virtual uint32_t Open(const char *path, int &handle) = 0;
-    virtual void Close(int handle) = 0;
+    // reads and both queues empty, and asks for low latency where the driver
+    // offers it.
+    virtual uint32_t Open(const char *path, PortHandle &handle) = 0;
+    virtual void Close(PortHandle handle) = 0;
 
-    virtual uint32_t GetState(int handle, LineState &state) = 0;
-    virtual uint32_t SetState(int handle, const LineState &state) = 0;
+    virtual uint32_t GetState(PortHandle handle, LineState &state) = 0;
+    virtual uint32_t SetState(PortHandle handle, const LineState &state) = 0;
     // Drives DTR and RTS. A device without modem lines answers 0: not having
     // them is not a failure.
-    virtual uint32_t SetModemLines(int handle, bool dtr, bool rts) = 0;
+    virtual uint32_t SetModemLines(PortHandle handle, bool dtr, bool rts) = 0;
 
     // Never block: Read answers 0 with got = 0 when nothing waits, Write may
     // take fewer bytes than offered. A device that has gone away answers
     // kErrHangUp.
-    virtual uint32_t Read(int handle, uint8_t *buffer, size_t count, size_t &got) = 0;
-    virtual uint32_t Write(int handle, const uint8_t *data, size_t count, size_t &done) = 0;
+    virtual uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, size_t &got) = 0;
+    virtual uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, size_t &done) = 0;
     // Discards what waits in the input and/or output queue.
-    virtual uint32_t Purge(int handle, bool input, bool output) = 0;
+    virtual uint32_t Purge(PortHandle handle, bool input, bool output) = 0;
     // kErrNotSupported when the driver keeps no counters.
-    virtual uint32_t ReadCounters(int handle, LineCounters &counters) = 0;
+    virtual uint32_t ReadCounters(PortHandle handle, LineCounters &counters) = 0;
 
     // A waker makes a pending Wait return; a wake that comes before the wait
     // is kept until a Wait sees it.
-    virtual uint32_t CreateWaker(int &waker) = 0;
-    virtual void CloseWaker(int waker) = 0;
-    virtual void Wake(int waker) = 0;
+    virtual uint32_t CreateWaker(PortHandle &waker) = 0;
+    virtual void CloseWaker(PortHandle waker) = 0;
+    virtual void Wake(PortHandle waker) = 0;
     // Sleeps until the device is readable (want & kReadable), writable (want &
-    // kWritable), has hung up (always watched), the waker fires (waker >= 0;
+    // kWritable), has hung up (always watched), the waker fires (waker != kNoHandle;
     // the wake is consumed) or timeoutMs has passed (kInfinite: no limit).
     // ready = 0 means nothing happened (time-out or an interrupted sleep).
-    virtual uint32_t Wait(int handle, unsigned want, int waker, uint32_t timeoutMs,
+    virtual uint32_t Wait(PortHandle handle, unsigned want, PortHandle waker, uint32_t timeoutMs,
                           unsigned &ready) = 0;
 };
 

@@ -1,13 +1,11 @@
 #include "com_event_port.h"
 
-#include <system_error>
-
 #include "errors.h"
 
 namespace portlink {
 
 CComEventPort::~CComEventPort() {
-    if (m_hListenThread.joinable() || m_hPort >= 0) CComEventPort::Close();
+    if (m_hListenThread.joinable() || m_hPort != kNoHandle) CComEventPort::Close();
 }
 
 uint32_t CComEventPort::Open(const char *name, uint32_t inQueue, uint32_t outQueue,
@@ -26,15 +24,13 @@ uint32_t CComEventPort::Close() {
 
 uint32_t CComEventPort::StartListening() {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     if (m_hListenThread.joinable()) return m_lastError;
     m_stopRequested = false;
-    m_listenerEnded = false;
-    m_listenResult = 0;
     try {
         m_hListenThread = std::thread([this] { Listen(); });
     } catch (const std::system_error &e) {
-        return Fail(CodeFromErrno(e.code().value()));
+        return Fail(CodeFromThreadError(e));
     }
     return m_lastError;
 }
@@ -53,28 +49,28 @@ uint32_t CComEventPort::StopListening(uint32_t /*timeoutMs*/) {
 }
 
 void CComEventPort::Listen() {
-    uint32_t result = 0;
     while (!m_stopRequested.load()) {
-        if (const uint32_t code = WaitEventsRaw(kInfinite)) {
+        if (WaitEventsRaw(kInfinite) != kOk) {
             // A device that went away (or a wait that cannot be made) ends the
-            // listener: waiting again would only fail again at once.
-            result = code;
-            break;
+            // listener: waiting again would only fail again at once. The host
+            // hears of it once, unless it is stopping us anyway; its next
+            // read or write fails.
+            const uint32_t events = kEvErr & m_eventMask.load();
+            if (events != 0 && !m_stopRequested.load()) OnCommEvent(events, 0);
+            return;
         }
         if (m_stopRequested.load()) break;
         const uint32_t events = TakeEvents();
         const uint32_t errors = ClearErrors();
         if (events != 0) OnCommEvent(events, errors);
     }
-    m_listenResult = result;
-    m_listenerEnded = true;
 }
 
 CComNotifyPort::~CComNotifyPort() {
-    if (m_hListenThread.joinable() || m_hPort >= 0) CComNotifyPort::Close();
+    if (m_hListenThread.joinable() || m_hPort != kNoHandle) CComNotifyPort::Close();
 }
 
-uint32_t CComNotifyPort::Open(const char *name, PortlinkWindow window, uint32_t message,
+uint32_t CComNotifyPort::Open(const char *name, NotifyTarget window, uint32_t message,
                               int32_t parameter, uint32_t inQueue, uint32_t outQueue) {
     if (const uint32_t code = CComEventPort::Open(name, inQueue, outQueue, false)) return code;
     m_hNotifyWnd = window;
@@ -91,27 +87,25 @@ uint32_t CComNotifyPort::Open(const char *name, PortlinkWindow window, uint32_t 
 uint32_t CComNotifyPort::Close() {
     // The listener reads the window data: stop it before clearing them.
     const uint32_t result = CComEventPort::Close();
-    m_hNotifyWnd = PortlinkWindow{};
+    m_hNotifyWnd = NotifyTarget{};
     m_notifyMsg = 0;
     return result;
 }
 
 void CComNotifyPort::OnCommEvent(uint32_t events, uint32_t errors) {
-    if (m_hNotifyWnd.post == nullptr) return;
     const uint32_t wparam = ((errors & 0xFFFFu) << 16) | (events & 0xFFFFu);
-    m_hNotifyWnd.post(m_hNotifyWnd.context, m_notifyMsg, wparam, m_notifyParam);
+    PostPortNotify(m_hNotifyWnd, m_notifyMsg, wparam, m_notifyParam);
 }
 
 CComWndPort::~CComWndPort() {
     // Stop before the base destructors run, which retarget the virtual calls
     // the listener makes.
-    if (m_hListenThread.joinable() || m_hPort >= 0) CComWndPort::Close();
+    if (m_hListenThread.joinable() || m_hPort != kNoHandle) CComWndPort::Close();
 }
 
-uint32_t CComWndPort::Open(const char *name, const PortlinkWindow *window, uint32_t message,
-                           int32_t parameter, uint32_t inQueue, uint32_t outQueue) {
-    return CComNotifyPort::Open(name, window ? *window : PortlinkWindow{}, message, parameter,
-                                inQueue, outQueue);
+uint32_t CComWndPort::Open(const char *name, HostWindow window, uint32_t message, int32_t parameter,
+                           uint32_t inQueue, uint32_t outQueue) {
+    return CComNotifyPort::Open(name, TargetOf(window), message, parameter, inQueue, outQueue);
 }
 
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "com_port.h"
-#include "portlink.h"
+#include "notify_target.h"
 
 namespace portlink {
 
@@ -31,14 +31,13 @@ public:
     virtual uint32_t StopListening(uint32_t timeoutMs);
 
     bool IsListening() const { return m_hListenThread.joinable(); }
-    // True once the listener has ended by itself (a failing wait) or on a stop.
-    bool ListenerEnded() const { return m_listenerEnded.load(); }
-    // The listener's exit code; meaningful once it has ended.
-    uint32_t ListenResult() const { return m_listenResult.load(); }
 
 protected:
     // Called on the listener thread with the fired bits (never 0) and the CE_
-    // flags of the same pass.
+    // flags of the same pass. A listener that ends by itself (the device went
+    // away, or its wait failed) calls it once more with EV_ERR and no CE_
+    // flag, so that a host waiting for an answer learns at once that none
+    // will come.
     virtual void OnCommEvent(uint32_t events, uint32_t errors) = 0;
 
     std::atomic<bool> m_stopRequested{false};
@@ -46,9 +45,6 @@ protected:
 
 private:
     void Listen();
-
-    std::atomic<bool> m_listenerEnded{false};
-    std::atomic<uint32_t> m_listenResult{0};
 };
 
 // Stands in for a message number of 0 in CComNotifyPort::Open.
@@ -60,9 +56,7 @@ public:
     ~CComNotifyPort() override;
 
     using CComEventPort::Open;
-    // window is the host's post function and context, copied here, so the
-    // listener never reads the host's struct.
-    uint32_t Open(const char *name, PortlinkWindow window, uint32_t message, int32_t parameter,
+    uint32_t Open(const char *name, NotifyTarget window, uint32_t message, int32_t parameter,
                   uint32_t inQueue, uint32_t outQueue);
     uint32_t Close() override;
 
@@ -71,7 +65,7 @@ public:
 protected:
     void OnCommEvent(uint32_t events, uint32_t errors) override;
 
-    PortlinkWindow m_hNotifyWnd{};
+    NotifyTarget m_hNotifyWnd{};
     uint32_t m_notifyMsg = 0;
     int32_t m_notifyParam = 0;
 };
@@ -83,8 +77,8 @@ public:
 
     using CComNotifyPort::Open;
     // A null window gives a window that posts nowhere.
-    uint32_t Open(const char *name, const PortlinkWindow *window, uint32_t message,
-                  int32_t parameter, uint32_t inQueue, uint32_t outQueue);
+    uint32_t Open(const char *name, HostWindow window, uint32_t message, int32_t parameter,
+                  uint32_t inQueue, uint32_t outQueue);
 };
 
 }  // namespace portlink

@@ -1,16 +1,14 @@
 #include "com_port.h"
 
-#include <time.h>
-
 #include <cstring>
+
+#include "clock.h"
 
 namespace portlink {
 namespace {
 
 uint64_t NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(MonotonicMillis());
 }
 
 // A bounded or unbounded wait measured against the monotonic clock, so that a
@@ -36,15 +34,15 @@ private:
 CComPort::CComPort(SerialBackend &backend) : m_backend(backend) {}
 
 CComPort::~CComPort() {
-    if (m_hPort >= 0) CComPort::Close();
+    if (m_hPort != kNoHandle) CComPort::Close();
 }
 
 uint32_t CComPort::Open(const char *name, uint32_t /*inQueue*/, uint32_t /*outQueue*/,
                         bool overlapped) {
     m_lastError = 0;
-    if (m_hPort >= 0) return Fail(kErrAlreadyInitialized);
+    if (m_hPort != kNoHandle) return Fail(kErrAlreadyInitialized);
     if (name == nullptr) return Fail(kErrInvalidParameter);
-    int handle = -1;
+    PortHandle handle = kNoHandle;
     if (const uint32_t code = m_backend.Open(name, handle)) return Fail(code);
     m_hPort = handle;
     m_firedEvents = 0;
@@ -71,13 +69,13 @@ uint32_t CComPort::Open(const char *name, uint32_t /*inQueue*/, uint32_t /*outQu
 
 uint32_t CComPort::Close() {
     m_lastError = 0;
-    if (m_hPort < 0) return 0;
-    if (m_hIoEvent >= 0) {
+    if (m_hPort == kNoHandle) return 0;
+    if (m_hIoEvent != kNoHandle) {
         m_backend.CloseWaker(m_hIoEvent);
-        m_hIoEvent = -1;
+        m_hIoEvent = kNoHandle;
     }
     m_backend.Close(m_hPort);
-    m_hPort = -1;
+    m_hPort = kNoHandle;
     m_eventMask = 0;
     return m_lastError;
 }
@@ -85,7 +83,7 @@ uint32_t CComPort::Close() {
 uint32_t CComPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity,
                              uint8_t stopBits) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     state.baudRate = baudRate;
@@ -99,7 +97,7 @@ uint32_t CComPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity
 
 uint32_t CComPort::SetEventCharacter(uint8_t ch, bool addToMask) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     m_eventChar = ch;
@@ -111,10 +109,10 @@ uint32_t CComPort::SetEventCharacter(uint8_t ch, bool addToMask) {
 
 uint32_t CComPort::SetEventMask(uint32_t mask) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     m_eventMask = mask;
     m_abortWait = true;
-    if (m_hIoEvent >= 0) m_backend.Wake(m_hIoEvent);
+    if (m_hIoEvent != kNoHandle) m_backend.Wake(m_hIoEvent);
     return m_lastError;
 }
 
@@ -124,8 +122,8 @@ uint32_t CComPort::WaitForEvents(uint32_t timeoutMs) {
 }
 
 uint32_t CComPort::WaitEventsRaw(uint32_t timeoutMs) {
-    if (m_hPort < 0) return kErrInvalidHandle;
-    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return kErrInvalidFunction;
+    if (m_hPort == kNoHandle) return kErrInvalidHandle;
+    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return kErrInvalidFunction;
     const Deadline deadline(timeoutMs);
     for (;;) {
         const bool watchRx = !m_rxReported.load();
@@ -186,12 +184,12 @@ uint32_t CComPort::TakeEvents() {
 }
 
 void CComPort::ReArmEvents() {
-    if (m_rxReported.exchange(false) && m_hIoEvent >= 0) m_backend.Wake(m_hIoEvent);
+    if (m_rxReported.exchange(false) && m_hIoEvent != kNoHandle) m_backend.Wake(m_hIoEvent);
 }
 
 uint32_t CComPort::SetFlowControl(uint8_t kind) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     if (kind > kFlowSoftware) return Fail(kErrInvalidArg);
@@ -207,7 +205,7 @@ uint32_t CComPort::SetFlowControl(uint8_t kind) {
 
 uint32_t CComPort::SetReadMode(uint8_t mode) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     if (mode > kReadBlocking) return Fail(kErrInvalidArg);
     // The device always stays non-blocking with VMIN = VTIME = 0; the blocking
     // mode is this object's own wait, which keeps it cancellable.
@@ -219,7 +217,7 @@ uint32_t CComPort::SetReadMode(uint8_t mode) {
 // or the read fails, with the reason in m_lastError.
 bool CComPort::ReadLineState(LineState &state) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), false;
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle), false;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), false;
     return true;
 }
@@ -252,13 +250,13 @@ int32_t CComPort::FlowControl() {
 
 uint32_t CComPort::EventMask() {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), 0;
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle), 0;
     return m_eventMask.load();
 }
 
 uint8_t CComPort::EventCharacter() {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle), 0;
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle), 0;
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code), 0;
     return m_eventChar;
@@ -277,8 +275,8 @@ uint32_t CComPort::Write(const uint8_t *data, uint32_t count, uint32_t *written,
     uint32_t &counter = written ? *written : local;
     counter = 0;
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
-    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
     if (count == 0) return m_lastError;
     if (data == nullptr) return Fail(kErrInvalidParameter);
     const Deadline deadline(timeoutMs);
@@ -295,7 +293,7 @@ uint32_t CComPort::Write(const uint8_t *data, uint32_t count, uint32_t *written,
             return Fail(kErrTimeout);
         }
         unsigned ready = 0;
-        if (const uint32_t code = m_backend.Wait(m_hPort, SerialBackend::kWritable, -1,
+        if (const uint32_t code = m_backend.Wait(m_hPort, SerialBackend::kWritable, kNoHandle,
                                                  deadline.Remaining(), ready)) {
             return Fail(code);
         }
@@ -310,8 +308,8 @@ uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t
     uint32_t &counter = got ? *got : local;
     counter = 0;
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
-    if (m_hIoEvent < 0 && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
     if (count == 0) return m_lastError;
     if (buffer == nullptr) return Fail(kErrInvalidParameter);
     const Deadline deadline(timeoutMs);
@@ -326,7 +324,8 @@ uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t
             break;
         }
         unsigned ready = 0;
-        code = m_backend.Wait(m_hPort, SerialBackend::kReadable, -1, deadline.Remaining(), ready);
+        code = m_backend.Wait(m_hPort, SerialBackend::kReadable, kNoHandle, deadline.Remaining(),
+                              ready);
         if (code == 0 && (ready & SerialBackend::kHangUp)) code = kErrHangUp;
         if (code != 0) break;
     }
@@ -337,7 +336,7 @@ uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t
 
 uint32_t CComPort::Purge(uint32_t flags) {
     m_lastError = 0;
-    if (m_hPort < 0) return Fail(kErrInvalidHandle);
+    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
     const bool input = (flags & kPurgeRxClear) != 0;
     const bool output = (flags & kPurgeTxClear) != 0;
     if (input || output) {

@@ -64,14 +64,13 @@ public:
     uint32_t Purge(uint32_t flags);
     // The fired bits of the last wait that are in the mask; clears them.
     uint32_t TakeEvents();
-    // The CE_ flags that the event waits gathered from the driver's counters
-    // since the last call; clears them. Called by the thread that waits.
-    uint32_t ClearErrors();
 
-    bool IsOpen() const { return m_hPort >= 0; }
     uint32_t LastError() const { return m_lastError; }
 
 protected:
+    // The CE_ flags that the event waits gathered from the driver's counters
+    // since the last call; clears them. Called by the thread that waits.
+    uint32_t ClearErrors();
     // The event wait without touching m_lastError, for the listener thread.
     uint32_t WaitEventsRaw(uint32_t timeoutMs);
     void ReArmEvents();
@@ -80,12 +79,12 @@ protected:
 
     SerialBackend &m_backend;
     uint32_t m_lastError = 0;
-    int m_hPort = -1;
+    PortHandle m_hPort = kNoHandle;
     std::atomic<uint32_t> m_firedEvents{0};
     std::atomic<uint32_t> m_eventMask{0};
     // The waker of WaitForEvents; exists while the device is open for bounded
     // waits (overlapped).
-    int m_hIoEvent = -1;
+    PortHandle m_hIoEvent = kNoHandle;
     uint8_t m_eventChar = 0;
     uint8_t m_readMode = kReadImmediate;
 

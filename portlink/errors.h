@@ -1,11 +1,13 @@
-// The one translation from the C library's errno values to the codes that the
-// port classes keep (codes.h).
+// Failures that reach the port classes from the C++ library rather than from
+// a device call, in the codes the port classes keep (codes.h).
 #pragma once
 
 #include <cstdint>
+#include <system_error>
 
 namespace portlink {
 
-uint32_t CodeFromErrno(int err);
+// What a thread that could not be started answers.
+uint32_t CodeFromThreadError(const std::system_error &error);
 
 }  // namespace portlink

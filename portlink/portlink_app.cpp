@@ -8,6 +8,27 @@
 #include "port_path.h"
 
 namespace portlink {
+namespace {
+
+// The time count bytes need on the line as the port is set (start bit, data
+// bits, parity bit, stop bits at the baud rate), plus kWriteMarginMs.
+uint32_t WriteTimeoutMs(CComPort &port, uint32_t count) {
+    const int32_t baud = port.BaudRate();
+    const int32_t dataBits = port.DataBits();
+    // Settings that cannot be read: allow for the slowest rate a host of
+    // this device sets.
+    if (baud <= 0 || dataBits <= 0)
+        return static_cast<uint32_t>(count * 10ull * 1000 / 1200) + kWriteMarginMs;
+    const uint64_t bits = 1u + static_cast<uint32_t>(dataBits) +
+                          (port.Parity() != kNoParity ? 1u : 0u) +
+                          (port.StopBits() == kOneStopBit ? 1u : 2u);
+    const uint64_t ms =
+        (count * bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud) +
+        kWriteMarginMs;
+    return static_cast<uint32_t>(std::min<uint64_t>(ms, kInfinite - 1));
+}
+
+}  // namespace
 
 CPortlinkApp::CPortlinkApp(SerialBackend &backend) : m_backend(backend) {}
 
@@ -15,17 +36,18 @@ CPortlinkApp::~CPortlinkApp() {
     DestroyCom();
 }
 
-CPortlinkApp::PortEntry *CPortlinkApp::FindPort(int32_t port) {
+CPortlinkApp::EntryPtr CPortlinkApp::FindPort(int32_t port) const {
     if (port == 0) return nullptr;
-    for (PortEntry &entry : m_ports) {
-        if (entry.port->NotifyParam() == port) return &entry;
+    for (const EntryPtr &entry : m_ports) {
+        if (entry->recorded && entry->key == port) return entry;
     }
     return nullptr;
 }
 
-int32_t CPortlinkApp::Check(int32_t port, PortEntry *&entry) {
+int32_t CPortlinkApp::Check(int32_t port, EntryPtr &entry) {
     entry = nullptr;
     if (port < 1) return kPlInvalidArgument;
+    std::lock_guard table(m_tableLock);
     // Only the pointer is looked at: a host may free its window once its
     // ports are closed and still call closecom on them.
     if (m_hTargetWnd == nullptr) return kPlNoWindow;
@@ -33,18 +55,29 @@ int32_t CPortlinkApp::Check(int32_t port, PortEntry *&entry) {
     return entry ? kPlOk : kPlNotInTable;
 }
 
-int32_t CPortlinkApp::InitCom(PortlinkWindow *window) {
-    // A window that cannot post is no window.
-    m_hTargetWnd = window != nullptr && window->post != nullptr ? window : nullptr;
+size_t CPortlinkApp::TableSize() {
+    std::lock_guard table(m_tableLock);
+    return m_ports.size();
+}
+
+int32_t CPortlinkApp::InitCom(HostWindow window) {
+    std::lock_guard table(m_tableLock);
+    m_hTargetWnd = CanPost(window) ? window : nullptr;
     return kPlDone;
 }
 
 int32_t CPortlinkApp::DestroyCom() {
-    for (PortEntry &entry : m_ports) {
-        entry.port->Close();
-        entry.port.reset();
+    std::vector<EntryPtr> ports;
+    {
+        std::lock_guard table(m_tableLock);
+        ports.swap(m_ports);
     }
-    m_ports.clear();
+    // Closed outside the table's lock: a close waits for the port's call in
+    // progress, and the other ports need not wait with it.
+    for (const EntryPtr &entry : ports) {
+        std::lock_guard turn(entry->lock);
+        entry->port.Close();
+    }
     return kPlDone;
 }
 
@@ -61,33 +94,56 @@ int32_t CPortlinkApp::ProbePort(const char *path) {
     }
 }
 
+void CPortlinkApp::Forget(const EntryPtr &entry) {
+    auto at = std::find(m_ports.begin(), m_ports.end(), entry);
+    if (at != m_ports.end()) m_ports.erase(at);
+}
+
 int32_t CPortlinkApp::OpenCom(int32_t port) {
     if (port < 1) return kPlInvalidArgument;
-    if (m_hTargetWnd == nullptr || m_hTargetWnd->post == nullptr) return kPlNoWindow;
+    EntryPtr entry;
+    HostWindow window = nullptr;
+    {
+        std::lock_guard table(m_tableLock);
+        if (!CanPost(m_hTargetWnd)) return kPlNoWindow;
+        window = m_hTargetWnd;
+        // Also an entry that another opencom of this number is opening: the
+        // two take turns on it, so the table never holds two for one number.
+        for (const EntryPtr &candidate : m_ports) {
+            if (candidate->key == port) entry = candidate;
+            if (entry) break;
+        }
+        if (!entry) {
+            entry = std::make_shared<PortEntry>(m_backend, port);
+            m_ports.push_back(entry);
+        }
+        ++entry->openers;
+    }
     const std::string path = PortPath(port);
-    PortEntry *entry = FindPort(port);
-    const bool added = entry == nullptr;
-    if (added) {
-        m_ports.push_back(PortEntry{std::make_unique<CComWndPort>(m_backend), 1});
-        entry = &m_ports.back();
-    }
-    CComWndPort &object = *entry->port;
+    bool recorded = false;
     int32_t result = kPlOk;
-    if (ProbePort(path.c_str()) != 0) {
-        // Absent, in use (also by ourselves: a port open here stays open and
-        // working) or not a serial device.
-        result = kPlDone;
-    } else if (object.Open(path.c_str(), m_hTargetWnd, kWmPortNotify, port, 0, 0) != kOk) {
-        result = kPlNotInTable;
+    {
+        std::lock_guard turn(entry->lock);
+        CComWndPort &object = entry->port;
+        if (ProbePort(path.c_str()) != 0) {
+            // Absent, in use (also by ourselves: a port open here stays open
+            // and working) or not a serial device.
+            result = kPlDone;
+        } else if (object.Open(path.c_str(), window, kWmPortNotify, port, 0, 0) != kOk) {
+            result = kPlNotInTable;
+        }
+        recorded = object.NotifyParam() == port;
     }
+    std::lock_guard table(m_tableLock);
+    entry->recorded = entry->recorded || recorded;
     // An entry that never recorded its port number can never be found again;
     // keeping it would only grow the table with every failed open.
-    if (added && object.NotifyParam() != port) m_ports.pop_back();
+    if (--entry->openers == 0 && !entry->recorded) Forget(entry);
     return result;
 }
 
 int32_t CPortlinkApp::SetCom(int32_t port, int32_t lineControl, int32_t baudRate) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
     uint8_t dataBits = 0;
     switch (lineControl & 0x03) {
@@ -122,19 +178,21 @@ int32_t CPortlinkApp::SetCom(int32_t port, int32_t lineControl, int32_t baudRate
         default:
             break;
     }
+    std::lock_guard turn(entry->lock);
     const uint32_t code =
-        entry->port->Configure(static_cast<uint32_t>(baudRate), dataBits, parity, stopBits);
+        entry->port.Configure(static_cast<uint32_t>(baudRate), dataBits, parity, stopBits);
     return code == kOk ? kPlOk : kPlDone;
 }
 
 // setmdm and flowcom each choose the whole flow-control kind: mode 0 none,
 // modes 1-3 the kind the call stands for. The later call wins.
 int32_t CPortlinkApp::SetFlow(int32_t port, int32_t mode, uint8_t kindWhenOn) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
     if (mode < 0 || mode > 3) return kPlInvalidArgument;
     const uint8_t kind = mode == 0 ? kFlowNone : kindWhenOn;
-    return entry->port->SetFlowControl(kind) == kOk ? kPlDone : kPlFailed;
+    std::lock_guard turn(entry->lock);
+    return entry->port.SetFlowControl(kind) == kOk ? kPlDone : kPlFailed;
 }
 
 int32_t CPortlinkApp::SetMdm(int32_t port, int32_t mode) {
@@ -146,45 +204,53 @@ int32_t CPortlinkApp::FlowCom(int32_t port, int32_t mode) {
 }
 
 int32_t CPortlinkApp::OnData(int32_t port, int32_t flag) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
+    std::lock_guard turn(entry->lock);
     entry->notify = flag;
     return kPlOk;
 }
 
 int32_t CPortlinkApp::CloseCom(int32_t port) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
-    entry->port->Close();
+    std::lock_guard turn(entry->lock);
+    entry->port.Close();
     return kPlDone;
 }
 
 int32_t CPortlinkApp::WriteCom(int32_t port, const uint8_t *data, int32_t count) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
     if (count < 0 || (data == nullptr && count > 0)) return kPlInvalidArgument;
-    const uint32_t code =
-        entry->port->Write(data, static_cast<uint32_t>(count), nullptr, kInfinite);
+    std::lock_guard turn(entry->lock);
+    CComWndPort &object = entry->port;
+    const uint32_t bytes = static_cast<uint32_t>(count);
+    // Bounded, so that a device that takes nothing (flow control held, a peer
+    // that never reads) cannot keep the caller for ever: on time-out the port
+    // discards what it has not sent and the write fails.
+    const uint32_t code = object.Write(data, bytes, nullptr, WriteTimeoutMs(object, bytes));
     return code == kOk ? kPlOk : kPlFailed;
 }
 
 int32_t CPortlinkApp::ReadCom(int32_t port, uint8_t *buffer, int32_t *count) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
     if (buffer == nullptr || count == nullptr || *count < 0) return kPlInvalidArgument;
     // Never more than the staging buffer holds, whatever the caller asks for.
     const int32_t request = *count == 0 ? kStagingSize : std::min(*count, kStagingSize);
     uint32_t got = 0;
-    if (entry->port->Read(m_staging, static_cast<uint32_t>(request), &got, kInfinite) != kOk) {
+    std::lock_guard turn(entry->lock);
+    if (entry->port.Read(entry->staging, static_cast<uint32_t>(request), &got, kInfinite) != kOk) {
         return kPlFailed;
     }
-    std::memcpy(buffer, m_staging, got);
+    std::memcpy(buffer, entry->staging, got);
     *count = static_cast<int32_t>(got);
     return kPlOk;
 }
 
 int32_t CPortlinkApp::ClearBfr(int32_t port, int32_t selector) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     if (const int32_t code = Check(port, entry)) return code;
     uint32_t flags = 0;
     switch (selector) {
@@ -200,11 +266,12 @@ int32_t CPortlinkApp::ClearBfr(int32_t port, int32_t selector) {
         default:
             return kPlInvalidArgument;
     }
-    return entry->port->Purge(flags) == kOk ? kPlDone : kPlFailed;
+    std::lock_guard turn(entry->lock);
+    return entry->port.Purge(flags) == kOk ? kPlDone : kPlFailed;
 }
 
 int32_t CPortlinkApp::CheckBfr(int32_t port, int32_t /*unused1*/, int32_t /*unused2*/) {
-    PortEntry *entry = nullptr;
+    EntryPtr entry;
     const int32_t code = Check(port, entry);
     return code == kPlNotInTable ? kPlNotInTable : code == kPlOk ? kPlDone : code;
 }

@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "portlink.h"
@@ -40,6 +42,20 @@ void Post(void *context, uint32_t, uint32_t, int32_t) {
     (void)!write(host->signal, &one, sizeof one);
 }
 
+const char kUsage[] =
+    "Usage: portlink_latency [writes] [quiet seconds]\n"
+    "  writes         one-byte writes to time, 1 or more (default 10000)\n"
+    "  quiet seconds  how long to measure the CPU time of a quiet and of a\n"
+    "                 hung-up port, 0 or more (default 10)\n";
+
+// A whole decimal number from min up to max, or false.
+bool ParseCount(const char *text, long min, long max, long &value) {
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && value >= min && value <= max;
+}
+
 double CpuMsOver(unsigned seconds) {
     const uint64_t cpu0 = NowNs(CLOCK_PROCESS_CPUTIME_ID);
     sleep(seconds);
@@ -49,8 +65,21 @@ double CpuMsOver(unsigned seconds) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const int writes = argc > 1 ? std::atoi(argv[1]) : 10000;
-    const unsigned quietSeconds = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 10;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    long writesArg = 10000, quietArg = 10;
+    // The percentiles need at least one sample.
+    if (argc > 3 || (argc > 1 && !ParseCount(argv[1], 1, 100000000, writesArg)) ||
+        (argc > 2 && !ParseCount(argv[2], 0, 86400, quietArg))) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const int writes = static_cast<int>(writesArg);
+    const unsigned quietSeconds = static_cast<unsigned>(quietArg);
     int master = -1, slave = -1;
     char name[128] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {

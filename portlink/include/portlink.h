@@ -11,7 +11,8 @@
  * reads on every message sees every byte, and a message may find nothing new.
  *
  * Port numbers on Linux: COMn is the device path in the environment variable
- * PORTLINK_COM<n> when it is set (read at every opencom, never cached);
+ * PORTLINK_COM<n> when it is set and not empty (read at every opencom, never
+ * cached; an empty value counts as unset);
  * otherwise 1-10 are /dev/ttyS0-/dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9,
  * 21-30 /dev/ttyACM0-/dev/ttyACM9, and numbers above 30 continue
  * /dev/ttyS<n-1>. Pseudo-terminal slaves (/dev/pts/N) work as ports.
@@ -24,9 +25,21 @@
  * pseudo-terminal, some USB adapters) reports data arrival only, never a
  * break or an error. In raw mode a break also reads as one 0x00 byte.
  *
+ * A port opens with both its queues empty: nothing received before opencom is
+ * read after it.
+ *
  * A device that goes away (unplugged, or the master of a pseudo-terminal
- * closed) ends its listener: nothing more is posted, readcom and writecom
- * answer 999, and closecom then opencom opens it again once it is back.
+ * closed) ends its listener, which posts one last message for the port:
+ * EV_ERR with no line error flags (a line error always carries one), so that
+ * a host that reads on every message learns at once, from readcom's 999, that
+ * no answer will come. Nothing more is posted, readcom and writecom answer
+ * 999, and closecom then opencom opens it again once it is back.
+ *
+ * Threads: every function may be called from several threads at once. Calls
+ * on one port take turns; a call that waits on one port never holds up
+ * another; destroycom while another thread is in a call on a port is safe
+ * (that call answers as for a closed port). post() must not call back into
+ * the library.
  *
  * Result codes: 0 success of opencom, setcom, readcom, writecom, ondata;
  * 1 success of the others (and: opencom's trial open failed, setcom refused);
@@ -71,7 +84,7 @@ extern "C" {
 
 /*
  * The host's window. post() is called from the listener threads: it must be
- * thread-safe and must never block. The host keeps this struct alive until
+ * thread-safe, must never block and must not call the library's functions. The host keeps this struct alive until
  * all its ports are closed (closecom or destroycom). A window whose post is
  * NULL counts as no window (16).
  */
@@ -88,8 +101,11 @@ PORTLINK_API int32_t setmdm(int32_t port, int32_t mode);
 PORTLINK_API int32_t flowcom(int32_t port, int32_t mode);
 PORTLINK_API int32_t ondata(int32_t port, int32_t flag);
 PORTLINK_API int32_t closecom(int32_t port);
-/* Returns when all bytes are handed to the driver. A negative count, or NULL
- * data with a positive count, answers 4. */
+/* Returns when all bytes are handed to the driver, or answers 999 when the
+ * device has not taken them within the time they need on the line at the
+ * port's settings plus 500 ms (flow control held, a peer that never reads);
+ * the bytes not yet sent are then discarded. A negative count, or NULL data
+ * with a positive count, answers 4. */
 PORTLINK_API int32_t writecom(int32_t port, const uint8_t *data, int32_t count);
 /* Never blocks. *count asks for up to that many bytes (0: up to 10000) and
  * is clamped to 10000, the size of the library's staging buffer; on return it

@@ -1,7 +1,8 @@
+#include "errno_codes.h"
+
 #include <cerrno>
 
 #include "codes.h"
-#include "errors.h"
 
 namespace portlink {
 

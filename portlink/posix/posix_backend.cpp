@@ -13,11 +13,16 @@
 
 #include "backend.h"
 #include "codes.h"
-#include "errors.h"
+#include "errno_codes.h"
 #include "line_state.h"
 
 namespace portlink {
 namespace {
+
+// Handles here are file descriptors.
+int Fd(PortHandle handle) {
+    return static_cast<int>(handle);
+}
 
 int RetryIoctl(int fd, unsigned long request, void *arg) {
     for (;;) {
@@ -63,7 +68,7 @@ public:
         return kOk;
     }
 
-    uint32_t Open(const char *path, int &handle) override {
+    uint32_t Open(const char *path, PortHandle &handle) override {
         const int fd = OpenExclusive(path);
         if (fd < 0) return CodeFromErrno(-fd);
         termios t{};
@@ -81,6 +86,10 @@ public:
             if (tcsetattr(fd, TCSANOW, &t) == 0) break;
             if (errno != EINTR) return CloseWith(fd, errno);
         }
+        // A port starts empty: bytes left from an earlier session (a late
+        // answer, line noise) would otherwise pass for the answer to the
+        // first request.
+        if (tcflush(fd, TCIOFLUSH) != 0) return CloseWith(fd, errno);
         // Exclusive against later openers that honour TIOCEXCL; the lock taken
         // above covers the rest.
         ioctl(fd, TIOCEXCL);
@@ -95,34 +104,35 @@ public:
         return kOk;
     }
 
-    void Close(int handle) override {
+    void Close(PortHandle handle) override {
+        const int fd = Fd(handle);
         // The exclusive flag belongs to the device, not to this descriptor: a
         // pseudo-terminal kept open elsewhere would keep refusing us otherwise.
-        ioctl(handle, TIOCNXCL);
-        close(handle);
+        ioctl(fd, TIOCNXCL);
+        close(fd);
     }
 
-    uint32_t GetState(int handle, LineState &state) override {
-        return CodeFromErrno(posix::GetLineState(handle, state));
+    uint32_t GetState(PortHandle handle, LineState &state) override {
+        return CodeFromErrno(posix::GetLineState(Fd(handle), state));
     }
 
-    uint32_t SetState(int handle, const LineState &state) override {
-        return CodeFromErrno(posix::SetLineState(handle, state));
+    uint32_t SetState(PortHandle handle, const LineState &state) override {
+        return CodeFromErrno(posix::SetLineState(Fd(handle), state));
     }
 
-    uint32_t SetModemLines(int handle, bool dtr, bool rts) override {
+    uint32_t SetModemLines(PortHandle handle, bool dtr, bool rts) override {
         int set = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
         int clear = TIOCM_DTR | TIOCM_RTS;
         clear &= ~set;
-        int err = set != 0 ? RetryIoctl(handle, TIOCMBIS, &set) : 0;
-        if (err == 0 && clear != 0) err = RetryIoctl(handle, TIOCMBIC, &clear);
+        int err = set != 0 ? RetryIoctl(Fd(handle), TIOCMBIS, &set) : 0;
+        if (err == 0 && clear != 0) err = RetryIoctl(Fd(handle), TIOCMBIC, &clear);
         return err == 0 || NotSupported(err) ? kOk : CodeFromErrno(err);
     }
 
-    uint32_t Read(int handle, uint8_t *buffer, size_t count, size_t &got) override {
+    uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, size_t &got) override {
         got = 0;
         for (;;) {
-            const ssize_t n = read(handle, buffer, count);
+            const ssize_t n = read(Fd(handle), buffer, count);
             if (n > 0) {
                 got = static_cast<size_t>(n);
                 return kOk;
@@ -130,7 +140,7 @@ public:
             if (n == 0) {
                 // With VMIN = VTIME = 0 an empty queue reads as 0 too; only a
                 // hung-up device also reports POLLHUP.
-                pollfd p{handle, POLLIN, 0};
+                pollfd p{Fd(handle), POLLIN, 0};
                 if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
                     return kErrHangUp;
                 }
@@ -141,10 +151,10 @@ public:
         }
     }
 
-    uint32_t Write(int handle, const uint8_t *data, size_t count, size_t &done) override {
+    uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, size_t &done) override {
         done = 0;
         for (;;) {
-            const ssize_t n = write(handle, data, count);
+            const ssize_t n = write(Fd(handle), data, count);
             if (n >= 0) {
                 done = static_cast<size_t>(n);
                 return kOk;
@@ -154,14 +164,14 @@ public:
         }
     }
 
-    uint32_t Purge(int handle, bool input, bool output) override {
+    uint32_t Purge(PortHandle handle, bool input, bool output) override {
         const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-        return tcflush(handle, which) == 0 ? kOk : CodeFromErrno(errno);
+        return tcflush(Fd(handle), which) == 0 ? kOk : CodeFromErrno(errno);
     }
 
-    uint32_t ReadCounters(int handle, LineCounters &counters) override {
+    uint32_t ReadCounters(PortHandle handle, LineCounters &counters) override {
         serial_icounter_struct ic{};
-        const int err = RetryIoctl(handle, TIOCGICOUNT, &ic);
+        const int err = RetryIoctl(Fd(handle), TIOCGICOUNT, &ic);
         if (err != 0) return NotSupported(err) ? kErrNotSupported : CodeFromErrno(err);
         counters.breaks = static_cast<uint32_t>(ic.brk);
         counters.frame = static_cast<uint32_t>(ic.frame);
@@ -171,30 +181,30 @@ public:
         return kOk;
     }
 
-    uint32_t CreateWaker(int &waker) override {
+    uint32_t CreateWaker(PortHandle &waker) override {
         const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (fd < 0) return CodeFromErrno(errno);
         waker = fd;
         return kOk;
     }
 
-    void CloseWaker(int waker) override { close(waker); }
+    void CloseWaker(PortHandle waker) override { close(Fd(waker)); }
 
-    void Wake(int waker) override {
+    void Wake(PortHandle waker) override {
         const uint64_t one = 1;
         // Fails only when the counter would overflow, and then it is set anyway.
-        while (write(waker, &one, sizeof one) < 0 && errno == EINTR) {
+        while (write(Fd(waker), &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
 
-    uint32_t Wait(int handle, unsigned want, int waker, uint32_t timeoutMs,
+    uint32_t Wait(PortHandle handle, unsigned want, PortHandle waker, uint32_t timeoutMs,
                   unsigned &ready) override {
         ready = 0;
         pollfd fds[2] = {};
-        fds[0].fd = handle;
+        fds[0].fd = Fd(handle);
         fds[0].events = static_cast<short>(((want & kReadable) ? POLLIN : 0) |
                                            ((want & kWritable) ? POLLOUT : 0));
-        fds[1].fd = waker;  // a negative fd is skipped by poll
+        fds[1].fd = Fd(waker);  // kNoHandle, a negative fd, is skipped by poll
         fds[1].events = POLLIN;
         const int timeout = timeoutMs == kInfinite
                                 ? -1
@@ -204,9 +214,9 @@ public:
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) ready |= kHangUp;
         if (fds[0].revents & POLLIN) ready |= kReadable;
         if (fds[0].revents & POLLOUT) ready |= kWritable;
-        if (waker >= 0 && (fds[1].revents & POLLIN)) {
+        if (waker != kNoHandle && (fds[1].revents & POLLIN)) {
             uint64_t count = 0;
-            while (read(waker, &count, sizeof count) < 0 && errno == EINTR) {
+            while (read(Fd(waker), &count, sizeof count) < 0 && errno == EINTR) {
             }
             ready |= kWoken;
         }

@@ -1,10 +1,14 @@
 // The twelve exports through the shared library, over real pseudo-terminals.
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
+#include <set>
 
 #include "helpers.h"
 
@@ -87,6 +91,11 @@ TEST_F(Exports, LineSettingsReachTheDevice) {
 
 TEST_F(Exports, WriteReadBackNotifyAndBurst) {
     ASSERT_EQ(Open(), 0);
+    ASSERT_EQ(closecom(kCom), 1);
+    // A late answer to an earlier request arrives while the port is closed; the
+    // port opens empty, as the dialog reopens it for each command.
+    pty->Send({0xEE, 0xEE});
+    ASSERT_EQ(opencom(kCom), 0);
     const uint8_t frame[] = {0x02, 0x00, 0x06, 0x10, 0x00, 0x03};
     ASSERT_EQ(writecom(kCom, frame, sizeof frame), 0);
     ASSERT_EQ(read(pty->master, buffer, sizeof buffer), ssize_t(sizeof frame));
@@ -101,9 +110,28 @@ TEST_F(Exports, WriteReadBackNotifyAndBurst) {
         ASSERT_TRUE(recorder.WaitFor(handled));
         for (uint8_t byte : Read()) received.push_back(byte);
     }
-    EXPECT_EQ(received, burst);
+    EXPECT_EQ(received, burst) << "nothing from before the open";
     EXPECT_LT(recorder.Count(), burst.size());
     for (const Posted &p : recorder.All()) EXPECT_EQ(p, Posted(1124, PORTLINK_EV_RXCHAR, kCom));
+}
+
+// A device that takes nothing: the write gives up once its bytes have had
+// their time on the line, discards what is left, and the port writes again.
+TEST_F(Exports, WriteToADeviceThatNeverReadsFailsAndDiscards) {
+    ASSERT_EQ(Open(), 0);
+    ASSERT_EQ(setcom(kCom, 3, 1000000), 0);
+    std::vector<uint8_t> flood(65536, 0x55);  // far more than a pseudo-terminal queues
+    EXPECT_EQ(writecom(kCom, flood.data(), int32_t(flood.size())), 999);
+    const uint8_t frame[] = {0x02, 0x00, 0x06, 0x10, 0x00, 0x03};
+    ASSERT_EQ(writecom(kCom, frame, sizeof frame), 0) << "room again";
+    fcntl(pty->master, F_SETFL, O_NONBLOCK);
+    std::vector<uint8_t> got;
+    for (ssize_t n; (n = read(pty->master, buffer, sizeof buffer)) > 0;) {
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    EXPECT_LT(got.size(), flood.size()) << "the unsent rest was discarded";
+    ASSERT_GE(got.size(), sizeof frame);
+    EXPECT_TRUE(std::equal(frame, frame + sizeof frame, got.end() - sizeof frame));
 }
 
 TEST_F(Exports, ClosecomJoinsTheListenerAndReopenResumes) {
@@ -137,6 +165,13 @@ TEST_F(Exports, OpenFailsForAbsentHeldOrAlreadyOpenDevices) {
     }
     unsetenv("PORTLINK_COM9");
     EXPECT_EQ(opencom(kCom), 1) << "already open here";
+    ASSERT_EQ(closecom(kCom), 1);
+    // Another program holds the device with TIOCEXCL alone, no lock: refused
+    // even to root, which the flag by itself does not stop.
+    ASSERT_EQ(ioctl(pty->slave, TIOCEXCL), 0);
+    EXPECT_EQ(opencom(kCom), 1);
+    ASSERT_EQ(ioctl(pty->slave, TIOCNXCL), 0);
+    ASSERT_EQ(opencom(kCom), 0);
     // A second process, a C host and root here, finds it in use too.
     auto probe = [] { return WEXITSTATUS(std::system(PORTLINK_OPEN_PROBE " 3")); };
     EXPECT_EQ(probe(), 1);
@@ -144,9 +179,10 @@ TEST_F(Exports, OpenFailsForAbsentHeldOrAlreadyOpenDevices) {
     EXPECT_EQ(probe(), 0) << "free once closed";
 }
 
-// Unread data is reported once, and a hang-up ends the listener; neither may
-// keep it busy, and the port closes and reopens after a hang-up.
-TEST_F(Exports, HangUpEndsTheListenerAndThePortReopens) {
+// Unread data is reported once, and a hang-up ends the listener with one last
+// message, so that a host waiting for an answer hears at once that none will
+// come; neither may keep the listener busy, and the port closes and reopens.
+TEST_F(Exports, HangUpEndsTheListenerWithOneMessageAndThePortReopens) {
     ASSERT_EQ(Open(), 0);
     auto cpuMsOver = [](std::chrono::milliseconds span) {  // of the whole process
         const std::clock_t start = std::clock();
@@ -161,11 +197,16 @@ TEST_F(Exports, HangUpEndsTheListenerAndThePortReopens) {
     EXPECT_EQ(Read().size(), 4u);
 
     const int threads = Entries("/proc/self/task");
+    ASSERT_EQ(writecom(kCom, buffer, 1), 0) << "a request the device will not answer";
     pty->HangUp();
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_EQ(recorder.All()[1], Posted(1124, PORTLINK_EV_ERR, kCom));
+    int32_t count = 0;
+    EXPECT_EQ(readcom(kCom, buffer, &count), 999) << "the read on that message fails";
     std::this_thread::sleep_for(50ms);
     EXPECT_LT(cpuMsOver(1s), 100.0) << "a hung-up port must not spin";
     EXPECT_EQ(Entries("/proc/self/task"), threads - 1) << "the listener has ended";
-    EXPECT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Count(), 2u) << "one message for the hang-up";
     EXPECT_EQ(writecom(kCom, buffer, 1), 999) << "the device is gone";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(closecom(kCom), 1);
@@ -175,8 +216,79 @@ TEST_F(Exports, HangUpEndsTheListenerAndThePortReopens) {
     pty.emplace(kCom);
     ASSERT_EQ(opencom(kCom), 0);
     pty->Send({2});
-    ASSERT_TRUE(recorder.WaitFor(2));
+    ASSERT_TRUE(recorder.WaitFor(3));
     EXPECT_EQ(Read(), std::vector<uint8_t>{2});
+}
+
+// Hosts that call from several threads: every call answers one of its own
+// codes, nothing crashes or races (the sanitizer builds watch), and no port is
+// left held or locked afterwards.
+TEST_F(Exports, CallsFromSeveralThreadsOnSeveralPorts) {
+    Pty com4(4), com5(5);
+    const int masters[] = {pty->master, com4.master, com5.master};
+    for (int master : masters) fcntl(master, F_SETFL, O_NONBLOCK);
+    initcom(&window);
+    // The devices send now and then and take what they are sent.
+    std::jthread devices([&](std::stop_token stop) {
+        uint8_t sink[4096];
+        for (; !stop.stop_requested(); std::this_thread::sleep_for(200us)) {
+            for (int master : masters) {
+                (void)!write(master, "\x06", 1);
+                while (read(master, sink, sizeof sink) > 0) {
+                }
+            }
+        }
+    });
+    const int fds = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
+    const std::set<int32_t> allowed[] = {{0, 1, 2}, {1, 2},    {0, 2, 999}, {0, 2, 999},
+                                         {1},       {0, 1, 2}, {1, 2, 999}, {1, 2}};
+    std::atomic<int> wrong{0};
+    std::vector<std::jthread> hosts;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        hosts.emplace_back([&, seed] {
+            std::minstd_rand random(seed);
+            uint8_t data[64] = {0x02, 0x00, 0x06, 0x10, 0x00, 0x03};
+            for (int i = 0; i < 3000; ++i) {
+                const int32_t n = kCom + int32_t(random() % 3);
+                const unsigned call = random() % 8;
+                int32_t count = 0, code = 1;
+                switch (call) {
+                    case 0:
+                        code = opencom(n);
+                        break;
+                    case 1:
+                        code = closecom(n);
+                        break;
+                    case 2:
+                        code = readcom(n, data, &count);
+                        break;
+                    case 3:
+                        code = writecom(n, data, 6);
+                        break;
+                    case 4:
+                        if (random() % 50 == 0) code = destroycom();
+                        break;
+                    case 5:
+                        code = setcom(n, 3, 115200);
+                        break;
+                    case 6:
+                        code = clearbfr(n, 3);
+                        break;
+                    default:
+                        code = checkbfr(n, 0, 0);
+                        break;
+                }
+                if (!allowed[call].contains(code)) ++wrong;
+            }
+        });
+    }
+    hosts.clear();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(destroycom(), 1);
+    for (int32_t n = kCom; n < kCom + 3; ++n) EXPECT_EQ(opencom(n), 0) << "COM" << n << " free";
+    destroycom();
+    EXPECT_EQ(Entries("/proc/self/fd"), fds);
+    EXPECT_EQ(Entries("/proc/self/task"), threads);
 }
 
 TEST_F(Exports, OpenCloseCyclesLeaveNoFdOrThread) {

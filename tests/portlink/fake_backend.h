@@ -48,49 +48,50 @@ public:
         if (std::string(path) != kFakeDevice) return kErrFileNotFound;
         return m_device.openCount ? kErrAccessDenied : kOk;
     }
-    uint32_t Open(const char *path, int &handle) override {
+    uint32_t Open(const char *path, PortHandle &handle) override {
         if (const uint32_t code = Probe(path)) return code;
         return Do(Op::Open, [&] { handle = ++m_device.openCount; });
     }
-    void Close(int) override {
+    void Close(PortHandle) override {
         Change([](Device &d) { --d.openCount; });
     }
-    uint32_t GetState(int, LineState &state) override {
+    uint32_t GetState(PortHandle, LineState &state) override {
         return Do(Op::GetState, [&] { state = m_device.state; });
     }
-    uint32_t SetState(int, const LineState &state) override {
+    uint32_t SetState(PortHandle, const LineState &state) override {
         return Do(Op::SetState, [&] { m_device.state = state; });
     }
-    uint32_t SetModemLines(int, bool, bool) override { return Do(Op::Modem, Nothing); }
-    uint32_t Read(int, uint8_t *buffer, size_t count, size_t &got) override {
+    uint32_t SetModemLines(PortHandle, bool, bool) override { return Do(Op::Modem, Nothing); }
+    uint32_t Read(PortHandle, uint8_t *buffer, size_t count, size_t &got) override {
         std::deque<uint8_t> &rx = m_device.rx;
         got = 0;
         return Do(Op::Read, [&] {
             for (; got < count && !rx.empty(); rx.pop_front()) buffer[got++] = rx.front();
         });
     }
-    uint32_t Write(int, const uint8_t *, size_t count, size_t &done) override {
+    uint32_t Write(PortHandle, const uint8_t *, size_t count, size_t &done) override {
         done = 0;
         return Do(Op::Write, [&] { m_device.txRoom -= done = std::min(count, m_device.txRoom); });
     }
-    uint32_t Purge(int, bool input, bool output) override {
+    uint32_t Purge(PortHandle, bool input, bool output) override {
         return Do(Op::Purge, [&] {
             if (input) m_device.rx.clear();
             if (output) m_device.txRoom = SIZE_MAX;  // what was queued is gone
         });
     }
-    uint32_t ReadCounters(int, LineCounters &counters) override {
+    uint32_t ReadCounters(PortHandle, LineCounters &counters) override {
         return Do(Op::None, [&] { counters = m_device.counters; });
     }
     // One port at a time, so one waker.
-    uint32_t CreateWaker(int &waker) override {
+    uint32_t CreateWaker(PortHandle &waker) override {
         return Do(Op::Waker, [&] { waker = m_wakes = 0; });
     }
-    void CloseWaker(int) override {}
-    void Wake(int) override {
+    void CloseWaker(PortHandle) override {}
+    void Wake(PortHandle) override {
         Do(Op::None, [&] { ++m_wakes; });
     }
-    uint32_t Wait(int, unsigned want, int waker, uint32_t timeoutMs, unsigned &ready) override {
+    uint32_t Wait(PortHandle, unsigned want, PortHandle waker, uint32_t timeoutMs,
+                  unsigned &ready) override {
         std::unique_lock lock(m_mutex);
         ready = 0;
         if (const uint32_t code = Take(Op::Wait)) return code;
@@ -98,7 +99,7 @@ public:
         m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
             ready = (want & kReadable && !m_device.rx.empty() ? kReadable : 0) |
                     (want & kWritable && m_device.txRoom ? kWritable : 0) |
-                    (waker >= 0 && std::exchange(m_wakes, 0) ? kWoken : 0);
+                    (waker != kNoHandle && std::exchange(m_wakes, 0) ? kWoken : 0);
             return ready != 0;
         });
         return kOk;

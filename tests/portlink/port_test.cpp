@@ -1,12 +1,12 @@
 // The port classes and the application object over the fake backend: result
 // codes, failing OS calls, time-outs, and the listener's events and stops.
 #include <functional>
+#include <tuple>
 
 #include "com_event_port.h"
 #include "fake_backend.h"
+#include "port_path.h"
 #include "portlink_app.h"
-
-#include <tuple>
 
 namespace portlink::test {
 namespace {
@@ -114,7 +114,7 @@ TEST_F(PortTest, StopWakeUpPostsNothingAndReachesEveryWindow) {
     EXPECT_FALSE(wnd.IsListening());
 }
 
-TEST_F(PortTest, AppOpenResultsTableAndReadClamp) {
+TEST_F(PortTest, AppOpenResultsTableReadClampAndHeldWrite) {
     setenv("PORTLINK_COM5", kFakeDevice, 1);
     CPortlinkApp app(backend);
     app.InitCom(&window);
@@ -128,14 +128,17 @@ TEST_F(PortTest, AppOpenResultsTableAndReadClamp) {
         int32_t word;
         uint8_t bits, stop, parity;
         bool parityOn;
-    } lines[] = {{3, 8, 0, 0, false}, {0x1F, 8, 2, 2, true}, {0x0A, 7, 0, 1, true},
-                 {0x3D, 6, 2, 4, true}, {0x123, 8, 0, 0, false}};
+    } lines[] = {{3, 8, 0, 0, false},
+                 {0x1F, 8, 2, 2, true},
+                 {0x0A, 7, 0, 1, true},
+                 {0x3D, 6, 2, 4, true},
+                 {0x123, 8, 0, 0, false}};
     for (const Line &l : lines) {
         ASSERT_EQ(app.SetCom(5, l.word, 9600), 0) << l.word;
         backend.Change([&](FakeBackend::Device &d) {
-            EXPECT_EQ(std::tie(d.state.byteSize, d.state.stopBits, d.state.parity,
-                               d.state.parityEnabled),
-                      std::tie(l.bits, l.stop, l.parity, l.parityOn))
+            EXPECT_EQ(
+                std::tie(d.state.byteSize, d.state.stopBits, d.state.parity, d.state.parityEnabled),
+                std::tie(l.bits, l.stop, l.parity, l.parityOn))
                 << l.word;
         });
     }
@@ -146,9 +149,32 @@ TEST_F(PortTest, AppOpenResultsTableAndReadClamp) {
     ASSERT_EQ(app.ReadCom(5, big.data(), &count), 0);
     EXPECT_EQ(count, kStagingSize);
     EXPECT_EQ(big[kStagingSize], 0) << "nothing past the staging size";
+
+    // The device holds its flow control and takes nothing: the write gives up
+    // after the bytes' time on the line and discards them.
+    backend.Change([](Device &d) { d.txRoom = 0; });
+    EXPECT_EQ(app.WriteCom(5, buffer, sizeof buffer), 999);
+    backend.Change([](Device &d) { EXPECT_EQ(d.txRoom, SIZE_MAX) << "discarded"; });
+    EXPECT_EQ(app.WriteCom(5, buffer, sizeof buffer), 0);
     EXPECT_EQ(app.CloseCom(5), 1);
     ASSERT_EQ(app.OpenCom(5), 0);
     EXPECT_EQ(app.TableSize(), 1u) << "reopen reuses the entry";
+}
+
+// The device of COMn when no variable names one, and a variable left empty.
+TEST(PortPath, DefaultTableAndEmptyVariable) {
+    const std::pair<int32_t, const char *> table[] = {
+        {1, "/dev/ttyS0"},    {10, "/dev/ttyS9"},   {11, "/dev/ttyUSB0"}, {20, "/dev/ttyUSB9"},
+        {21, "/dev/ttyACM0"}, {30, "/dev/ttyACM9"}, {31, "/dev/ttyS30"}};
+    for (const auto &[n, device] : table) {
+        unsetenv(("PORTLINK_COM" + std::to_string(n)).c_str());
+        EXPECT_EQ(PortPath(n), device) << n;
+    }
+    setenv("PORTLINK_COM11", "", 1);
+    EXPECT_EQ(PortPath(11), "/dev/ttyUSB0") << "empty counts as unset";
+    setenv("PORTLINK_COM11", "/dev/pts/7", 1);
+    EXPECT_EQ(PortPath(11), "/dev/pts/7");
+    unsetenv("PORTLINK_COM11");
 }
 
 }  // namespace
