@@ -1,7 +1,10 @@
-// Round trip of the dialog's three requests against loopsim over a pty: from
-// the link's Send (its writecom) to the response's last field being set, with
-// the real link and portlink, the dialog headless and its 2 ms timer played
-// by this loop; each click comes at a random moment of the timer's period.
+// Round trip of the dialog's three requests against loopsim over a pty, with
+// the settings file on disk, the real link and portlink, and the dialog
+// headless: its timer ticks only while the dialog keeps it running (started
+// by a send or an arrival, stopped once nothing is being gathered), as a
+// window's would. Times run from the button to the response's last field set
+// (click), from the link's Send (its writecom) to the same (send), and from
+// Send to the whole answer gathered in the link (wire).
 // Also counts the heap allocations of the link and portlink: between Send and
 // the fields set, and in the handler's Open before it (closecom, opencom...).
 //
@@ -26,6 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+Clock::time_point g_clickAt;
 Clock::time_point g_sendAt;
 Clock::time_point g_gatheredAt;
 Clock::time_point g_shownAt;
@@ -108,27 +112,26 @@ void FieldSet(void *, int id) {
     g_shown = true;
 }
 
-// The modal loop: until the response is shown (at most 2 s), or for a while.
-bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, bool untilShown) {
-    constexpr auto kTick = std::chrono::milliseconds(2);
-    // The window's timer runs on between requests: its phase is not reset
-    // by a button press.
-    static auto nextTick = Clock::now() + kTick;
+// The modal loop: until the response is shown, or until `until`. Sleeps
+// until the next posted message, the next tick of the dialog's timer (when it
+// runs) or `until`, whichever is first.
+bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, bool untilShown,
+          uint64_t &ticks) {
     CDeviceLink &link = dlg.Link();
     while (!(untilShown && g_shown)) {
         const auto now = Clock::now();
         if (now >= until) return false;
-        if (now >= nextTick) {
-            // Counted until the dialog's first log line (its clock is the
-            // first thing AddLog calls): that is the link's Tick.
-            alloc_count::SetInLink(true);
-            dlg.OnTimer(0);
-            alloc_count::SetInLink(false);
-            nextTick = now + kTick;
+        // Counted until the dialog's first log line (its clock is the first
+        // thing AddLog calls): that is the link's Tick.
+        alloc_count::SetInLink(true);
+        const bool ticked = view.FireDueTimer(dlg, now);
+        alloc_count::SetInLink(false);
+        if (ticked) {
+            ++ticks;
             continue;
         }
         WindowMessage msg;
-        if (view.TakeMessage(msg, std::min(nextTick, until))) {
+        if (view.TakeMessage(msg, std::min(view.NextTimerDue(), until))) {
             alloc_count::SetInLink(true);
             dlg.PreTranslateMessage(msg);
             alloc_count::SetInLink(false);
@@ -143,9 +146,10 @@ bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, bool u
 }
 
 struct Figures {
-    std::vector<double> roundTrip, gathered;
+    std::vector<double> click, roundTrip, gathered;
     int timeouts = 0;
     uint64_t ui = 0, listener = 0, openUi = 0, openListener = 0;
+    uint64_t ticks = 0, wakes = 0;  // timer ticks, and timer starts from sleep
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -163,28 +167,36 @@ double Micros(Clock::duration d) {
 template <typename Press>
 Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
     Figures f;
+    f.click.reserve(static_cast<size_t>(count));
     f.roundTrip.reserve(static_cast<size_t>(count));
     f.gathered.reserve(static_cast<size_t>(count));
     g_openUi = g_openListener = 0;
     unsigned seed = 12345;
+    uint64_t between = 0;
     for (int i = 0; i < count; ++i) {
-        // A click comes at any moment of the timer's 2 ms period.
+        // A user's next click comes a moment after the last answer, when the
+        // dialog's timer may still be running or may have stopped.
         seed = seed * 1103515245u + 12345u;
-        const auto phase = std::chrono::microseconds((seed >> 8) % 2000);
-        Pump(dlg, view, Clock::now() + phase, false);
+        const auto pause = std::chrono::microseconds((seed >> 8) % 10000);
+        Pump(dlg, view, Clock::now() + pause, false, between);
 
         g_shown = g_gathered = false;
+        const unsigned startsBefore = view.TimerStarts(0);
         alloc_count::Reset();
         alloc_count::Open();
+        g_clickAt = Clock::now();
         press(dlg);
-        const bool shown = Pump(dlg, view, Clock::now() + std::chrono::seconds(2), true);
+        const bool shown =
+            Pump(dlg, view, Clock::now() + std::chrono::seconds(2), true, f.ticks);
         alloc_count::Close();
+        f.wakes += view.TimerStarts(0) - startsBefore;
         f.ui += alloc_count::UiCount();
         f.listener += alloc_count::ListenerCount();
         if (!shown) {
             ++f.timeouts;
             continue;
         }
+        f.click.push_back(Micros(g_shownAt - g_clickAt));
         f.roundTrip.push_back(Micros(g_shownAt - g_sendAt));
         if (g_gathered) f.gathered.push_back(Micros(g_gatheredAt - g_sendAt));
     }
@@ -193,16 +205,20 @@ Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
     return f;
 }
 
+double PerRequest(uint64_t total, int count) {
+    return static_cast<double>(total) / count;
+}
+
 void Print(const char *name, const Figures &f, int count) {
-    printf("%-20s %8.0f %8.0f %8.0f %8.0f   %8.0f %8.0f %8d   %6llu %6llu   %6llu %6llu\n", name,
-           Percentile(f.roundTrip, 0.5), Percentile(f.roundTrip, 0.99),
-           f.roundTrip.empty() ? 0 : *std::min_element(f.roundTrip.begin(), f.roundTrip.end()),
+    printf("%-20s %7.0f %7.0f   %7.0f %7.0f %7.0f   %7.0f %7.0f   %5d   %5.2f %5.2f   %5.2f %5.2f"
+           "   %5.2f %5.2f\n",
+           name, Percentile(f.click, 0.5), Percentile(f.click, 0.99), Percentile(f.roundTrip, 0.5),
+           Percentile(f.roundTrip, 0.99),
            f.roundTrip.empty() ? 0 : *std::max_element(f.roundTrip.begin(), f.roundTrip.end()),
            Percentile(f.gathered, 0.5), Percentile(f.gathered, 0.99), f.timeouts,
-           static_cast<unsigned long long>(f.ui), static_cast<unsigned long long>(f.listener),
-           static_cast<unsigned long long>(f.openUi),
-           static_cast<unsigned long long>(f.openListener));
-    (void)count;
+           PerRequest(f.ui, count), PerRequest(f.listener, count), PerRequest(f.openUi, count),
+           PerRequest(f.openListener, count), PerRequest(f.ticks, count),
+           PerRequest(f.wakes, count));
 }
 
 }  // namespace
@@ -255,12 +271,14 @@ int main(int argc, char **argv) {
 
         printf("loopsim over a pty, real link and portlink, %d requests of each kind\n", count);
         printf(
-            "times in microseconds from Send to the last field set (round trip) and to the\n"
-            "whole answer gathered in the link (wire); allocations summed over all requests\n\n");
-        printf("%-20s %8s %8s %8s %8s   %8s %8s %8s   %13s   %13s\n", "", "round", "trip", "", "",
-               "wire", "", "", "allocs Send..", "allocs Open");
-        printf("%-20s %8s %8s %8s %8s   %8s %8s %8s   %6s %6s   %6s %6s\n", "request", "p50", "p99",
-               "min", "max", "p50", "p99", "timeouts", "UI", "listen", "UI", "listen");
+            "times in microseconds to the last field set from the button (click) and from\n"
+            "Send (send), and from Send to the whole answer gathered in the link (wire);\n"
+            "allocations, timer ticks and timer starts per request\n\n");
+        printf("%-20s %15s   %23s   %15s   %5s   %11s   %11s   %11s\n", "", "click", "send", "wire",
+               "", "allocs Send", "allocs Open", "timer");
+        printf("%-20s %7s %7s   %7s %7s %7s   %7s %7s   %5s   %5s %5s   %5s %5s   %5s %5s\n",
+               "request", "p50", "p99", "p50", "p99", "max", "p50", "p99", "t/o", "UI", "lsn",
+               "UI", "lsn", "ticks", "wakes");
         const Figures a = Run(dlg, view, count, adc);
         Print("CMD_GET_ADC_VALUE", a, count);
         const Figures r = Run(dlg, view, count, read);

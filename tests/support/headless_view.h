@@ -1,6 +1,7 @@
 // The dialog's window without a display: fields, log and message boxes in
-// memory, and a port window whose post() only queues (thread-safe, never
-// waits for the UI). Pump() plays the modal loop.
+// memory, a port window whose post() only queues (thread-safe, never waits
+// for the UI), and timers that tick only while the dialog keeps them running.
+// Pump() plays the modal loop.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loopset_dlg.h"
@@ -37,15 +39,69 @@ public:
     void SetLogText(const std::string &text) override { m_logText = text; }
     void ScrollLogToEnd() override {}
     void SetIcons() override {}
-    void StartTimer(unsigned, unsigned, unsigned) override {}
-    void StopTimer(unsigned) override {}
+    using ILoopsetView::StartTimer;
+    // Timers belong to the UI thread (the dialog starts and stops them from
+    // its handlers, Pump fires them), so they need no lock.
+    void StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) override {
+        Timer *timer = Claim(id);
+        if (!timer) return;  // more timers than a dialog ever runs
+        timer->running = true;
+        timer->period = std::chrono::milliseconds(periodMs);
+        timer->due = Clock::now() + std::chrono::milliseconds(firstMs);
+        ++timer->starts;
+    }
+    void StopTimer(unsigned id) override {
+        if (Timer *timer = Find(id)) timer->running = false;
+    }
     void EndDialog(int) override {}
     PortlinkWindow *PortWindow() override { return &m_window; }
 
+    using Clock = std::chrono::steady_clock;
+
+    // When the earliest running timer is due; Clock::time_point::max() when
+    // none runs.
+    Clock::time_point NextTimerDue() const {
+        Clock::time_point due = Clock::time_point::max();
+        for (const Timer &t : m_timers)
+            if (t.running && t.due < due) due = t.due;
+        return due;
+    }
+    // Fires the earliest timer due by now (OnTimer), as a window's loop does;
+    // false when none is due. A timer the tick stopped or restarted keeps
+    // what the tick made of it; otherwise it is due a period after it was
+    // due, and a late one does not fire twice to catch up.
+    bool FireDueTimer(CLoopsetDlg &dlg, Clock::time_point now) {
+        Timer *due = nullptr;
+        for (Timer &t : m_timers)
+            if (t.running && t.due <= now && (!due || t.due < due->due)) due = &t;
+        if (!due) return false;
+        const unsigned starts = due->starts;
+        dlg.OnTimer(due->id);
+        if (!due->running || due->starts != starts) return true;
+        due->due += due->period;
+        if (due->due <= now) due->due = now + due->period;
+        return true;
+    }
+    bool TimerRunning(unsigned id) const {
+        const Timer *timer = Find(id);
+        return timer && timer->running;
+    }
+    // How often the dialog started a timer (a count of wake-ups from sleep).
+    unsigned TimerStarts(unsigned id) const {
+        const Timer *timer = Find(id);
+        return timer ? timer->starts : 0;
+    }
+
     // Takes the oldest queued message; waits for one until deadline.
-    bool TakeMessage(WindowMessage &msg, std::chrono::steady_clock::time_point deadline) {
+    bool TakeMessage(WindowMessage &msg, Clock::time_point deadline) {
         std::unique_lock<std::mutex> lock(m_lock);
-        if (!m_posted.wait_until(lock, deadline, [this] { return m_count > 0; })) return false;
+        const auto posted = [this] { return m_count > 0; };
+        // No deadline at all waits without one: the far end of the clock
+        // would overflow the kernel's absolute time.
+        if (deadline == Clock::time_point::max())
+            m_posted.wait(lock, posted);
+        else if (!m_posted.wait_until(lock, deadline, posted))
+            return false;
         msg = m_queue[m_head];
         m_head = (m_head + 1) % kQueueSize;
         --m_count;
@@ -78,6 +134,27 @@ public:
     void *onFieldSetContext = nullptr;
 
 private:
+    struct Timer {
+        unsigned id = 0;
+        bool used = false, running = false;
+        unsigned starts = 0;
+        Clock::duration period{};
+        Clock::time_point due{};
+    };
+    const Timer *Find(unsigned id) const {
+        for (const Timer &t : m_timers)
+            if (t.used && t.id == id) return &t;
+        return nullptr;
+    }
+    Timer *Find(unsigned id) { return const_cast<Timer *>(std::as_const(*this).Find(id)); }
+    // The slot of timer id, or a free one for it when it has none.
+    Timer *Claim(unsigned id) {
+        if (Timer *timer = Find(id)) return timer;
+        for (Timer &t : m_timers)
+            if (!t.used) return (t.used = true, t.id = id, &t);
+        return nullptr;
+    }
+
     static void Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam) {
         auto *self = static_cast<CHeadlessView *>(context);
         {
@@ -99,25 +176,23 @@ private:
     std::map<int, std::string> m_fields;  // the rest belongs to the UI thread
     int m_selection = -1;
     std::string m_logText;
+    Timer m_timers[4];
 };
 
 // Runs the modal loop until done() holds or timeoutMs passed, checking done()
-// after every message and every OnTimer(0) (due each 2 ms); returns done().
+// after every message and every timer tick; sleeps until the next message,
+// the next tick of a running timer or the deadline; returns done().
 template <typename Done>
 bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Done done, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = CHeadlessView::Clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto nextTick = Clock::now();
     while (!done()) {
         const auto now = Clock::now();
         if (now >= deadline) return done();
-        if (now >= nextTick) {
-            dlg.OnTimer(0);
-            nextTick = now + std::chrono::milliseconds(2);  // a late timer does not fire twice
-            continue;
-        }
+        if (view.FireDueTimer(dlg, now)) continue;
         WindowMessage msg;
-        if (view.TakeMessage(msg, std::min(nextTick, deadline))) dlg.PreTranslateMessage(msg);
+        if (view.TakeMessage(msg, std::min(view.NextTimerDue(), deadline)))
+            dlg.PreTranslateMessage(msg);
     }
     return true;
 }
