@@ -4,7 +4,7 @@
 #include <cstdio>
 
 const SocketApi &RealSockets() {
-    static const SocketApi api = {OpenTcpSocket,  ConnectSocket,  SendSocket,
+    static const SocketApi api = {OpenTcpSocket, ConnectSocket,  SendSocket,
                                   ReceiveSocket, ShutdownSocket, CloseSocket};
     return api;
 }

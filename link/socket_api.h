@@ -3,7 +3,7 @@
 // fail the way only a real network would).
 #pragma once
 
-#include "sockets.h"
+#include "socket_layer.h"
 
 struct SocketApi {
     SocketHandle (*socket)(SocketError *error);

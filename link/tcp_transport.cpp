@@ -83,8 +83,7 @@ void CTcpTransport::SendWorker() {
         // frame too, though the frame itself may have gone out.
         std::string reason;
         if (m_connectionLoss.Get(&reason)) m_loss.Set(reason.c_str());
-        if (failed && sent < m_nTxLength)
-            m_loss.Set("send(): ", SocketErrorText(failure).c_str());
+        if (failed && sent < m_nTxLength) m_loss.Set("send(): ", SocketErrorText(failure).c_str());
     }
     // A socket without a connection is never used again.
     if (!m_bConnected.load()) RetireSocket();

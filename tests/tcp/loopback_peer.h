@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sockets.h"
+#include "socket_layer.h"
 
 // Listens at a port of the system's choosing; the kernel completes a client's
 // connect even before an accept.

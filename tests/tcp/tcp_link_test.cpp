@@ -183,7 +183,7 @@ TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects)
 
     EXPECT_TRUE(ThreeFailedSends(SendAndPrint(kAnswer)));
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 4, 1}));  // on the old socket, then closed
-    EXPECT_EQ(Lost(*link).rfind("recv(): ", 0), 0u);      // the cause, not its echo
+    EXPECT_EQ(Lost(*link).rfind("recv(): ", 0), 0u);     // the cause, not its echo
 
     Send(kRequest);
     peer = AcceptPeer(listener);

@@ -10,7 +10,9 @@
 
 namespace {
 
-int Fd(SocketHandle socket) { return static_cast<int>(static_cast<intptr_t>(socket)); }
+int Fd(SocketHandle socket) {
+    return static_cast<int>(static_cast<intptr_t>(socket));
+}
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 // The TCP transport's view of the platform's sockets: a handle, an IPv4
 // endpoint, the errors the transport tells apart, a stop event that cuts a
 // connect or a pause short, and host resolution. Only the platform's own file
-// (posix/sockets.cpp, later a Winsock twin) sees the system's socket headers;
+// (posix/socket_layer.cpp, later a Winsock twin) sees the system's socket headers;
 // everything that includes this one stays free of them.
 #pragma once
 

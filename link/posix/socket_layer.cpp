@@ -1,5 +1,7 @@
 // The socket layer on POSIX: BSD sockets, an eventfd as the stop event, and
 // getaddrinfo for names.
+#include "socket_layer.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -13,11 +15,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sockets.h"
-
 namespace {
 
-int Fd(SocketHandle socket) { return static_cast<int>(static_cast<std::intptr_t>(socket)); }
+int Fd(SocketHandle socket) {
+    return static_cast<int>(static_cast<std::intptr_t>(socket));
+}
 
 SocketError Failure(int code) {
     return {code == EISCONN ? SocketFault::kAlreadyConnected : SocketFault::kFailed, code, false};
@@ -131,9 +133,13 @@ int32_t ReceiveSocket(SocketHandle socket, void *buffer, int32_t size, SocketErr
     }
 }
 
-void ShutdownSocket(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_RDWR); }
+void ShutdownSocket(SocketHandle socket) {
+    ::shutdown(Fd(socket), SHUT_RDWR);
+}
 
-void CloseSocket(SocketHandle socket) { ::close(Fd(socket)); }
+void CloseSocket(SocketHandle socket) {
+    ::close(Fd(socket));
+}
 
 bool ResolveHost(const char *host, Ipv4Address *address, SocketError *error) {
     // inet_addr, not inet_pton: the short forms ("127.1") count as dotted too.
