@@ -4,7 +4,9 @@
 // by a send or an arrival, stopped once nothing is being gathered), as a
 // window's would. Times run from the button to the response's last field set
 // (click), from the link's Send (its writecom) to the same (send), and from
-// Send to the whole answer gathered in the link (wire).
+// Send to the whole answer gathered in the link (wire). Clicks come once the
+// window is idle again, as a person's do; a last row clicks as soon as the
+// previous answer is shown, as a script may.
 // Also counts the heap allocations of the link and portlink: between Send and
 // the fields set, and in the handler's Open before it (closecom, opencom...).
 //
@@ -112,13 +114,14 @@ void FieldSet(void *, int id) {
     g_shown = true;
 }
 
-// The modal loop: until the response is shown, or until `until`. Sleeps
-// until the next posted message, the next tick of the dialog's timer (when it
-// runs) or `until`, whichever is first.
-bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, bool untilShown,
+// The modal loop: until done() holds, or until `until`. Sleeps until the next
+// posted message, the next tick of the dialog's timer (when it runs) or
+// `until`, whichever is first.
+template <typename Done>
+bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, Done done,
           uint64_t &ticks) {
     CDeviceLink &link = dlg.Link();
-    while (!(untilShown && g_shown)) {
+    while (!done()) {
         const auto now = Clock::now();
         if (now >= until) return false;
         // Counted until the dialog's first log line (its clock is the first
@@ -164,21 +167,24 @@ double Micros(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
+// How a click follows the last answer: once the window is idle again (its
+// timer stopped), as a person's does, or at once, as a script's may.
+enum class Clicks { kWhenIdle, kBackToBack };
+
 template <typename Press>
-Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
+Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press,
+            Clicks clicks = Clicks::kWhenIdle) {
     Figures f;
     f.click.reserve(static_cast<size_t>(count));
     f.roundTrip.reserve(static_cast<size_t>(count));
     f.gathered.reserve(static_cast<size_t>(count));
     g_openUi = g_openListener = 0;
-    unsigned seed = 12345;
     uint64_t between = 0;
     for (int i = 0; i < count; ++i) {
-        // A user's next click comes a moment after the last answer, when the
-        // dialog's timer may still be running or may have stopped.
-        seed = seed * 1103515245u + 12345u;
-        const auto pause = std::chrono::microseconds((seed >> 8) % 10000);
-        Pump(dlg, view, Clock::now() + pause, false, between);
+        if (clicks == Clicks::kWhenIdle)
+            Pump(
+                dlg, view, Clock::now() + std::chrono::seconds(2),
+                [&] { return !view.TimerRunning(0); }, between);
 
         g_shown = g_gathered = false;
         const unsigned startsBefore = view.TimerStarts(0);
@@ -186,8 +192,8 @@ Figures Run(CLoopsetDlg &dlg, CHeadlessView &view, int count, Press press) {
         alloc_count::Open();
         g_clickAt = Clock::now();
         press(dlg);
-        const bool shown =
-            Pump(dlg, view, Clock::now() + std::chrono::seconds(2), true, f.ticks);
+        const bool shown = Pump(
+            dlg, view, Clock::now() + std::chrono::seconds(2), [] { return g_shown; }, f.ticks);
         alloc_count::Close();
         f.wakes += view.TimerStarts(0) - startsBefore;
         f.ui += alloc_count::UiCount();
@@ -210,15 +216,15 @@ double PerRequest(uint64_t total, int count) {
 }
 
 void Print(const char *name, const Figures &f, int count) {
-    printf("%-20s %7.0f %7.0f   %7.0f %7.0f %7.0f   %7.0f %7.0f   %5d   %5.2f %5.2f   %5.2f %5.2f"
-           "   %5.2f %5.2f\n",
-           name, Percentile(f.click, 0.5), Percentile(f.click, 0.99), Percentile(f.roundTrip, 0.5),
-           Percentile(f.roundTrip, 0.99),
-           f.roundTrip.empty() ? 0 : *std::max_element(f.roundTrip.begin(), f.roundTrip.end()),
-           Percentile(f.gathered, 0.5), Percentile(f.gathered, 0.99), f.timeouts,
-           PerRequest(f.ui, count), PerRequest(f.listener, count), PerRequest(f.openUi, count),
-           PerRequest(f.openListener, count), PerRequest(f.ticks, count),
-           PerRequest(f.wakes, count));
+    printf(
+        "%-20s %7.0f %7.0f   %7.0f %7.0f %7.0f   %7.0f %7.0f   %5d   %5.2f %5.2f   %5.2f %5.2f"
+        "   %5.2f %5.2f\n",
+        name, Percentile(f.click, 0.5), Percentile(f.click, 0.99), Percentile(f.roundTrip, 0.5),
+        Percentile(f.roundTrip, 0.99),
+        f.roundTrip.empty() ? 0 : *std::max_element(f.roundTrip.begin(), f.roundTrip.end()),
+        Percentile(f.gathered, 0.5), Percentile(f.gathered, 0.99), f.timeouts,
+        PerRequest(f.ui, count), PerRequest(f.listener, count), PerRequest(f.openUi, count),
+        PerRequest(f.openListener, count), PerRequest(f.ticks, count), PerRequest(f.wakes, count));
 }
 
 }  // namespace
@@ -277,16 +283,21 @@ int main(int argc, char **argv) {
         printf("%-20s %15s   %23s   %15s   %5s   %11s   %11s   %11s\n", "", "click", "send", "wire",
                "", "allocs Send", "allocs Open", "timer");
         printf("%-20s %7s %7s   %7s %7s %7s   %7s %7s   %5s   %5s %5s   %5s %5s   %5s %5s\n",
-               "request", "p50", "p99", "p50", "p99", "max", "p50", "p99", "t/o", "UI", "lsn",
-               "UI", "lsn", "ticks", "wakes");
+               "request", "p50", "p99", "p50", "p99", "max", "p50", "p99", "t/o", "UI", "lsn", "UI",
+               "lsn", "ticks", "wakes");
         const Figures a = Run(dlg, view, count, adc);
         Print("CMD_GET_ADC_VALUE", a, count);
         const Figures r = Run(dlg, view, count, read);
         Print("CMD_GET_CONFIG_DATA", r, count);
         const Figures w = Run(dlg, view, count, write);
         Print("CMD_SET_CONFIG_DATA", w, count);
-        printf("\nposts dropped by the view: %zu\n", view.DroppedPosts());
-        result = a.timeouts + r.timeouts + w.timeouts ? 1 : 0;
+        const Figures b = Run(dlg, view, count, adc, Clicks::kBackToBack);
+        Print("ADC, back to back", b, count);
+        printf(
+            "\nclicks on an idle window (its timer stopped); the last row clicks as soon as\n"
+            "the previous answer is shown\n");
+        printf("posts dropped by the view: %zu\n", view.DroppedPosts());
+        result = a.timeouts + r.timeouts + w.timeouts + b.timeouts ? 1 : 0;
     }
     initcom(nullptr);
     sim.Stop(SIGTERM);

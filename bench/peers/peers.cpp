@@ -258,11 +258,13 @@ bool RunDialog(const Target &target, int count, Samples &s) {
         opened = view.Warnings().empty();
         for (int i = 0; opened && i < count; ++i) {
             // A person clicks on an idle window: its timer has stopped.
-            Pump(dlg, view, [&] { return !view.TimerRunning(0); }, kTimeoutMs);
+            Pump(
+                dlg, view, [&] { return !view.TimerRunning(0); }, kTimeoutMs);
             shown.shown = false;
             const auto start = Clock::now();
             dlg.OnBtnAdcRead();
-            const bool ok = Pump(dlg, view, [&] { return shown.shown; }, kTimeoutMs);
+            const bool ok = Pump(
+                dlg, view, [&] { return shown.shown; }, kTimeoutMs);
             if (i >= kWarmUp) {
                 if (ok)
                     s.us.push_back(Micros(shown.at - start));

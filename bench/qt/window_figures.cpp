@@ -1,14 +1,18 @@
-// The window's running costs: time from start to the window on screen, CPU
-// while it idles with its 2 ms timer running, and resident memory. The port
-// is open on the simulated device, as in use.
+// The window's running costs: time from start to the window mapped and
+// painted, then, with the port open on the simulated device and quiet, the
+// wake-ups of the whole process (every thread's context switches) and its
+// CPU, and its resident memory now and at its peak.
 //
-//   window_figures [--idle-seconds N]        (any Qt platform; xvfb-run for X11)
+//   window_figures [--idle-seconds N]        (any Qt platform; xvfb-run for X11,
+//                                             QT_QPA_PLATFORM=offscreen without one)
+#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "dialog_units.h"
 #include "loopset_window.h"
@@ -54,17 +59,59 @@ double SecondsSinceExec() {
     return now.tv_sec + now.tv_nsec / 1e9 - start;
 }
 
-class PaintWatch : public QObject {
+// One thread's context switches so far: every time it went to sleep
+// (voluntary) or was put off the core (nonvoluntary), each ending in a wake-up.
+struct ThreadSwitches {
+    std::string tid, name;
+    unsigned long long switches = 0;
+};
+
+std::vector<ThreadSwitches> Switches() {
+    std::vector<ThreadSwitches> threads;
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks) return threads;
+    while (const dirent *entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        ThreadSwitches t;
+        t.tid = entry->d_name;
+        std::ifstream status("/proc/self/task/" + t.tid + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("Name:", 0) == 0) t.name = line.substr(line.find_first_not_of(" \t", 5));
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                t.switches += std::stoull(line.substr(line.find(':') + 1));
+        }
+        threads.push_back(t);
+    }
+    closedir(tasks);
+    return threads;
+}
+
+unsigned long long Sum(const std::vector<ThreadSwitches> &threads) {
+    unsigned long long sum = 0;
+    for (const ThreadSwitches &t : threads) sum += t.switches;
+    return sum;
+}
+
+// The first exposure of the window (the platform mapped it) and its first paint.
+class ShowWatch : public QObject {
 public:
-    bool painted = false;
-    Clock::time_point at;
+    bool mapped = false, painted = false;
+    Clock::time_point mappedAt, paintedAt;
     double sinceExec = 0;
 
 protected:
-    bool eventFilter(QObject *, QEvent *e) override {
+    bool eventFilter(QObject *object, QEvent *e) override {
+        if (e->type() == QEvent::Expose && !mapped) {
+            auto *window = qobject_cast<QWindow *>(object);
+            if (window && window->isExposed()) {
+                mapped = true;
+                mappedAt = Clock::now();
+            }
+        }
         if (e->type() == QEvent::Paint && !painted) {
             painted = true;
-            at = Clock::now();
+            paintedAt = Clock::now();
             sinceExec = SecondsSinceExec();
         }
         return false;
@@ -97,11 +144,14 @@ int main(int argc, char *argv[]) {
     CLoopsetWindow window(settings);
     bool boxShown = false;
     window.SetBoxHook([&](BoxKind, const QString &, const QString &) { boxShown = true; });
-    PaintWatch watch;
+    ShowWatch watch;
     window.installEventFilter(&watch);
+    window.winId();  // creates the platform window, to watch its exposure
+    window.windowHandle()->installEventFilter(&watch);
     window.InitDialog();
     window.show();
-    while (!watch.painted) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!watch.painted || !watch.mapped)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (boxShown) {
         fprintf(stderr, "window_figures: the port did not open\n");
         return 1;
@@ -114,22 +164,40 @@ int main(int argc, char *argv[]) {
     // Let start-up work settle before measuring the idle state.
     QTimer::singleShot(1000, &app, &QCoreApplication::quit);
     app.exec();
+    int activeTimers = 0;
+    for (const QTimer *timer : window.findChildren<QTimer *>()) activeTimers += timer->isActive();
+    const std::vector<ThreadSwitches> switchesBefore = Switches();
     const double cpuBefore = CpuSeconds();
     const Clock::time_point idleStart = Clock::now();
-    QTimer::singleShot(idleSeconds * 1000, &app, &QCoreApplication::quit);
+    QTimer::singleShot(idleSeconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
     app.exec();
     const double idleWall = std::chrono::duration<double>(Clock::now() - idleStart).count();
     const double idleCpu = CpuSeconds() - cpuBefore;
+    const std::vector<ThreadSwitches> switchesAfter = Switches();
+    const double wakesPerSecond =
+        static_cast<double>(Sum(switchesAfter) - Sum(switchesBefore)) / idleWall;
 
     printf("platform                     %s\n", qPrintable(QGuiApplication::platformName()));
     printf("window font                  %s\n", qPrintable(QFontInfo(window.font()).family()));
-    printf("start to window painted      %.1f ms from main() (%.1f ms of it starting loopsim)\n",
-           ms(watch.at - mainEntered), simMs);
-    printf("  window alone               %.1f ms from constructing the window\n",
-           ms(watch.at - windowStart));
-    printf("  from exec                  %.0f ms (10 ms resolution, loopsim included)\n",
+    printf("start to window mapped       %.1f ms from main() (%.1f ms of it starting loopsim)\n",
+           ms(watch.mappedAt - mainEntered), simMs);
+    printf("start to window painted      %.1f ms from main()\n", ms(watch.paintedAt - mainEntered));
+    printf("  window alone               %.1f ms from constructing it to painted\n",
+           ms(watch.paintedAt - windowStart));
+    printf("  from exec                  %.0f ms to painted (10 ms resolution, loopsim included)\n",
            watch.sinceExec * 1000);
-    printf("idle CPU, 2 ms timer running %.2f %% of one core (%.3f s CPU in %.2f s)\n",
+    printf("idle, port open and quiet    %d of the window's timers active as it began\n",
+           activeTimers);
+    printf("  wake-ups                   %.1f per second, all threads (%.2f s)\n", wakesPerSecond,
+           idleWall);
+    for (const ThreadSwitches &after : switchesAfter) {
+        unsigned long long before = 0;
+        for (const ThreadSwitches &t : switchesBefore)
+            if (t.tid == after.tid) before = t.switches;
+        printf("    %-24s %.1f per second\n", (after.name + " " + after.tid).c_str(),
+               static_cast<double>(after.switches - before) / idleWall);
+    }
+    printf("  CPU                        %.3f %% of one core (%.4f s CPU in %.2f s)\n",
            100.0 * idleCpu / idleWall, idleCpu, idleWall);
     printf("resident memory              %s now, %s peak\n", StatusField("VmRSS:").c_str(),
            StatusField("VmHWM:").c_str());
