@@ -3,6 +3,8 @@
 // system implements it.
 #pragma once
 
+#include <cstdint>
+
 class CConsoleLoop {
 public:
     enum : unsigned { kPosted = 1, kTimer = 2, kFailed = 4 };
@@ -23,6 +25,8 @@ public:
     void StopTimer();
 
 private:
-    int m_wakeFd = -1;
-    int m_timerFd = -1;
+    // File descriptors or handles, whichever the system gives.
+    intptr_t m_wake;
+    intptr_t m_timer;
+    bool m_fineTimer = false;
 };

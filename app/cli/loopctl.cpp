@@ -2,6 +2,7 @@
 // hosts the same dialog behaviour with a console view, so a script or a
 // production line gets exactly what an operator gets; it judges the answer
 // by the dialog's outcome of it, never by the wording of the log.
+// Arguments and output are UTF-8 on every system.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -15,9 +16,10 @@
 
 #include "clock.h"
 #include "console_view.h"
-#include "environment.h"
+#include "device_map.h"
 #include "files.h"
 #include "frames.h"
+#include "loopctl_main.h"
 #include "loopset_dlg.h"
 #include "port_path.h"
 #include "port_problem.h"
@@ -225,14 +227,15 @@ int CRun::Fail(int code, const std::string &message) {
 
 int CRun::PrepareDevice() {
     if (!m_o.device.empty()) {
-        // portlink reads PORTLINK_COM<n> at every open, so mapping the port
-        // here, before the dialog opens it, is all --device needs. The port
-        // is this run's only, so it is not stored unless --port named it.
-        const int port = m_o.port == 0 ? 1 : m_o.port;
-        if (!SetProcessEnv("PORTLINK_COM" + std::to_string(port), m_o.device))
-            return Fail(kExitSystem, "cannot map the device: " + ErrorText(errno));
+        // The port is this run's only, so it is not stored unless --port named it.
+        std::string error;
+        m_port = MapDevice(m_o.device, m_o.port, &error);
+        if (m_port == 0) {
+            UsageError(error);
+            return kExitUsage;
+        }
         if (m_o.port == 0) m_dlg.SetStorePort(false);
-        m_view.PinPortSelection(port - 1);
+        m_view.PinPortSelection(m_port - 1);
     } else if (m_o.port > 0) {
         m_view.PinPortSelection(m_o.port - 1);
     }
@@ -393,7 +396,7 @@ int CRun::Execute() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int LoopctlMain(int argc, char **argv) {
     Options o;
     if (const int code = ParseOptions(argc, argv, o); code >= 0) return code;
     int code;

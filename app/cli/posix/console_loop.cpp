@@ -8,34 +8,34 @@
 #include <cerrno>
 #include <cstdint>
 
-CConsoleLoop::CConsoleLoop() {
-    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-}
+CConsoleLoop::CConsoleLoop()
+    : m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
 
 CConsoleLoop::~CConsoleLoop() {
-    if (m_timerFd >= 0) close(m_timerFd);
-    if (m_wakeFd >= 0) close(m_wakeFd);
+    if (static_cast<int>(m_timer) >= 0) close(static_cast<int>(m_timer));
+    if (static_cast<int>(m_wake) >= 0) close(static_cast<int>(m_wake));
 }
 
 void CConsoleLoop::Wake() {
     const uint64_t one = 1;
     // Never blocks: the counter would have to reach 2^64 - 1 first.
-    [[maybe_unused]] ssize_t n = write(m_wakeFd, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = write(static_cast<int>(m_wake), &one, sizeof one);
 }
 
 unsigned CConsoleLoop::Wait(int timeoutMs) {
-    if (m_wakeFd < 0 || m_timerFd < 0) {
+    if (static_cast<int>(m_wake) < 0 || static_cast<int>(m_timer) < 0) {
         errno = EMFILE;
         return kFailed;
     }
-    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_timerFd, POLLIN, 0}};
+    pollfd fds[2] = {{static_cast<int>(m_wake), POLLIN, 0},
+                     {static_cast<int>(m_timer), POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMs < 0 ? 0 : timeoutMs);
     if (ready < 0) return errno == EINTR ? 0u : static_cast<unsigned>(kFailed);
     unsigned result = 0;
     uint64_t count;
-    if ((fds[0].revents & POLLIN) && read(m_wakeFd, &count, sizeof count) > 0) result |= kPosted;
-    if ((fds[1].revents & POLLIN) && read(m_timerFd, &count, sizeof count) > 0) result |= kTimer;
+    if ((fds[0].revents & POLLIN) && read(static_cast<int>(m_wake), &count, sizeof count) > 0) result |= kPosted;
+    if ((fds[1].revents & POLLIN) && read(static_cast<int>(m_timer), &count, sizeof count) > 0) result |= kTimer;
     return result;
 }
 
@@ -47,10 +47,10 @@ bool CConsoleLoop::StartTimer(unsigned firstMs, unsigned periodMs) {
     spec.it_value.tv_nsec = static_cast<long>(firstMs % 1000) * 1000000L;
     // A zero first expiry would disarm the timer: the soonest is 1 ns.
     if (firstMs == 0) spec.it_value.tv_nsec = 1;
-    return timerfd_settime(m_timerFd, 0, &spec, nullptr) == 0;
+    return timerfd_settime(static_cast<int>(m_timer), 0, &spec, nullptr) == 0;
 }
 
 void CConsoleLoop::StopTimer() {
     itimerspec off{};
-    timerfd_settime(m_timerFd, 0, &off, nullptr);
+    timerfd_settime(static_cast<int>(m_timer), 0, &off, nullptr);
 }

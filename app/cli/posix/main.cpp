@@ -1,0 +1,5 @@
+#include "loopctl_main.h"
+
+int main(int argc, char **argv) {
+    return LoopctlMain(argc, argv);
+}

@@ -1,0 +1,77 @@
+// What only a POSIX system can show of the settings file: permissions that
+// stop root too, links, failing renames and a file size limit.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "files.h"
+#include "settings_fixture.h"
+
+TEST_F(Settings, UnwritablePlaceReportsFailureAndLosesNothing) {
+    EXPECT_FALSE(WriteComPort("/proc/self/config.ini", 4));
+    EXPECT_FALSE(WriteComPort(dir_ + "/missing/config.ini", 4));
+    Put("[Data]\nCom=6\n; keep me\n");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (geteuid() != 0) {  // root writes anywhere; the /proc case above covers it
+        EXPECT_FALSE(WriteComPort(path_, 7));
+        EXPECT_EQ(FilesInDir(), 1);
+    }
+    EXPECT_EQ(Get(), "[Data]\nCom=6\n; keep me\n");
+}
+
+TEST_F(Settings, ReplacementHonoursTheFileAndLeavesNoTemporaryBehind) {
+    // The same value again leaves the file alone: no write, no new inode.
+    Put("[Data]\nCom=4\n");
+    const auto inode = fs::status(path_).permissions();
+    struct stat before {};
+    ASSERT_EQ(stat(path_.c_str(), &before), 0);
+    EXPECT_TRUE(WriteComPort(path_, 4));
+    struct stat after {};
+    ASSERT_EQ(stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(fs::status(path_).permissions(), inode);
+
+    // A file nobody may write is refused, root or not, and stays as it was.
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(WriteComPort(path_, 5));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(Get(), "[Data]\nCom=4\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+
+    // A link stays a link; its target gets the value.
+    const std::string target = dir_ + "/real.ini";
+    fs::rename(path_, target);
+    fs::create_symlink("real.ini", path_);
+    EXPECT_TRUE(WriteComPort(path_, 6));
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(ReadComPort(target), 6);
+    EXPECT_EQ(FilesInDir(), 2);
+    fs::remove(path_);
+    fs::remove(target);
+
+    // A rename that fails (a directory in the file's place, which stops root
+    // too) and a write that fails (the file size limit, as a full disk would)
+    // both leave the old state and no temporary file.
+    fs::create_directory(path_);
+    EXPECT_FALSE(ReplaceFileContents(path_, "[Data]\nCom=7\n"));
+    EXPECT_TRUE(fs::is_directory(path_));
+    EXPECT_EQ(FilesInDir(), 1);
+    fs::remove(path_);
+    Put("[Data]\nCom=8\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(ReplaceFileContents(path_, std::string(65536, ';')) ? 1 : 0);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Get(), "[Data]\nCom=8\n");
+    EXPECT_EQ(FilesInDir(), 1);
+}
