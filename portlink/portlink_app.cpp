@@ -13,18 +13,16 @@ namespace {
 // The time count bytes need on the line as the port is set (start bit, data
 // bits, parity bit, stop bits at the baud rate), plus kWriteMarginMs.
 uint32_t WriteTimeoutMs(CComPort &port, uint32_t count) {
-    const int32_t baud = port.BaudRate();
-    const int32_t dataBits = port.DataBits();
-    // Settings that cannot be read: allow for the slowest rate a host of
-    // this device sets.
-    if (baud <= 0 || dataBits <= 0)
-        return static_cast<uint32_t>(count * 10ull * 1000 / 1200) + kWriteMarginMs;
-    const uint64_t bits = 1u + static_cast<uint32_t>(dataBits) +
-                          (port.Parity() != kNoParity ? 1u : 0u) +
-                          (port.StopBits() == kOneStopBit ? 1u : 2u);
-    const uint64_t ms =
-        (count * bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud) +
-        kWriteMarginMs;
+    // Settings that cannot be read: 8N1 at 1200 baud, slower than any rate
+    // this device is run at.
+    uint64_t baud = 1200, bits = 10;
+    const int32_t rate = port.BaudRate(), dataBits = port.DataBits();
+    if (rate > 0 && dataBits > 0) {
+        baud = static_cast<uint64_t>(rate);
+        bits = 1u + static_cast<uint64_t>(dataBits) + (port.Parity() != kNoParity ? 1u : 0u) +
+               (port.StopBits() == kOneStopBit ? 1u : 2u);
+    }
+    const uint64_t ms = (count * bits * 1000 + baud - 1) / baud + kWriteMarginMs;
     return static_cast<uint32_t>(std::min<uint64_t>(ms, kInfinite - 1));
 }
 
