@@ -12,10 +12,9 @@
  *
  * Port numbers on Linux: COMn is the device path in the environment variable
  * PORTLINK_COM<n> when it is set and not empty (read at every opencom, never
- * cached; an empty value counts as unset);
- * otherwise 1-10 are /dev/ttyS0-/dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9,
- * 21-30 /dev/ttyACM0-/dev/ttyACM9, and numbers above 30 continue
- * /dev/ttyS<n-1>. Pseudo-terminal slaves (/dev/pts/N) work as ports.
+ * cached; an empty value counts as unset); otherwise 1-10 are /dev/ttyS0-
+ * /dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9, 21-30 /dev/ttyACM0-
+ * /dev/ttyACM9, and numbers above 30 continue /dev/ttyS<n-1>. Pseudo-terminal slaves (/dev/pts/N) work as ports.
  *
  * Ports are opened exclusively (flock and TIOCEXCL): a device in use by this
  * or another process, root included, makes opencom answer 1.
@@ -23,7 +22,7 @@
  * Breaks and line errors (EV_BREAK, EV_ERR and the CE_ flags) come from the
  * kernel's interrupt counters (TIOCGICOUNT); a driver without them (a
  * pseudo-terminal, some USB adapters) reports data arrival only, never a
- * break or an error. In raw mode a break also reads as one 0x00 byte.
+ * break or a line error. In raw mode a break also reads as one 0x00 byte.
  *
  * A port opens with both its queues empty: nothing received before opencom is
  * read after it.
@@ -84,9 +83,10 @@ extern "C" {
 
 /*
  * The host's window. post() is called from the listener threads: it must be
- * thread-safe, must never block and must not call the library's functions. The host keeps this struct alive until
- * all its ports are closed (closecom or destroycom). A window whose post is
- * NULL counts as no window (16).
+ * thread-safe, must never block and must not call the library's functions
+ * (closecom waits for the listener that is posting). The host keeps this
+ * struct alive until all its ports are closed (closecom or destroycom). A
+ * window whose post is NULL counts as no window (16).
  */
 typedef struct PortlinkWindow {
     void (*post)(void *context, uint32_t message, uint32_t wparam, int32_t lparam);
