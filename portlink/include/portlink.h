@@ -14,7 +14,8 @@
  * PORTLINK_COM<n> when it is set and not empty (read at every opencom, never
  * cached; an empty value counts as unset); otherwise 1-10 are /dev/ttyS0-
  * /dev/ttyS9, 11-20 /dev/ttyUSB0-/dev/ttyUSB9, 21-30 /dev/ttyACM0-
- * /dev/ttyACM9, and numbers above 30 continue /dev/ttyS<n-1>. Pseudo-terminal slaves (/dev/pts/N) work as ports.
+ * /dev/ttyACM9, and numbers above 30 continue /dev/ttyS<n-1>.
+ * Pseudo-terminal slaves (/dev/pts/N) work as ports.
  *
  * Ports are opened exclusively (flock and TIOCEXCL): a device in use by this
  * or another process, root included, makes opencom answer 1.
