@@ -1,5 +1,6 @@
 // The twelve exports through the shared library, over real pseudo-terminals.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -132,6 +133,31 @@ TEST_F(Exports, WriteToADeviceThatNeverReadsFailsAndDiscards) {
     EXPECT_LT(got.size(), flood.size()) << "the unsent rest was discarded";
     ASSERT_GE(got.size(), sizeof frame);
     EXPECT_TRUE(std::equal(frame, frame + sizeof frame, got.end() - sizeof frame));
+}
+
+// While a write waits on such a device, another port goes on working.
+TEST_F(Exports, AWaitingWriteHoldsUpNoOtherPort) {
+    Pty com4(4);
+    ASSERT_EQ(Open(), 0);
+    ASSERT_EQ(opencom(4), 0);
+    ASSERT_EQ(setcom(kCom, 3, 500000), 0);  // the flood below may wait 1.8 s
+    std::atomic<bool> done{false};
+    std::jthread writer([&] {
+        std::vector<uint8_t> flood(65536, 0x55);
+        EXPECT_EQ(writecom(kCom, flood.data(), int32_t(flood.size())), 999);
+        done = true;
+    });
+    pollfd first{pty->master, POLLIN, 0};
+    ASSERT_EQ(poll(&first, 1, 5000), 1) << "the flood has begun";
+    const uint8_t frame[] = {0x02, 0x00, 0x06, 0x10, 0x00, 0x03};
+    ASSERT_EQ(writecom(4, frame, sizeof frame), 0);
+    ASSERT_EQ(read(com4.master, buffer, sizeof buffer), ssize_t(sizeof frame));
+    com4.Send({0x06});
+    ASSERT_TRUE(recorder.WaitFor(1));
+    int32_t count = 0;
+    EXPECT_EQ(readcom(4, buffer, &count), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_FALSE(done) << "COM4 did not wait for COM3's write";
 }
 
 TEST_F(Exports, ClosecomJoinsTheListenerAndReopenResumes) {
