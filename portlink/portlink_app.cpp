@@ -107,9 +107,9 @@ int32_t CPortlinkApp::OpenCom(int32_t port) {
         window = m_hTargetWnd;
         // Also an entry that another opencom of this number is opening: the
         // two take turns on it, so the table never holds two for one number.
-        for (const EntryPtr &candidate : m_ports) {
-            if (candidate->key == port) entry = candidate;
-            if (entry) break;
+        auto same = [port](const EntryPtr &candidate) { return candidate->key == port; };
+        if (auto at = std::find_if(m_ports.begin(), m_ports.end(), same); at != m_ports.end()) {
+            entry = *at;
         }
         if (!entry) {
             entry = std::make_shared<PortEntry>(m_backend, port);
