@@ -221,6 +221,10 @@ TEST_F(LinkTest, HungUpPortIsALostLinkUntilTheNextOpenOrSend) {
 
     link->Send(kFrame.data(), 8);
     EXPECT_FALSE(link->LinkLost());
+    Fake().readcomResult = 2;  // a port not in the table: nothing hung up
+    Arrive({});
+    EXPECT_FALSE(link->LinkLost());
+    Fake().readcomResult = 999;
     Arrive({});
     EXPECT_TRUE(link->LinkLost());
     Open(3);
