@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -76,6 +77,9 @@ struct FakeDevice {
     template <typename Act>
     explicit FakeDevice(Act act) {
         if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+        // loopctl must not inherit our ends: a hang-up needs the last one closed.
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
         thread = std::thread([this, act] {
             uint8_t request[64];
             if (read(master, request, sizeof request) > 0) act(master);
