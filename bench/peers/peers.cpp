@@ -57,7 +57,7 @@ const char kUsage[] =
     "\n"
     "  --count N        requests per peer (default 3000)\n"
     "  --rounds R       rounds the requests are spread over, the order of the peers\n"
-    "                   rotating between rounds (default 6)\n"
+    "                   rotating between rounds (default 30)\n"
     "  --python PROGRAM the python that runs the pyserial peer (default python3)\n"
     "  -h, --help       this text\n";
 
@@ -349,7 +349,7 @@ struct Peer {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int count = 3000, rounds = 6;
+    int count = 3000, rounds = 30;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help")) {
