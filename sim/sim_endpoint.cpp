@@ -36,40 +36,35 @@ bool Refuse(SimEndpoint &endpoint, char *error, size_t errorSize, const char *wh
 
 // The pty's clients come and go unseen by the master (we hold the slave), so
 // the watch on the node counts them: the last close is a client leaving.
+//
+// Nothing the device has to say is dropped when one leaves: the watch's news
+// can come later than the next client's bytes, and whatever it would flush
+// might be that client's answer. Like a real device, a late answer reaches
+// whoever has the port open by then.
 class CPtyFront final : public CSimFront {
 public:
-    CPtyFront(SimEndpoint &endpoint, SimPeer &peer, FILE *log)
-        : m_endpoint(endpoint), m_peer(peer), m_log(log) {}
+    CPtyFront(SimEndpoint &endpoint, FILE *log) : m_endpoint(endpoint), m_log(log) {}
 
     int WatchFd() const override { return m_endpoint.watch; }
-    bool OnWatch(CSimServer &) override {
-        Drain();
-        return true;
-    }
-    // A close and reopen both happen before the new client's bytes can
-    // arrive, so taking the events first means the client that left is
-    // forgotten before, never after, the bytes of the one that came.
-    void BeforeBytes(SimPeer &) override { Drain(); }
+    bool OnWatch(CSimServer &) override;
     Lost OnLost(SimPeer &, const char *why) override {
         fprintf(m_log, "loopsim: %s failed: %s\n", m_endpoint.path, why);
         return Lost::Fail;
     }
 
 private:
-    void Drain();
-    void ClientLeft();
+    void ClientsGone();
 
     SimEndpoint &m_endpoint;
-    SimPeer &m_peer;
     FILE *m_log;
     unsigned m_clients = 0;
 };
 
-void CPtyFront::Drain() {
+bool CPtyFront::OnWatch(CSimServer &) {
     alignas(inotify_event) char events[4096];
     for (;;) {
         const ssize_t got = read(m_endpoint.watch, events, sizeof events);
-        if (got <= 0) return;
+        if (got <= 0) return true;
         for (ssize_t at = 0; at < got;) {
             const auto *event = reinterpret_cast<const inotify_event *>(events + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -79,26 +74,22 @@ void CPtyFront::Drain() {
             } else if (event->mask & IN_OPEN) {
                 ++m_clients;
             } else if ((event->mask & IN_CLOSE) && m_clients > 0 && --m_clients == 0) {
-                ClientLeft();
+                ClientsGone();
             }
         }
     }
 }
 
-void CPtyFront::ClientLeft() {
-    // Like a device whose cable was pulled: what it had to say is lost.
-    CSimSession &session = m_peer.session;
-    if (!session.Outbox().Empty()) {
-        fprintf(m_log, "loopsim: client closed the port; %zu pieces not sent\n",
-                session.Outbox().Size());
+void CPtyFront::ClientsGone() {
+    // A client killed while holding the line exclusively cannot clear it, and
+    // every later open would be refused. (A client that opened right after
+    // may lose its own flag here; its lock still keeps its kind out.)
+    int exclusive = 0;
+    if (ioctl(m_endpoint.slave, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+        ioctl(m_endpoint.slave, TIOCNXCL);
+        fprintf(m_log, "loopsim: the last client left the line exclusive; cleared\n");
         fflush(m_log);
     }
-    session.Reset();
-    m_peer.blocked = false;
-    // What we wrote and nobody read would greet the next client as an answer.
-    tcflush(m_endpoint.slave, TCIFLUSH);
-    // A client killed while holding the line exclusively cannot clear it.
-    ioctl(m_endpoint.slave, TIOCNXCL);
 }
 
 class CSerialFront final : public CSimFront {
@@ -168,9 +159,9 @@ void CloseEndpoint(SimEndpoint &endpoint) {
 int ServeEndpoint(SimEndpoint &endpoint, CSimDevice &device, const SimOptions &options, int stopFd,
                   int readerFd, FILE *log) {
     CSimServer server(device, options, log);
-    SimPeer &peer = *server.Add(endpoint.fd, false, endpoint.path);
+    server.Add(endpoint.fd, false, endpoint.path);
     if (endpoint.isPty) {
-        CPtyFront front(endpoint, peer, log);
+        CPtyFront front(endpoint, log);
         return server.Run(front, stopFd, readerFd);
     }
     CSerialFront front(endpoint, log);

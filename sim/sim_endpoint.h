@@ -13,9 +13,9 @@ struct SimEndpoint {
     bool isPty = false;
     // A pty only: our own descriptor of the client's side, and a watch on its
     // node that reports every open and close. Holding the slave keeps the
-    // master free of hang-ups, so a client that closes and at once reopens is
-    // seen in the order it did so; it also lets us clear the exclusive flag a
-    // killed client leaves behind, which would otherwise refuse every open.
+    // master free of hang-ups: a client that closes and at once reopens loses
+    // nothing to a hang-up seen late. It also lets us clear the exclusive flag
+    // a killed client leaves behind, which would otherwise refuse every open.
     int slave = -1;
     int watch = -1;
     char path[256] = {};  // what the client opens

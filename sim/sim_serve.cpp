@@ -81,7 +81,6 @@ bool CSimServer::ReadTurns(CSimFront &front, size_t polled) {
             got = read(peer.fd, buffer, sizeof buffer);
         } while (got < 0 && errno == EINTR);
         if (got > 0) {
-            front.BeforeBytes(peer);
             peer.session.OnBytes(buffer, static_cast<size_t>(got), MonotonicMicros());
             ++index;
             continue;

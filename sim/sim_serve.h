@@ -45,8 +45,6 @@ public:
     virtual int WatchFd() const { return -1; }
     // WatchFd is readable. False: serving cannot go on.
     virtual bool OnWatch(CSimServer &) { return true; }
-    // A chunk was read from peer and is about to reach its session.
-    virtual void BeforeBytes(SimPeer &) {}
     // peer's fd ended or failed (why says how): drop the client, or stop serving.
     virtual Lost OnLost(SimPeer &peer, const char *why) = 0;
 };

@@ -264,10 +264,12 @@ TEST(Loopsim, AnswersEveryRequestOfAClientThatReopensForEach) {
     // that follows a close at once must not cost the request sent with it.
     CSimProcess sim;
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {})) << sim.Log();
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 40000; ++i) {
         const int fd = OpenLine(sim.Path());
         ASSERT_GE(fd, 0) << strerror(errno);
-        const size_t got = Ask(fd, kAdcRead, 16, 1000).size();
+        // A loaded machine may hold an answer in the kernel for a second or
+        // more; only one that never comes is lost.
+        const size_t got = Ask(fd, kAdcRead, 16, 5000).size();
         close(fd);
         ASSERT_EQ(got, 16u) << "request " << i;
     }
@@ -298,17 +300,18 @@ TEST(Loopsim, AKilledClientDoesNotLeaveTheLineExclusive) {
     close(ready[0]);
     close(ready[1]);
 
-    // Root may open an exclusive line all the same, so ask the flag too (an
-    // exclusive opener refuses a line that reports it).
-    int fd = -1;
-    for (int tries = 0; tries < 200 && (fd = OpenLine(sim.Path())) < 0 && errno == EBUSY; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GE(fd, 0) << strerror(errno);
-    EXPECT_EQ(Ask(fd, kAdcRead, 16).size(), 16u);  // loopsim has seen the child go
+    // Until loopsim has seen the child go the line may refuse us; root may
+    // open it all the same, so ask the flag too (an exclusive opener refuses
+    // a line that reports it).
     int exclusive = -1;
-    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    for (int tries = 0; tries < 500 && exclusive != 0; ++tries) {
+        if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const int fd = OpenLine(sim.Path());
+        if (fd >= 0 && ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = -1;
+        if (fd >= 0) close(fd);
+    }
     EXPECT_EQ(exclusive, 0);
-    close(fd);
+    EXPECT_NE(sim.Log().find("left the line exclusive; cleared"), std::string::npos);
 }
 
 TEST(Loopsim, ServesASerialDeviceThatIsQuiet) {
@@ -357,16 +360,19 @@ TEST(Loopsim, AFloodingTcpClientNeitherStarvesAQuietOneNorFloodsTheLog) {
     const int quiet = ConnectTcp(sim.Path());
     ASSERT_GE(flooder, 0);
     ASSERT_GE(quiet, 0);
-    // Requests in bursts of 8192, never a look at the answers, until the quiet
-    // client is done (or, starved, has given up).
+    // Requests in bursts of 8192, never a look at the answers: 25 bursts at
+    // least, then on until the quiet client is done (or, starved, gave up).
     std::atomic<bool> done{false};
-    std::thread flood([&done, flooder] {
+    std::atomic<int> bursts{0};
+    std::thread flood([&, flooder] {
         Bytes burst;
         for (int i = 0; i < 8192; ++i) burst.insert(burst.end(), kAdcRead.begin(), kAdcRead.end());
-        for (int i = 0; i < 1000 && !done; ++i)
-            if (write(flooder, burst.data(), burst.size()) <= 0) break;
+        while (bursts < 1000 && (bursts < 25 || !done) &&
+               write(flooder, burst.data(), burst.size()) > 0)
+            ++bursts;
         shutdown(flooder, SHUT_WR);
     });
+    while (bursts == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (int i = 0; i < 20 && !done; ++i) {
         const size_t got = Ask(quiet, kConfigRead, 26).size();
         EXPECT_EQ(got, 26u) << "request " << i;
