@@ -33,9 +33,14 @@ CLoopsetDlg::~CLoopsetDlg() = default;
 
 bool CLoopsetDlg::OnInitDialog() {
     m_view.SetIcons();
-    if (m_settingsPath.empty()) m_settingsPath = SettingsFilePath();
+    std::string fallback;
+    if (m_settingsPath.empty()) {
+        const SettingsFiles files = ProgramSettingsFiles();
+        m_settingsPath = files.path;
+        fallback = files.fallback;
+    }
 
-    const int port = ReadComPort(m_settingsPath);
+    const int port = ReadComPort(m_settingsPath, fallback);
     m_view.SetPortSelection(port - 1);
     m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
     m_link.m_nBaudRate = kBaudRate;

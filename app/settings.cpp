@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "files.h"
+#include "folders.h"
 #include "program_path.h"
 #include "text_number.h"
 
@@ -79,8 +80,24 @@ bool KeyOf(std::string_view line, std::string_view &key, std::string_view &value
 
 }  // namespace
 
+SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool programFolderWritable,
+                                  const std::string &userFolder) {
+    const std::string beside = programFolder + kSettingsFileName;
+    if (programFolderWritable || userFolder.empty()) return {beside, {}};
+    return {userFolder + kSettingsFileName, beside};
+}
+
+SettingsFiles ProgramSettingsFiles() {
+    const std::string folder = ProgramFolder();
+    const std::string user = UserSettingsFolder();
+    SettingsFiles files = ChooseSettingsFiles(folder, FolderIsWritable(folder), user);
+    // A folder that cannot be made shows up as a failed store, which is reported.
+    if (!files.fallback.empty()) CreateFolders(user);
+    return files;
+}
+
 std::string SettingsFilePath() {
-    return ProgramFolder() + kSettingsFileName;
+    return ProgramSettingsFiles().path;
 }
 
 std::string ReadProfileString(const std::string &path, std::string_view section,
@@ -157,8 +174,13 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
     return ReplaceFileContents(path, out);
 }
 
-int ReadComPort(const std::string &path) {
-    std::string value = ReadProfileString(path, kSettingsSection, kSettingsComKey, "1");
+int ReadComPort(const std::string &path, const std::string &fallback) {
+    std::string value = ReadProfileString(path, kSettingsSection, kSettingsComKey, "");
+    if (value.empty()) {
+        value = fallback.empty()
+                    ? std::string("1")
+                    : ReadProfileString(fallback, kSettingsSection, kSettingsComKey, "1");
+    }
     if (value.size() > 511) value.resize(511);  // the value is read into 512 bytes
     const int32_t port = SaturatingAtoi(value);
     return port < 1 || port > 30 ? 1 : port;

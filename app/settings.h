@@ -1,6 +1,9 @@
-// "config.ini" beside the program: an INI file read and written with
-// private-profile semantics (section and key matched without regard to case,
-// everything else kept), replaced atomically on every write.
+// "config.ini": an INI file read and written with private-profile semantics
+// (section and key matched without regard to case, everything else kept),
+// replaced atomically when its text changes. It lives beside the program
+// when the program's folder can be written (a build folder, an unpacked
+// zip); an installed program keeps it in the user's settings folder, with
+// the file beside the program, if any, as the default.
 #pragma once
 
 #include <string>
@@ -10,7 +13,18 @@ inline constexpr char kSettingsFileName[] = "config.ini";
 inline constexpr char kSettingsSection[] = "Data";
 inline constexpr char kSettingsComKey[] = "Com";
 
-// The running program's directory (from /proc/self/exe) plus "config.ini".
+struct SettingsFiles {
+    std::string path;      // read, and written when the port changes
+    std::string fallback;  // read when path has no value; empty for none
+};
+
+// The rule above, for a program in programFolder (trailing separator).
+SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool programFolderWritable,
+                                  const std::string &userFolder);
+// The rule for the running program; the user's folder is created when it is
+// the one chosen.
+SettingsFiles ProgramSettingsFiles();
+// ProgramSettingsFiles().path.
 std::string SettingsFilePath();
 
 // Value of key in section, or def when the file, section or key is missing.
@@ -25,6 +39,7 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
                         std::string_view value);
 
 // The stored port number, 1 to 30; anything else (missing, 0, 31, abc) gives 1.
-int ReadComPort(const std::string &path);
+// A fallback file gives the value when path has none.
+int ReadComPort(const std::string &path, const std::string &fallback = {});
 // Stores the port number formatted with "%d".
 bool WriteComPort(const std::string &path, int port);

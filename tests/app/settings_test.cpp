@@ -35,3 +35,24 @@ TEST_F(Settings, WriteKeepsEverythingElse) {
     EXPECT_EQ(Rewrite("[Data]\nCom=1\nCom=2\n", 9), "[Data]\nCom=9\nCom=2\n");
     EXPECT_EQ(FilesInDir(), 1);  // no temporary file left behind
 }
+
+TEST_F(Settings, BesideTheProgramWhenItsFolderTakesFilesElseTheUsersWithTheDefaultBeside) {
+    EXPECT_EQ(ChooseSettingsFiles("/opt/x/", true, "/home/u/.config/loopset/").path,
+              "/opt/x/config.ini");
+    const SettingsFiles installed = ChooseSettingsFiles("/usr/bin/", false, "/home/u/.config/loopset/");
+    EXPECT_EQ(installed.path, "/home/u/.config/loopset/config.ini");
+    EXPECT_EQ(installed.fallback, "/usr/bin/config.ini");
+    EXPECT_EQ(ChooseSettingsFiles("/usr/bin/", false, "").path, "/usr/bin/config.ini");
+
+    // The user's value wins; without one the file beside the program gives it.
+    const std::string beside = dir_ + "/beside.ini";
+    std::ofstream(beside) << "[Data]\nCom=17\n";
+    EXPECT_EQ(ReadComPort(path_, beside), 17);
+    Put("[Data]\nBaud=1\n");
+    EXPECT_EQ(ReadComPort(path_, beside), 17);
+    Put("[Data]\nCom=3\n");
+    EXPECT_EQ(ReadComPort(path_, beside), 3);
+    EXPECT_EQ(ReadComPort(path_, dir_ + "/missing.ini"), 3);
+    fs::remove(path_);
+    EXPECT_EQ(ReadComPort(path_, dir_ + "/missing.ini"), 1);
+}

@@ -183,7 +183,7 @@ TEST(Loopctl, SettingsKeepThePortOnlyWhenAskedAndReportAFailedStore) {
     std::ifstream in(ini);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[Data]\nCom=4\n");
 
-    chmod(ini.c_str(), 0444);
+    ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
     const Result readOnly = Loopctl("--device " + sim.Path() + " --port 5 adc", ini);
     EXPECT_EQ(readOnly.exitCode, 0) << readOnly.err;
     EXPECT_TRUE(Has(readOnly.err, "not stored in " + ini)) << readOnly.err;
@@ -232,4 +232,39 @@ TEST(Loopctl, AnErrorResponseIsAFailureInOneJsonObject) {
     EXPECT_EQ(j["result"], "Error response!");
     EXPECT_EQ(j["exit"], 1);
     EXPECT_FALSE(j.contains("ch1")) << "values that were never shown";
+}
+
+// An installed program's folder cannot be written by its user: the port then
+// goes to the user's settings folder, created on the way.
+TEST(Loopctl, AnOrdinaryUserInAReadOnlyProgramFolderKeepsThePortInTheirOwnSettings) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("loopctl-ro-" + std::to_string(getpid()));
+    const fs::path bin = root / "bin", home = root / "home";
+    fs::create_directories(bin);
+    fs::create_directories(home);
+    const fs::path built = fs::path(LOOPCTL_PATH).parent_path();
+    for (const char *file : {"loopctl", "libportlink.so"})
+        fs::copy_file(built / file, bin / file, fs::copy_options::overwrite_existing);
+    fs::permissions(bin, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--seed", "0"})) << sim.Log();
+    std::string as = "";
+    if (geteuid() == 0) {
+        // Root may write anywhere: the case needs an ordinary user.
+        ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(sim.Path().c_str(), 0666), 0);
+        as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    const int status = std::system((as + "env XDG_CONFIG_HOME=" + home.string() + " " +
+                                    (bin / "loopctl").string() + " --device " + sim.Path() +
+                                    " --port 4 adc >/dev/null 2>&1")
+                                       .c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    std::ifstream in(home / "loopset" / "config.ini");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[Data]\nCom=4\n");
+    EXPECT_FALSE(fs::exists(bin / "config.ini"));
+    fs::permissions(bin, fs::perms::owner_all);
+    fs::remove_all(root);
 }
