@@ -62,7 +62,6 @@ public:
     // Adds a client on fd (closed with it when owned); nullptr when full.
     SimPeer *Add(int fd, bool owned, const char *name);
     size_t Peers() const { return m_peers.size(); }
-    FILE *Log() const { return m_log; }
 
     // Serves until stopFd becomes readable or the pipe readerFd (-1 for none)
     // loses its reader (0), or the front gives up (1).
