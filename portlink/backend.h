@@ -36,9 +36,11 @@ class SerialBackend {
 public:
     // Readiness bits of Wait().
     static constexpr unsigned kReadable = 1;
-    static constexpr unsigned kWritable = 2;
     static constexpr unsigned kHangUp = 4;
     static constexpr unsigned kWoken = 8;
+    // The driver signalled a break or a line error (systems that report them
+    // as events of their own rather than in the byte stream).
+    static constexpr unsigned kLineEvent = 16;
 
     virtual ~SerialBackend() = default;
 
@@ -48,8 +50,10 @@ public:
     virtual uint32_t Probe(const char *path) = 0;
     // Opens the device exclusively, non-blocking, in raw mode with immediate
     // reads and both queues empty, and asks for low latency where the driver
-    // offers it.
-    virtual uint32_t Open(const char *path, PortHandle &handle) = 0;
+    // offers it. Queue sizes of 0 leave the driver's own; systems whose
+    // drivers size no queues ignore them.
+    virtual uint32_t Open(const char *path, uint32_t inQueue, uint32_t outQueue,
+                          PortHandle &handle) = 0;
     virtual void Close(PortHandle handle) = 0;
 
     virtual uint32_t GetState(PortHandle handle, LineState &state) = 0;
@@ -58,11 +62,18 @@ public:
     // them is not a failure.
     virtual uint32_t SetModemLines(PortHandle handle, bool dtr, bool rts) = 0;
 
-    // Never block: Read answers 0 with got = 0 when nothing waits, Write may
-    // take fewer bytes than offered. A device that has gone away answers
-    // kErrHangUp.
-    virtual uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, size_t &got) = 0;
-    virtual uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, size_t &done) = 0;
+    // Without waitAll answers at once with what waits (got = 0 when nothing
+    // does); with it waits until count bytes have come or timeoutMs has passed
+    // (kInfinite: no limit), which answers kErrTimeout with the bytes that did
+    // come in buffer and got. A device that has gone away answers an error
+    // (kErrHangUp where the system tells it apart).
+    virtual uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, bool waitAll,
+                          uint32_t timeoutMs, size_t &got) = 0;
+    // Hands all count bytes to the driver within timeoutMs (kInfinite: no
+    // limit). When the time runs out it discards what was not sent and answers
+    // kErrTimeout.
+    virtual uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, uint32_t timeoutMs,
+                           size_t &done) = 0;
     // Discards what waits in the input and/or output queue.
     virtual uint32_t Purge(PortHandle handle, bool input, bool output) = 0;
     // kErrNotSupported when the driver keeps no counters.
@@ -73,10 +84,12 @@ public:
     virtual uint32_t CreateWaker(PortHandle &waker) = 0;
     virtual void CloseWaker(PortHandle waker) = 0;
     virtual void Wake(PortHandle waker) = 0;
-    // Sleeps until the device is readable (want & kReadable), writable (want &
-    // kWritable), has hung up (always watched), the waker fires (waker != kNoHandle;
-    // the wake is consumed) or timeoutMs has passed (kInfinite: no limit).
-    // ready = 0 means nothing happened (time-out or an interrupted sleep).
+    // The event wait: sleeps until the device is readable (want & kReadable),
+    // signals a break or line error (kLineEvent), has hung up (always
+    // watched), the waker fires (waker != kNoHandle; the wake is consumed) or
+    // timeoutMs has passed (kInfinite: no limit). ready = 0 means nothing
+    // happened (time-out or an interrupted sleep). One thread at a time waits
+    // on a device.
     virtual uint32_t Wait(PortHandle handle, unsigned want, PortHandle waker, uint32_t timeoutMs,
                           unsigned &ready) = 0;
 };

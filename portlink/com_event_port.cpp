@@ -108,18 +108,6 @@ uint32_t CComWndPort::Open(const char *name, HostWindow window, uint32_t message
     return CComNotifyPort::Open(name, TargetOf(window), message, parameter, inQueue, outQueue);
 }
 
-namespace {
-
-// The same number for the same name in every process, in the range that
-// registered window messages use (0xC000-0xFFFF).
-uint32_t RegisterNotifyMessage(const char *name) {
-    uint32_t hash = 2166136261u;
-    for (const char *p = name; *p; ++p) hash = (hash ^ static_cast<uint8_t>(*p)) * 16777619u;
-    return 0xC000u | (hash & 0x3FFFu);
-}
-
-}  // namespace
-
 const uint32_t g_defaultNotifyMsg = RegisterNotifyMessage("CComWndPort_DefaultComMsg");
 
 }  // namespace portlink

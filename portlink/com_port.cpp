@@ -37,13 +37,12 @@ CComPort::~CComPort() {
     if (m_hPort != kNoHandle) CComPort::Close();
 }
 
-uint32_t CComPort::Open(const char *name, uint32_t /*inQueue*/, uint32_t /*outQueue*/,
-                        bool overlapped) {
+uint32_t CComPort::Open(const char *name, uint32_t inQueue, uint32_t outQueue, bool overlapped) {
     m_lastError = 0;
     if (m_hPort != kNoHandle) return Fail(kErrAlreadyInitialized);
     if (name == nullptr) return Fail(kErrInvalidParameter);
     PortHandle handle = kNoHandle;
-    if (const uint32_t code = m_backend.Open(name, handle)) return Fail(code);
+    if (const uint32_t code = m_backend.Open(name, inQueue, outQueue, handle)) return Fail(code);
     m_hPort = handle;
     m_firedEvents = 0;
     m_rxReported = false;
@@ -141,10 +140,12 @@ uint32_t CComPort::WaitEventsRaw(uint32_t timeoutMs) {
             // notification must find the flag set, or it would not re-arm us.
             m_rxReported = true;
         }
-        if (ready & (SerialBackend::kReadable | SerialBackend::kWoken)) {
+        if (ready &
+            (SerialBackend::kReadable | SerialBackend::kWoken | SerialBackend::kLineEvent)) {
             // Breaks and line errors arrive in the stream too (a break as a
             // NUL, a bad byte as it was received), so they wake us here, or
-            // with the re-arm after a Read took them; the counters tell which.
+            // with the re-arm after a Read took them, or the driver signals
+            // them on their own; the counters tell which.
             SampleCounters();
             if (m_pendingErrors & kCeBreak) fired |= kEvBreak;
             if (m_pendingErrors & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) {
@@ -279,27 +280,12 @@ uint32_t CComPort::Write(const uint8_t *data, uint32_t count, uint32_t *written,
     if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
     if (count == 0) return m_lastError;
     if (data == nullptr) return Fail(kErrInvalidParameter);
-    const Deadline deadline(timeoutMs);
-    uint32_t done = 0;
-    for (;;) {
-        size_t n = 0;
-        if (const uint32_t code = m_backend.Write(m_hPort, data + done, count - done, n)) {
-            return Fail(code);
-        }
-        done += static_cast<uint32_t>(n);
-        if (done == count) break;
-        if (deadline.Expired()) {
-            m_backend.Purge(m_hPort, false, true);
-            return Fail(kErrTimeout);
-        }
-        unsigned ready = 0;
-        if (const uint32_t code = m_backend.Wait(m_hPort, SerialBackend::kWritable, kNoHandle,
-                                                 deadline.Remaining(), ready)) {
-            return Fail(code);
-        }
-        if (ready & SerialBackend::kHangUp) return Fail(kErrHangUp);
+    size_t done = 0;
+    // Bounded by the backend: on time-out it has discarded what was not sent.
+    if (const uint32_t code = m_backend.Write(m_hPort, data, count, timeoutMs, done)) {
+        return Fail(code);
     }
-    counter = done;
+    counter = static_cast<uint32_t>(done);
     return m_lastError;
 }
 
@@ -312,23 +298,10 @@ uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t
     if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
     if (count == 0) return m_lastError;
     if (buffer == nullptr) return Fail(kErrInvalidParameter);
-    const Deadline deadline(timeoutMs);
-    uint32_t code = 0;
-    for (;;) {
-        size_t n = 0;
-        code = m_backend.Read(m_hPort, buffer + counter, count - counter, n);
-        counter += static_cast<uint32_t>(n);
-        if (code != 0 || m_readMode == kReadImmediate || counter == count) break;
-        if (deadline.Expired()) {
-            code = kErrTimeout;
-            break;
-        }
-        unsigned ready = 0;
-        code = m_backend.Wait(m_hPort, SerialBackend::kReadable, kNoHandle, deadline.Remaining(),
-                              ready);
-        if (code == 0 && (ready & SerialBackend::kHangUp)) code = kErrHangUp;
-        if (code != 0) break;
-    }
+    size_t n = 0;
+    const uint32_t code =
+        m_backend.Read(m_hPort, buffer, count, m_readMode == kReadBlocking, timeoutMs, n);
+    counter = static_cast<uint32_t>(n);
     // Whatever was taken, the listener may watch for new data again.
     ReArmEvents();
     return Fail(code);

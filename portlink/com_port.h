@@ -66,6 +66,7 @@ public:
     uint32_t TakeEvents();
 
     uint32_t LastError() const { return m_lastError; }
+    bool IsOpen() const { return m_hPort != kNoHandle; }
 
 protected:
     // The CE_ flags that the event waits gathered from the driver's counters

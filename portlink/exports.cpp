@@ -1,5 +1,6 @@
 // The twelve exported functions: plain C entry points over the library's one
-// application object. Nothing else leaves the library (see exports.map).
+// application object. Nothing else leaves the library (see the system's
+// export list: posix/exports.map, win32/exports*.def).
 #include "portlink.h"
 #include "portlink_app.h"
 
@@ -48,7 +49,7 @@ PORTLINK_API int32_t readcom(int32_t port, uint8_t *buffer, int32_t *count) {
 PORTLINK_API int32_t clearbfr(int32_t port, int32_t selector) {
     return App().ClearBfr(port, selector);
 }
-PORTLINK_API int32_t checkbfr(int32_t port, int32_t unused1, int32_t unused2) {
+PORTLINK_API_DEF int32_t PORTLINK_STDCALL checkbfr(int32_t port, int32_t unused1, int32_t unused2) {
     return App().CheckBfr(port, unused1, unused2);
 }
 }

@@ -123,9 +123,10 @@ int32_t CPortlinkApp::OpenCom(int32_t port) {
     {
         std::lock_guard turn(entry->lock);
         CComWndPort &object = entry->port;
-        if (ProbePort(path.c_str()) != 0) {
-            // Absent, in use (also by ourselves: a port open here stays open
-            // and working) or not a serial device.
+        // Open here already (it stays open and working; not every system
+        // refuses a second open of a device by its owner), or absent, in use
+        // or not a serial device.
+        if (object.IsOpen() || ProbePort(path.c_str()) != 0) {
             result = kPlDone;
         } else if (object.Open(path.c_str(), window, kWmPortNotify, port, 0, 0) != kOk) {
             result = kPlNotInTable;

@@ -17,6 +17,11 @@
  * /dev/ttyACM9, and numbers above 30 continue /dev/ttyS<n-1>.
  * Pseudo-terminal slaves (/dev/pts/N) work as ports.
  *
+ * On Windows COMn is \\.\COMn, initcom takes an HWND, and the listener
+ * posts PORTLINK_WM_PORT_NOTIFY to it with PostMessageW. Breaks and line
+ * errors come from the driver (ClearCommError); the exclusive open is the
+ * system's own.
+ *
  * Ports are opened exclusively (flock and TIOCEXCL): a device in use by this
  * or another process, root included, makes opencom answer 1.
  *
@@ -59,11 +64,26 @@ extern "C" {
 #endif
 
 #if defined(_WIN32)
+/* Windows: the DLL exports, its users import; the window is an HWND. */
+#include <windows.h>
+#if defined(PORTLINK_BUILDING)
+#define PORTLINK_API __declspec(dllexport)
+/* checkbfr is exported by the .def file alone: on i686 a dllexport would add
+ * a second name, "checkbfr@12", beside "_checkbfr@12". */
+#define PORTLINK_API_DEF
+#else
 #define PORTLINK_API __declspec(dllimport)
+#define PORTLINK_API_DEF __declspec(dllimport)
+#endif
+#define PORTLINK_STDCALL __stdcall
 #elif defined(PORTLINK_BUILDING)
 #define PORTLINK_API __attribute__((visibility("default")))
+#define PORTLINK_API_DEF PORTLINK_API
+#define PORTLINK_STDCALL
 #else
 #define PORTLINK_API
+#define PORTLINK_API_DEF
+#define PORTLINK_STDCALL
 #endif
 
 /* Message number of a port notification: wparam low word = event bits,
@@ -82,6 +102,15 @@ extern "C" {
 #define PORTLINK_CE_FRAME 0x0008u
 #define PORTLINK_CE_BREAK 0x0010u
 
+#if defined(_WIN32)
+/*
+ * On Windows the host's window is an HWND: the listener posts (never sends)
+ * the message to it with PostMessageW, so the window's thread must pump
+ * messages, and a window that goes away only loses messages. PortlinkWindow
+ * names the window's own type, so that a PortlinkWindow pointer is an HWND.
+ */
+typedef struct HWND__ PortlinkWindow;
+#else
 /*
  * The host's window. post() is called from the listener threads: it must be
  * thread-safe, must never block and must not call the library's functions
@@ -92,7 +121,8 @@ extern "C" {
 typedef struct PortlinkWindow {
     void (*post)(void *context, uint32_t message, uint32_t wparam, int32_t lparam);
     void *context;
-} PortlinkWindow; /* Win32 builds take an HWND instead */
+} PortlinkWindow;
+#endif
 
 PORTLINK_API int32_t initcom(PortlinkWindow *window);
 PORTLINK_API int32_t destroycom(void);
@@ -114,7 +144,9 @@ PORTLINK_API int32_t writecom(int32_t port, const uint8_t *data, int32_t count);
  * pointer answers 4. */
 PORTLINK_API int32_t readcom(int32_t port, uint8_t *buffer, int32_t *count);
 PORTLINK_API int32_t clearbfr(int32_t port, int32_t selector);
-PORTLINK_API int32_t checkbfr(int32_t port, int32_t unused1, int32_t unused2);
+/* __stdcall on 32-bit Windows, exported there as _checkbfr@12 only (find it
+ * with GetProcAddress under that name; the import library has no checkbfr). */
+PORTLINK_API_DEF int32_t PORTLINK_STDCALL checkbfr(int32_t port, int32_t unused1, int32_t unused2);
 
 #ifdef __cplusplus
 }

@@ -30,4 +30,7 @@ inline NotifyTarget TargetOf(HostWindow window) {
 // post function.
 void PostPortNotify(const NotifyTarget &target, uint32_t message, uint32_t wParam, int32_t lParam);
 
+// The number of a named message, the same for the same name in every process.
+uint32_t RegisterNotifyMessage(const char *name);
+
 }  // namespace portlink

@@ -12,6 +12,7 @@
 #include <cerrno>
 
 #include "backend.h"
+#include "clock.h"
 #include "codes.h"
 #include "errno_codes.h"
 #include "line_state.h"
@@ -29,6 +30,32 @@ int RetryIoctl(int fd, unsigned long request, void *arg) {
         if (ioctl(fd, request, arg) == 0) return 0;
         if (errno != EINTR) return errno;
     }
+}
+
+// A bounded or unbounded wait against the monotonic clock, so that a wait
+// interrupted and resumed still ends on time.
+class Deadline {
+public:
+    explicit Deadline(uint32_t timeoutMs)
+        : m_infinite(timeoutMs == kInfinite), m_end(MonotonicMillis() + int64_t{timeoutMs}) {}
+    int PollTimeout() const {
+        if (m_infinite) return -1;
+        const int64_t left = m_end - MonotonicMillis();
+        return left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+    }
+    bool Expired() const { return !m_infinite && MonotonicMillis() >= m_end; }
+
+private:
+    bool m_infinite;
+    int64_t m_end;
+};
+
+// Sleeps until fd has one of events or has hung up, or the deadline passes:
+// 0, kErrHangUp, or the failure of poll.
+uint32_t PollFor(int fd, short events, const Deadline &deadline) {
+    pollfd p{fd, events, 0};
+    if (poll(&p, 1, deadline.PollTimeout()) < 0 && errno != EINTR) return CodeFromErrno(errno);
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? kErrHangUp : kOk;
 }
 
 // The driver has no such request: a pseudo-terminal has no modem lines and no
@@ -68,7 +95,8 @@ public:
         return kOk;
     }
 
-    uint32_t Open(const char *path, PortHandle &handle) override {
+    uint32_t Open(const char *path, uint32_t /*inQueue*/, uint32_t /*outQueue*/,
+                  PortHandle &handle) override {
         const int fd = OpenExclusive(path);
         if (fd < 0) return CodeFromErrno(-fd);
         termios t{};
@@ -129,39 +157,46 @@ public:
         return err == 0 || NotSupported(err) ? kOk : CodeFromErrno(err);
     }
 
-    uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, size_t &got) override {
+    uint32_t Read(PortHandle handle, uint8_t *buffer, size_t count, bool waitAll,
+                  uint32_t timeoutMs, size_t &got) override {
         got = 0;
+        // The device stays non-blocking with VMIN = VTIME = 0; waiting for the
+        // whole count is our own poll, which keeps it bounded.
+        const Deadline deadline(timeoutMs);
         for (;;) {
-            const ssize_t n = read(Fd(handle), buffer, count);
-            if (n > 0) {
-                got = static_cast<size_t>(n);
-                return kOk;
+            size_t n = 0;
+            if (const uint32_t code = ReadNow(Fd(handle), buffer + got, count - got, n)) {
+                return code;
             }
-            if (n == 0) {
-                // With VMIN = VTIME = 0 an empty queue reads as 0 too; only a
-                // hung-up device also reports POLLHUP.
-                pollfd p{Fd(handle), POLLIN, 0};
-                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                    return kErrHangUp;
-                }
-                return kOk;
-            }
-            if (errno == EAGAIN) return kOk;
-            if (errno != EINTR) return CodeFromErrno(errno);
+            got += n;
+            if (!waitAll || got == count) return kOk;
+            if (deadline.Expired()) return kErrTimeout;
+            if (const uint32_t code = PollFor(Fd(handle), POLLIN, deadline)) return code;
         }
     }
 
-    uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, size_t &done) override {
+    uint32_t Write(PortHandle handle, const uint8_t *data, size_t count, uint32_t timeoutMs,
+                   size_t &done) override {
         done = 0;
-        for (;;) {
-            const ssize_t n = write(Fd(handle), data, count);
+        const Deadline deadline(timeoutMs);
+        while (done < count) {
+            const ssize_t n = write(Fd(handle), data + done, count - done);
             if (n >= 0) {
-                done = static_cast<size_t>(n);
-                return kOk;
+                done += static_cast<size_t>(n);
+                continue;
             }
-            if (errno == EAGAIN) return kOk;
-            if (errno != EINTR) return CodeFromErrno(errno);
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN) return CodeFromErrno(errno);
+            if (deadline.Expired()) {
+                // What the device has not taken in time is dropped, so that
+                // it cannot go out later as the tail of a failed request.
+                tcflush(Fd(handle), TCOFLUSH);
+                done = 0;
+                return kErrTimeout;
+            }
+            if (const uint32_t code = PollFor(Fd(handle), POLLOUT, deadline)) return code;
         }
+        return kOk;
     }
 
     uint32_t Purge(PortHandle handle, bool input, bool output) override {
@@ -202,8 +237,7 @@ public:
         ready = 0;
         pollfd fds[2] = {};
         fds[0].fd = Fd(handle);
-        fds[0].events = static_cast<short>(((want & kReadable) ? POLLIN : 0) |
-                                           ((want & kWritable) ? POLLOUT : 0));
+        fds[0].events = static_cast<short>((want & kReadable) ? POLLIN : 0);
         fds[1].fd = Fd(waker);  // kNoHandle, a negative fd, is skipped by poll
         fds[1].events = POLLIN;
         const int timeout = timeoutMs == kInfinite
@@ -213,7 +247,6 @@ public:
         if (n < 0) return errno == EINTR ? kOk : CodeFromErrno(errno);
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) ready |= kHangUp;
         if (fds[0].revents & POLLIN) ready |= kReadable;
-        if (fds[0].revents & POLLOUT) ready |= kWritable;
         if (waker != kNoHandle && (fds[1].revents & POLLIN)) {
             uint64_t count = 0;
             while (read(Fd(waker), &count, sizeof count) < 0 && errno == EINTR) {
@@ -224,6 +257,29 @@ public:
     }
 
 private:
+    // One read that never blocks: 0 with n = 0 when nothing waits.
+    static uint32_t ReadNow(int fd, uint8_t *buffer, size_t count, size_t &n) {
+        n = 0;
+        for (;;) {
+            const ssize_t got = read(fd, buffer, count);
+            if (got > 0) {
+                n = static_cast<size_t>(got);
+                return kOk;
+            }
+            if (got == 0) {
+                // With VMIN = VTIME = 0 an empty queue reads as 0 too; only a
+                // hung-up device also reports POLLHUP.
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                    return kErrHangUp;
+                }
+                return kOk;
+            }
+            if (errno == EAGAIN) return kOk;
+            if (errno != EINTR) return CodeFromErrno(errno);
+        }
+    }
+
     static uint32_t CloseWith(int fd, int err) {
         close(fd);
         return CodeFromErrno(err);

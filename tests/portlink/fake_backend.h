@@ -3,16 +3,22 @@
 // any single OS call on demand.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "backend.h"
 #include "codes.h"
-#include "helpers.h"
 
 namespace portlink::test {
 
-// It plays one device, the one at kFakeDevice.
+// It plays one device, at kFakeDevice unless it is told another path.
 inline constexpr const char *kFakeDevice = "fake0";
 
 class FakeBackend final : public SerialBackend {
@@ -27,6 +33,9 @@ public:
         size_t txRoom = SIZE_MAX;
     };
 
+    void MoveTo(std::string path) {
+        Do(Op::None, [&] { m_path = std::move(path); });
+    }
     template <typename F>
     void Change(F change) {
         Do(Op::None, [&] { change(m_device); });
@@ -45,10 +54,10 @@ public:
 
     uint32_t Probe(const char *path) override {
         std::lock_guard lock(m_mutex);
-        if (std::string(path) != kFakeDevice) return kErrFileNotFound;
+        if (path != m_path) return kErrFileNotFound;
         return m_device.openCount ? kErrAccessDenied : kOk;
     }
-    uint32_t Open(const char *path, PortHandle &handle) override {
+    uint32_t Open(const char *path, uint32_t, uint32_t, PortHandle &handle) override {
         if (const uint32_t code = Probe(path)) return code;
         return Do(Op::Open, [&] { handle = ++m_device.openCount; });
     }
@@ -62,16 +71,34 @@ public:
         return Do(Op::SetState, [&] { m_device.state = state; });
     }
     uint32_t SetModemLines(PortHandle, bool, bool) override { return Do(Op::Modem, Nothing); }
-    uint32_t Read(PortHandle, uint8_t *buffer, size_t count, size_t &got) override {
-        std::deque<uint8_t> &rx = m_device.rx;
+    uint32_t Read(PortHandle, uint8_t *buffer, size_t count, bool waitAll, uint32_t timeoutMs,
+                  size_t &got) override {
+        std::unique_lock lock(m_mutex);
         got = 0;
-        return Do(Op::Read, [&] {
+        if (const uint32_t code = Take(Op::Read)) return code;
+        std::deque<uint8_t> &rx = m_device.rx;
+        const bool all = Until(lock, timeoutMs, [&] {
             for (; got < count && !rx.empty(); rx.pop_front()) buffer[got++] = rx.front();
+            return !waitAll || got == count;
         });
+        return all ? kOk : kErrTimeout;
     }
-    uint32_t Write(PortHandle, const uint8_t *, size_t count, size_t &done) override {
+    // The transmitter takes what it has room for; the rest waits for room.
+    uint32_t Write(PortHandle, const uint8_t *, size_t count, uint32_t timeoutMs,
+                   size_t &done) override {
+        std::unique_lock lock(m_mutex);
         done = 0;
-        return Do(Op::Write, [&] { m_device.txRoom -= done = std::min(count, m_device.txRoom); });
+        if (const uint32_t code = Take(Op::Write)) return code;
+        size_t &room = m_device.txRoom;
+        if (Until(lock, timeoutMs, [&] {
+                const size_t n = std::min(count - done, room);
+                return room -= n, (done += n) == count;
+            })) {
+            return kOk;
+        }
+        room = SIZE_MAX;  // the unsent rest is discarded
+        done = 0;
+        return kErrTimeout;
     }
     uint32_t Purge(PortHandle, bool input, bool output) override {
         return Do(Op::Purge, [&] {
@@ -98,7 +125,6 @@ public:
         const uint32_t ms = timeoutMs == kInfinite ? 86'400'000 : timeoutMs;  // a day for ever
         m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
             ready = (want & kReadable && !m_device.rx.empty() ? kReadable : 0) |
-                    (want & kWritable && m_device.txRoom ? kWritable : 0) |
                     (waker != kNoHandle && std::exchange(m_wakes, 0) ? kWoken : 0);
             return ready != 0;
         });
@@ -107,6 +133,12 @@ public:
 
 private:
     static void Nothing() {}
+    // Waits for done() under the lock, for ever or timeoutMs.
+    template <typename F>
+    bool Until(std::unique_lock<std::mutex> &lock, uint32_t timeoutMs, F done) {
+        const uint32_t ms = timeoutMs == kInfinite ? 86'400'000 : timeoutMs;  // a day for ever
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), done);
+    }
     // The failure queued for op, once.
     uint32_t Take(Op op) {
         auto failure = m_failures.extract(op);
@@ -124,6 +156,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
+    std::string m_path = kFakeDevice;
     Device m_device;
     int m_wakes = 0;
     std::map<Op, uint32_t> m_failures;

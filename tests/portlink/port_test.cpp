@@ -1,12 +1,16 @@
 // The port classes and the application object over the fake backend: result
 // codes, failing OS calls, time-outs, and the listener's events and stops.
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <thread>
 #include <tuple>
 
 #include "com_event_port.h"
 #include "fake_backend.h"
 #include "port_path.h"
 #include "portlink_app.h"
+#include "recorder.h"
 
 namespace portlink::test {
 namespace {
@@ -18,12 +22,12 @@ using Device = FakeBackend::Device;
 class PortTest : public ::testing::Test {
 protected:
     // wnd, a CComWndPort, posts to the recorder.
-    void Open() { ASSERT_EQ(wnd.Open(kFakeDevice, &window, kWmPortNotify, 7, 0, 0), 0u); }
+    void Open() { ASSERT_EQ(wnd.Open(kFakeDevice, window, kWmPortNotify, 7, 0, 0), 0u); }
     void Read() { wnd.Read(buffer, sizeof buffer, nullptr, kInfinite); }
     FakeBackend backend;
     CComPort port{backend};
     Recorder recorder;
-    PortlinkWindow window = recorder.Window();
+    HostWindow window = recorder.Handle();
     CComWndPort wnd{backend};
     uint8_t buffer[16] = {};
 };
@@ -115,9 +119,9 @@ TEST_F(PortTest, StopWakeUpPostsNothingAndReachesEveryWindow) {
 }
 
 TEST_F(PortTest, AppOpenResultsTableReadClampAndHeldWrite) {
-    setenv("PORTLINK_COM5", kFakeDevice, 1);
+    backend.MoveTo(PortPath(5));
     CPortlinkApp app(backend);
-    app.InitCom(&window);
+    app.InitCom(window);
     backend.FailNext(Op::Open, kErrGenFailure);
     EXPECT_EQ(app.OpenCom(5), 2) << "failed after the trial open";
     EXPECT_EQ(app.TableSize(), 0u) << "a failed open leaves no dead entry";
@@ -159,22 +163,6 @@ TEST_F(PortTest, AppOpenResultsTableReadClampAndHeldWrite) {
     EXPECT_EQ(app.CloseCom(5), 1);
     ASSERT_EQ(app.OpenCom(5), 0);
     EXPECT_EQ(app.TableSize(), 1u) << "reopen reuses the entry";
-}
-
-// The device of COMn when no variable names one, and a variable left empty.
-TEST(PortPath, DefaultTableAndEmptyVariable) {
-    const std::pair<int32_t, const char *> table[] = {
-        {1, "/dev/ttyS0"},    {10, "/dev/ttyS9"},   {11, "/dev/ttyUSB0"}, {20, "/dev/ttyUSB9"},
-        {21, "/dev/ttyACM0"}, {30, "/dev/ttyACM9"}, {31, "/dev/ttyS30"}};
-    for (const auto &[n, device] : table) {
-        unsetenv(("PORTLINK_COM" + std::to_string(n)).c_str());
-        EXPECT_EQ(PortPath(n), device) << n;
-    }
-    setenv("PORTLINK_COM11", "", 1);
-    EXPECT_EQ(PortPath(11), "/dev/ttyUSB0") << "empty counts as unset";
-    setenv("PORTLINK_COM11", "/dev/pts/7", 1);
-    EXPECT_EQ(PortPath(11), "/dev/pts/7");
-    unsetenv("PORTLINK_COM11");
 }
 
 }  // namespace
