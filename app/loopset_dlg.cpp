@@ -132,6 +132,11 @@ bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
     if (msg.message == PORTLINK_WM_PORT_NOTIFY &&
         msg.lParam == static_cast<int32_t>(m_link.m_nPort) && m_link.m_nTransport == LINK_SERIAL) {
         m_link.ReadSerial();
+        // A frame now complete is taken at the next turn of the loop rather
+        // than at the running timer's next period.
+        const bool complete = m_link.m_nExpectedLength > 0 &&
+                              m_link.m_nRxCount >= m_link.m_nExpectedLength;
+        if (complete) m_bTimerRunning = false;
         WakeTimer();
     }
     return false;

@@ -2,7 +2,8 @@
 
 #include "clock.h"
 
-ConsoleView::ConsoleView(FILE *logStream) : m_logStream(logStream) {}
+ConsoleView::ConsoleView(FILE *logStream, std::string prefix)
+    : m_logStream(logStream), m_prefix(std::move(prefix)) {}
 
 void ConsoleView::Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam) {
     auto *self = static_cast<ConsoleView *>(context);
@@ -60,7 +61,8 @@ void ConsoleView::StopTimer(unsigned) {
 
 void ConsoleView::OnSettingsNotStored(const std::string &path, const std::string &why) {
     m_settingsFailed = true;
-    fprintf(m_logStream, "loopctl: the port was not stored in %s: %s\n", path.c_str(), why.c_str());
+    fprintf(m_logStream, "loopctl: %sthe port was not stored in %s: %s\n", m_prefix.c_str(),
+            path.c_str(), why.c_str());
     fflush(m_logStream);
 }
 
@@ -80,7 +82,7 @@ void ConsoleView::ShowError(const std::string &caption, const std::string &text)
     }
     std::lock_guard lock(m_boxMutex);
     m_boxes.push_back(line);
-    fprintf(m_logStream, "%s: %s\n", caption.c_str(), line.c_str());
+    fprintf(m_logStream, "%s%s: %s\n", m_prefix.c_str(), caption.c_str(), line.c_str());
     fflush(m_logStream);
 }
 
@@ -104,6 +106,6 @@ void ConsoleView::SetLogText(const std::string &text) {
     const size_t at = text.rfind("\r\n");
     if (at == std::string::npos) return;
     const std::string entry = text.substr(at + 2);
-    fprintf(m_logStream, "%s\n", entry.c_str());
+    fprintf(m_logStream, "%s%s\n", m_prefix.c_str(), entry.c_str());
     fflush(m_logStream);
 }

@@ -16,7 +16,8 @@
 
 class ConsoleView : public ILoopsetView {
 public:
-    explicit ConsoleView(FILE *logStream);
+    // prefix goes before every line written to logStream.
+    explicit ConsoleView(FILE *logStream, std::string prefix = {});
     ~ConsoleView() override = default;
     ConsoleView(const ConsoleView &) = delete;
     ConsoleView &operator=(const ConsoleView &) = delete;
@@ -61,6 +62,7 @@ private:
     void DeliverPosted();
 
     FILE *m_logStream;
+    std::string m_prefix;
     CLoopsetDlg *m_dlg = nullptr;
     std::map<int, std::string> m_fields;
     int m_selection = -1;

@@ -17,7 +17,28 @@
 #include <QTimer>
 
 #include "dialog_layout.h"
+#include "port_list.h"
 #include "dialog_units.h"
+
+namespace {
+
+// The port selector's items stay "1" to "30"; the device behind each number,
+// looked up when the list drops down, shows as the item's tooltip.
+class CPortSelector : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override {
+        for (int i = 0; i < count(); ++i) setItemData(i, QVariant(), Qt::ToolTipRole);
+        for (const PortInfo &port : ListPorts()) {
+            if (port.port >= 1 && port.port <= count())
+                setItemData(port.port - 1, QString::fromStdString(DescribePort(port)),
+                            Qt::ToolTipRole);
+        }
+        QComboBox::showPopup();
+    }
+};
+
+}  // namespace
 
 namespace {
 
@@ -104,7 +125,7 @@ void CLoopsetWindow::BuildControls() {
                 break;
             }
             case ControlKind::PortSelector: {
-                auto *combo = new QComboBox(this);
+                auto *combo = new CPortSelector(this);
                 combo->setEditable(true);
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setCompleter(nullptr);

@@ -13,11 +13,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
 
+#include "frames.h"
 #include "sim_process.h"
 
 namespace {
@@ -45,12 +47,12 @@ double CpuSeconds() {
 // Each run gets a settings file of its own, removed afterwards unless the
 // caller names one.
 Result Loopctl(const std::string &args, const std::string &settings = {},
-               const std::string &out = {}) {
+               const std::string &out = {}, const std::string &env = {}) {
     const std::string run = "loopctl-test-" + std::to_string(getpid());
     const std::string ini = settings.empty() ? run + ".ini" : settings;
     const double cpu = CpuSeconds();
     const int status =
-        std::system((LOOPCTL_PATH " --settings '" + ini + "' " + args + " >" +
+        std::system((env + LOOPCTL_PATH " --settings '" + ini + "' " + args + " >" +
                      (out.empty() ? run + ".out" : out) + " 2>" + run + ".err")
                         .c_str());
     if (settings.empty()) unlink(ini.c_str());
@@ -243,8 +245,11 @@ TEST(Loopctl, AnOrdinaryUserInAReadOnlyProgramFolderKeepsThePortInTheirOwnSettin
     fs::create_directories(bin);
     fs::create_directories(home);
     const fs::path built = fs::path(LOOPCTL_PATH).parent_path();
-    for (const char *file : {"loopctl", "libportlink.so"})
-        fs::copy_file(built / file, bin / file, fs::copy_options::overwrite_existing);
+    fs::copy_file(built / "loopctl", bin / "loopctl");
+    for (const auto &entry : fs::directory_iterator(built))  // the library under every name
+        if (entry.path().filename().string().rfind("libportlink.so", 0) == 0)
+            fs::copy_file(entry.path(), bin / entry.path().filename(),
+                          fs::copy_options::copy_symlinks);
     fs::permissions(bin, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                              fs::perms::group_exec | fs::perms::others_read |
                              fs::perms::others_exec);
@@ -267,4 +272,49 @@ TEST(Loopctl, AnOrdinaryUserInAReadOnlyProgramFolderKeepsThePortInTheirOwnSettin
     EXPECT_FALSE(fs::exists(bin / "config.ini"));
     fs::permissions(bin, fs::perms::owner_all);
     fs::remove_all(root);
+}
+
+// A production line's options: a write read back and compared, a request
+// sent again when no answer came, several ports at once.
+TEST(Loopctl, VerifyRetriesAndPortLists) {
+    // A device that takes the write but keeps another CH.2 display maximum.
+    FakeDevice forgetful([](int master) {
+        auto answer = [master](std::vector<uint8_t> frame) {
+            frame[frame.size() - 2] = XorChecksum(frame.data(), frame.size() - 2);
+            [[maybe_unused]] ssize_t n = write(master, frame.data(), frame.size());
+        };
+        answer({2, 0, 10, 0x4B, 0, 0xAA, 0, 7, 0, 3});
+        uint8_t request[64];
+        if (read(master, request, sizeof request) <= 0) return;
+        answer({2, 0, 26, 0x3B, 0, 0xAA, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 9, 0, 8, 0, 3});
+    });
+    const Result verify = Loopctl(std::string("--json --verify --device ") + forgetful.name +
+                                  " config-write 1 2 3 4 5 6 7 8");
+    EXPECT_EQ(verify.exitCode, 1) << verify.err;
+    const nlohmann::json j = Json(verify);
+    EXPECT_EQ(j["verified"], false);
+    EXPECT_EQ(j["differ"], nlohmann::json::parse(R"(["ch2.disp_max"])"));
+    EXPECT_TRUE(Has(verify.err, "ch2.disp_max 9 instead of 8")) << verify.err;
+
+    // Two simulated devices and a silent line, each on a port of its own.
+    CSimProcess a, b;
+    ASSERT_TRUE(a.Start(LOOPSIM_PATH, {"--seed", "1"})) << a.Log();
+    ASSERT_TRUE(b.Start(LOOPSIM_PATH, {"--seed", "2"})) << b.Log();
+    FakeDevice silent([](int) {});
+    const std::string env = "PORTLINK_COM3=" + a.Path() + " PORTLINK_COM4=" + b.Path() +
+                            " PORTLINK_COM5=" + silent.name + " ";
+    const Result both = Loopctl("--port 3,4 --verify config-write 1 2 3 4 5 6 7 8",
+                                {}, {}, env);
+    EXPECT_EQ(both.exitCode, 0) << both.err;
+    EXPECT_TRUE(Has(both.out, "COM3  CRC16 Ok!  extra  1  verified\n")) << both.out;
+    EXPECT_TRUE(Has(both.out, "COM4  CRC16 Ok!  extra  1  verified\n")) << both.out;
+    const Result oneFails = Loopctl("--json --timeout 0.3 --retries 1 --port 3,5 adc", {}, {}, env);
+    EXPECT_EQ(oneFails.exitCode, 3) << oneFails.err;
+    EXPECT_TRUE(Has(oneFails.err, "COM5: no answer, sending again (1 of 1)")) << oneFails.err;
+    std::istringstream lines(oneFails.out);
+    std::string first, second;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    EXPECT_EQ(nlohmann::json::parse(first)["result"], "Ok!") << oneFails.out;
+    EXPECT_EQ(nlohmann::json::parse(second)["exit"], 3) << oneFails.out;
 }

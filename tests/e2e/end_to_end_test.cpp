@@ -105,6 +105,9 @@ TEST_F(EndToEnd, ReadAdcThenReadConfigAndWriteItBack) {
     expected.insert(expected.end(),
                     {"Send Config Write", "Serial Full", "CMD_SET_CONFIG_DATA", "CRC16 Ok!"});
     ASSERT_TRUE(PumpUntilLog(expected)) << m_sim.Log();
+    // With the answer in, the window goes back to sleep.
+    PumpFor(50);
+    EXPECT_FALSE(m_view->TimerRunning(0));
 
     // The wire carried exactly the program's frames.
     const std::string simLog = m_sim.Log();

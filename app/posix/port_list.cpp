@@ -1,0 +1,124 @@
+#include "port_list.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "port_path.h"
+
+extern char **environ;
+
+namespace {
+
+std::string ReadLine(const std::string &file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    return line;
+}
+
+std::string RealPath(const std::string &path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string BaseName(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The numbers a PORTLINK_COM<n> names, beside the selector's 1 to 30.
+std::map<int, bool> PortNumbers() {
+    std::map<int, bool> ports;
+    for (int n = 1; n <= 30; ++n) ports[n] = true;
+    for (char **env = environ; env && *env; ++env) {
+        const char *e = *env;
+        if (std::strncmp(e, "PORTLINK_COM", 12) != 0) continue;
+        char *end = nullptr;
+        const long n = std::strtol(e + 12, &end, 10);
+        if (end != e + 12 && *end == '=' && end[1] != '\0' && n >= 1 && n <= 255)
+            ports[static_cast<int>(n)] = true;
+    }
+    return ports;
+}
+
+// An 8250 UART slot without hardware behind it still has its device node;
+// the driver says "unknown" (type 0) for it.
+bool EmptyUartSlot(const std::string &ttyDir) {
+    const std::string type = ReadLine(ttyDir + "/type");
+    return !type.empty() && type == "0";
+}
+
+// Another program holds the device exclusively, or with a lock as we do.
+bool InUse(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EBUSY;
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return locked;
+}
+
+// The USB device above the tty in sysfs: the first folder up the device's
+// real path that has an idVendor.
+void ReadUsb(const std::string &ttyDir, const std::string &sysRoot, PortInfo &info) {
+    std::string dir = RealPath(ttyDir + "/device");
+    while (dir.size() > sysRoot.size() && dir.compare(0, sysRoot.size(), sysRoot) == 0) {
+        struct stat st {};
+        if (stat((dir + "/idVendor").c_str(), &st) == 0) {
+            info.vendorId = ReadLine(dir + "/idVendor");
+            info.productId = ReadLine(dir + "/idProduct");
+            info.manufacturer = ReadLine(dir + "/manufacturer");
+            info.product = ReadLine(dir + "/product");
+            info.serial = ReadLine(dir + "/serial");
+            return;
+        }
+        dir.erase(dir.rfind('/'));
+    }
+}
+
+std::string StableName(const std::string &devRoot, const std::string &device) {
+    const std::string byId = devRoot + "/serial/by-id";
+    DIR *d = opendir(byId.c_str());
+    if (!d) return {};
+    std::string found;
+    while (const dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string link = byId + "/" + e->d_name;
+        if (RealPath(link) == device) {
+            found = link;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+}  // namespace
+
+std::vector<PortInfo> ListPorts(const PortScanRoots &roots) {
+    std::vector<PortInfo> ports;
+    for (const auto &[n, wanted] : PortNumbers()) {
+        PortInfo info;
+        info.port = n;
+        info.path = portlink::PortPath(n);
+        const std::string device = RealPath(info.path);
+        if (device.empty()) continue;  // nothing there
+        const std::string ttyDir = roots.sys + "/class/tty/" + BaseName(device);
+        if (EmptyUartSlot(ttyDir)) continue;
+        info.inUse = InUse(device);
+        ReadUsb(ttyDir, RealPath(roots.sys), info);
+        info.byId = StableName(roots.dev, device);
+        ports.push_back(info);
+    }
+    return ports;
+}
