@@ -1,0 +1,32 @@
+# bash completion for loopctl: its commands, options, and the COM numbers
+# that have a device (from `loopctl ports`).
+_loopctl() {
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        --port)
+            local ports
+            ports=$("${COMP_WORDS[0]}" ports 2>/dev/null | awk '{ sub("COM", "", $1); print $1 }')
+            COMPREPLY=($(compgen -W "$ports" -- "$cur"))
+            return ;;
+        --device)
+            COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
+            return ;;
+        --settings)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+        --tcp|--timeout|--retries)
+            return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--port --device --tcp --timeout --retries --verify --json --settings --help" -- "$cur"))
+        return
+    fi
+    local word
+    for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        case $word in adc|config-read|config-write|ports) return ;; esac
+    done
+    COMPREPLY=($(compgen -W "adc config-read config-write ports" -- "$cur"))
+}
+complete -F _loopctl loopctl
