@@ -65,6 +65,9 @@ foreach(page ${loopset_man_pages})
 endforeach()
 add_custom_target(loopset_man ALL DEPENDS ${loopset_man_outputs})
 install(FILES ${loopset_man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT loopset)
+install(FILES ${PROJECT_SOURCE_DIR}/app/cli/loopctl-completion.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME loopctl
+        COMPONENT loopset)
 
 # --- libportlink1 and libportlink-dev --------------------------------------
 install(TARGETS portlink EXPORT portlinkTargets
