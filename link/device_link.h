@@ -48,10 +48,6 @@ public:
     CDeviceLink(const CDeviceLink &) = delete;
     CDeviceLink &operator=(const CDeviceLink &) = delete;
 
-    void SetMessages(ILinkMessages *messages) {
-        m_messages = messages;
-        m_tcp.SetMessages(messages);
-    }
     // The socket calls of the TCP transport; set before the first TCP Open.
     void SetSockets(const SocketApi &sockets) { m_tcp.SetSockets(sockets); }
 

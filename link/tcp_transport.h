@@ -26,7 +26,6 @@ public:
     CTcpTransport(const CTcpTransport &) = delete;
     CTcpTransport &operator=(const CTcpTransport &) = delete;
 
-    void SetMessages(ILinkMessages *messages) { m_messages = messages; }
     // Set before the first StartSend.
     void SetSockets(const SocketApi &sockets) { m_sockets = &sockets; }
 

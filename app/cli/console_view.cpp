@@ -60,7 +60,6 @@ void ConsoleView::StopTimer(unsigned) {
 }
 
 void ConsoleView::OnSettingsNotStored(const std::string &path, const std::string &why) {
-    m_settingsFailed = true;
     fprintf(m_logStream, "loopctl: %sthe port was not stored in %s: %s\n", m_prefix.c_str(),
             path.c_str(), why.c_str());
     fflush(m_logStream);

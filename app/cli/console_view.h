@@ -36,8 +36,6 @@ public:
     const std::vector<ResponseOutcome> &Outcomes() const { return m_outcomes; }
     // Message boxes shown so far (their texts), from any thread.
     std::vector<std::string> Boxes() const;
-    // Whether the last store of the port in the settings failed, and why.
-    bool SettingsFailed() const { return m_settingsFailed; }
 
     // ILoopsetView
     void ShowWarning(const std::string &text) override;
@@ -68,7 +66,6 @@ private:
     int m_selection = -1;
     int m_pinnedSelection = -1;
     std::vector<ResponseOutcome> m_outcomes;
-    bool m_settingsFailed = false;
     int m_endResult = 0;
 
     mutable std::mutex m_boxMutex;
