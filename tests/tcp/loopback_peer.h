@@ -23,5 +23,18 @@ std::vector<uint8_t> ReadPeer(SocketHandle peer, size_t n);
 // Bytes written, or -1.
 long WritePeer(SocketHandle peer, const void *bytes, size_t n);
 void ClosePeer(SocketHandle peer);
-// Closes with a reset instead of an orderly end, as a crashed peer would.
-void ResetPeer(SocketHandle peer);
+// Closes with a reset instead of an orderly end, as a crashed peer would;
+// false where the system may end the stream in order before the reset goes
+// out, so that the other end can read an end rather than the reset.
+bool ResetPeer(SocketHandle peer);
+
+// The system's numbers for a connection its peer reset and for a process
+// that has run out of sockets.
+extern const int32_t kPeerResetCode;
+extern const int32_t kOutOfSocketsCode;
+
+// The process as the system counts it: resident memory in KiB, open
+// descriptors (handles on Windows), threads.
+long ResidentKiB();
+long OpenHandles();
+long ThreadCount();

@@ -2,13 +2,8 @@
 // counted: what a frame costs, a missing or vanished peer, the boxes of failed
 // cycles, a flood, and that no link leaves a thread or socket behind.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 #include "device_link.h"
@@ -66,18 +61,6 @@ bool ThreeFailedSends(const std::string &text) {
         if (text.compare(at, 9, "[send()] ") || (at = text.find('\n', at)) == std::string::npos)
             return false;
     return at == text.size();
-}
-
-// Field 0 of /proc/self/statm is the size, 1 the resident part, in KiB.
-long StatmKiB(int field) {
-    long values[2] = {};
-    std::ifstream("/proc/self/statm") >> values[0] >> values[1];
-    return values[field] * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long Entries(const char *folder) {
-    using std::filesystem::directory_iterator;
-    return std::distance(directory_iterator(folder), directory_iterator());
 }
 
 std::string Lost(const CDeviceLink &link) {
@@ -175,15 +158,18 @@ TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects)
     Send(kRequest);
     SocketHandle peer = AcceptPeer(listener);
     EXPECT_EQ(ReadPeer(peer, 8), kRequest);
-    ResetPeer(peer);
+    const bool reset = ResetPeer(peer);
     // The receive worker ends without a box; the link still counts itself connected.
     ASSERT_TRUE(WaitFor([&] { return counts.receiveEnds == 1; }));
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Lost(*link), "recv(): " + SocketErrorText({SocketFault::kFailed, ECONNRESET}));
+    const std::string cause = Lost(*link);
+    EXPECT_TRUE(cause == "recv(): " + SocketErrorText({SocketFault::kFailed, kPeerResetCode}) ||
+                (!reset && cause == "the peer closed the connection"))
+        << cause;
 
     EXPECT_TRUE(ThreeFailedSends(SendAndPrint(kAnswer)));
     EXPECT_EQ(Tally(), (std::vector<int>{1, 1, 4, 1}));  // on the old socket, then closed
-    EXPECT_EQ(Lost(*link).rfind("recv(): ", 0), 0u);     // the cause, not its echo
+    EXPECT_EQ(Lost(*link), cause);                       // not the failed sends' echo
 
     Send(kRequest);
     peer = AcceptPeer(listener);
@@ -211,15 +197,17 @@ TEST_F(TcpLinkTest, NoServerMeansTwoSocketsFourConnectsAndThreeReportedSends) {
     static const SocketApi noSockets = [] {
         SocketApi api = kCounting;
         api.socket = [](SocketError *e) {
-            *e = {SocketFault::kFailed, made++ ? 0 : EMFILE};
+            *e = {SocketFault::kFailed, made++ ? 0 : kOutOfSocketsCode};
             return kNoSocket;
         };
         return api;
     }();
     link->SetSockets(noSockets);
     EXPECT_TRUE(ThreeFailedSends(SendAndPrint(kRequest)));
-    EXPECT_EQ(boxes, (std::vector<std::string>{std::string("socket(): ") + std::strerror(EMFILE),
-                                               "socket(): Socket error 0"}));
+    const std::string outOfSockets = SocketErrorText({SocketFault::kFailed, kOutOfSocketsCode});
+    EXPECT_EQ(outOfSockets.find("Socket error"), std::string::npos) << outOfSockets;
+    EXPECT_EQ(boxes,
+              (std::vector<std::string>{"socket(): " + outOfSockets, "socket(): Socket error 0"}));
     EXPECT_EQ(counts.connects.load(), 8);
 
     const auto start = std::chrono::steady_clock::now();
@@ -275,12 +263,12 @@ TEST_F(TcpLinkTest, FloodStaysInsideTheBufferAndKeepsMemoryFlat) {
     const bool ended = WaitFor(
         [&] {
             link->Tick();
-            if (before < 0 && counts.received >= kFirst) before = StatmKiB(1);
+            if (before < 0 && counts.received >= kFirst) before = ResidentKiB();
             measured = before >= 0;
             return counts.receiveEnds > 0;
         },
         60s);
-    const long after = StatmKiB(1);
+    const long after = ResidentKiB();
     measured = true;
     peer.join();
     ASSERT_TRUE(ended);
@@ -305,13 +293,13 @@ TEST_F(TcpLinkTest, ManyLinksWithLiveConnectionsLeaveNoSocketOrThreadBehind) {
         if (i % 2 == 0 && WaitIdle(made.get())) made->Send(kRequest.data(), 8);
     };
     cycle(0), drain();  // the sanitizers start helper threads of their own at first use
-    const long fds = Entries("/proc/self/fd"), tasks = Entries("/proc/self/task");
+    const long handles = OpenHandles(), threads = ThreadCount();
     for (int i = 0; i < 1000; ++i) cycle(i), drain();
     std::this_thread::sleep_for(100ms);
     drain();
     EXPECT_GT(accepted, 500);
-    EXPECT_EQ(Entries("/proc/self/fd"), fds);
-    EXPECT_TRUE(WaitFor([&] { return Entries("/proc/self/task") == tasks; }));
+    EXPECT_EQ(OpenHandles(), handles);
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads; }));
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -355,15 +343,23 @@ TEST_F(TcpLinkTest, DestructionEndsASendThatThePeerNeverReads) {
 // in a child process (the sanitizers need more address space than any limit
 // that would stop a thread). A process that has already joined threads keeps
 // their stacks for reuse and starts threads regardless; ctest runs every test
-// in a process of its own, where the limit bites.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// in a process of its own, where the limit bites. Windows has neither fork
+// nor an address-space limit that stops a thread.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 TEST_F(TcpLinkTest, WorkerThatCannotStartDoesNotBlockLaterFrames) {
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
+        long pages = 0;  // field 0 of statm: the address space in use
+        std::ifstream("/proc/self/statm") >> pages;
         rlimit saved{};
         getrlimit(RLIMIT_AS, &saved);
-        const rlimit tight = {static_cast<rlim_t>(StatmKiB(0) + 1024) * 1024, saved.rlim_max};
+        const rlimit tight = {static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (1 << 20)),
+                              saved.rlim_max};
         setrlimit(RLIMIT_AS, &tight);
         link->Open(LINK_TCP, nullptr);
         std::this_thread::sleep_for(200ms);  // a worker that started makes its socket at once

@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -14,7 +17,15 @@ int Fd(SocketHandle socket) {
     return static_cast<int>(static_cast<intptr_t>(socket));
 }
 
+long Entries(const char *folder) {
+    using std::filesystem::directory_iterator;
+    return std::distance(directory_iterator(folder), directory_iterator());
+}
+
 }  // namespace
+
+const int32_t kPeerResetCode = ECONNRESET;
+const int32_t kOutOfSocketsCode = EMFILE;
 
 SocketHandle ListenLoopback(uint16_t *port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -61,8 +72,24 @@ void ClosePeer(SocketHandle peer) {
     if (peer != kNoSocket) close(Fd(peer));
 }
 
-void ResetPeer(SocketHandle peer) {
+bool ResetPeer(SocketHandle peer) {
     const linger reset = {1, 0};
     setsockopt(Fd(peer), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ClosePeer(peer);
+    return true;
+}
+
+long ResidentKiB() {
+    // Field 1 of statm is the resident part, in pages.
+    long values[2] = {};
+    std::ifstream("/proc/self/statm") >> values[0] >> values[1];
+    return values[1] * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long OpenHandles() {
+    return Entries("/proc/self/fd");
+}
+
+long ThreadCount() {
+    return Entries("/proc/self/task");
 }
