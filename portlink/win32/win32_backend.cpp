@@ -101,6 +101,17 @@ bool Cancel(Device &d, OVERLAPPED &ov) {
     return false;
 }
 
+// Ends the pending event wait. Setting the mask again completes it with no
+// events, which every driver does (Wine cannot cancel it); the cancel is
+// for a driver that does not.
+bool EndEventWait(Device &d) {
+    if (SetCommMask(d.file, d.commMask) &&
+        WaitForSingleObject(d.waitDone, kCancelBoundMs) == WAIT_OBJECT_0) {
+        return true;
+    }
+    return Cancel(d, d.waitOv);
+}
+
 void Prepare(OVERLAPPED &ov, HANDLE done) {
     ResetEvent(done);
     ov = OVERLAPPED{};
@@ -338,7 +349,7 @@ public:
                 const uint32_t code =
                     r == WAIT_OBJECT_0 + 1 || r == WAIT_TIMEOUT ? kOk : LastError();
                 if (r == WAIT_OBJECT_0 + 1) ready |= kWoken;
-                if (!Cancel(d, d.waitOv)) return kErrIoDevice;
+                if (!EndEventWait(d)) return kErrIoDevice;
                 if (code != kOk) return code;
                 // It may have completed with events before the cancel.
                 if (!GetOverlappedResult(d.file, &d.waitOv, &n, FALSE)) d.fired = 0;

@@ -1,0 +1,115 @@
+// portlink.dll's exports over a real COM port under Wine: the native
+// simulated device serves a pseudo-terminal that the test's prefix maps as
+// COM<LOOPSET_COM> (see with_loopsim.sh). The exclusive open is not checked
+// here: Wine does not refuse a second open of a COM port, so that case is a
+// Linux test.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "frames.h"
+#include "portlink.h"
+#include "recorder.h"
+
+namespace portlink::test {
+namespace {
+
+int32_t ComNumber() {
+    const char *n = std::getenv("LOOPSET_COM");
+    return n != nullptr ? std::atoi(n) : 0;
+}
+
+class ComPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GT(com, 0) << "run through with_loopsim.sh";
+        ASSERT_EQ(initcom(recorder.Handle()), 1);
+    }
+    void TearDown() override { destroycom(), initcom(nullptr); }
+
+    // Sends a request and gathers the answer as the device link does: a read
+    // on every message until the frame's length is in.
+    std::vector<uint8_t> Exchange(const uint8_t *request, size_t size) {
+        std::vector<uint8_t> answer;
+        const size_t before = recorder.Count();
+        EXPECT_EQ(writecom(com, request, int32_t(size)), 0);
+        for (size_t seen = before; answer.size() < kMinFrameSize ||
+                                   answer.size() < ReadBe16(answer.data(), kOffsetLength);) {
+            if (!recorder.WaitFor(++seen)) return answer;
+            uint8_t buffer[10000];
+            int32_t count = 0;
+            EXPECT_EQ(readcom(com, buffer, &count), 0);
+            answer.insert(answer.end(), buffer, buffer + count);
+        }
+        return answer;
+    }
+    static void ExpectFrame(const std::vector<uint8_t> &frame, uint8_t command, size_t size) {
+        ASSERT_EQ(frame.size(), size);
+        EXPECT_EQ(frame.front(), STX);
+        EXPECT_EQ(frame.back(), ETX);
+        EXPECT_EQ(frame[kOffsetCommand], command);
+        EXPECT_EQ(frame[kOffsetControl], CONTROL_RESPONSE);
+        EXPECT_EQ(XorChecksum(frame.data(), size - 2), frame[size - 2]);
+        EXPECT_EQ(frame[kOffsetStatus], STATUS_OK);
+    }
+
+    const int32_t com = ComNumber();
+    Recorder recorder;
+};
+
+TEST_F(ComPort, OpenSetUpExchangeNotifyCloseAndReopen) {
+    ASSERT_EQ(opencom(com), 0);
+    EXPECT_EQ(opencom(com), 1) << "already open here";
+    EXPECT_EQ(setcom(com, 3, 115200), 0);
+    EXPECT_EQ(setmdm(com, 0), 1);
+    EXPECT_EQ(flowcom(com, 0), 1);
+    EXPECT_EQ(ondata(com, 1), 0);
+    EXPECT_EQ(checkbfr(com, 0, 0), 1);
+    EXPECT_EQ(clearbfr(com, 3), 1);
+
+    const ReadFrame &adc = BuildAdcReadFrame();
+    ExpectFrame(Exchange(adc.data(), adc.size()), CMD_GET_ADC_VALUE, kAdcResponseSize);
+    for (const Posted &p : recorder.All()) {
+        EXPECT_EQ(std::get<0>(p), PORTLINK_WM_PORT_NOTIFY);
+        EXPECT_EQ(std::get<1>(p) & 0xFFFF, PORTLINK_EV_RXCHAR);
+        EXPECT_EQ(std::get<2>(p), com);
+    }
+
+    EXPECT_EQ(closecom(com), 1);
+    EXPECT_EQ(closecom(com), 1) << "closing twice does no harm";
+    int32_t count = 0;
+    uint8_t buffer[16];
+    EXPECT_EQ(readcom(com, buffer, &count), 999) << "closed";
+    ASSERT_EQ(opencom(com), 0) << "reopens on the same entry";
+    const ConfigValues values = {4, 20, 0, 100, 4, 20, 0, 1000};
+    const ConfigWriteFrame write = BuildConfigWriteFrame(values);
+    ExpectFrame(Exchange(write.data(), write.size()), CMD_SET_CONFIG_DATA,
+                kConfigWriteResponseSize);
+    const ReadFrame &config = BuildConfigReadFrame();
+    const std::vector<uint8_t> stored = Exchange(config.data(), config.size());
+    ExpectFrame(stored, CMD_GET_CONFIG_DATA, kConfigReadResponseSize);
+    for (size_t i = 0; i < kConfigValueCount && stored.size() == kConfigReadResponseSize; ++i) {
+        EXPECT_EQ(ReadBe16(stored.data(), kConfigReadOffsetValues + 2 * i), values[i]) << i;
+    }
+}
+
+TEST_F(ComPort, ChecksAbsentPortsAndOtherSettings) {
+    EXPECT_EQ(opencom(0), 4);
+    EXPECT_EQ(opencom(com + 1), 1) << "no such device";
+    EXPECT_EQ(checkbfr(com + 1, 0, 0), 2) << "a failed open adds nothing";
+    initcom(nullptr);
+    EXPECT_EQ(opencom(com), 16);
+    initcom(recorder.Handle());
+    ASSERT_EQ(opencom(com), 0);
+    EXPECT_EQ(setcom(com, 0x1F, 9600), 0);
+    EXPECT_EQ(setcom(com, 0, 9600), 4);
+    EXPECT_EQ(setcom(com, 3, 115200), 0);
+    const ReadFrame &adc = BuildAdcReadFrame();
+    ExpectFrame(Exchange(adc.data(), adc.size()), CMD_GET_ADC_VALUE, kAdcResponseSize);
+    EXPECT_EQ(destroycom(), 1);
+    EXPECT_EQ(checkbfr(com, 0, 0), 2);
+}
+
+}  // namespace
+}  // namespace portlink::test
