@@ -16,7 +16,7 @@ struct PortlinkApi {
     int32_t (*writecom)(int32_t port, const uint8_t *data, int32_t count);
     int32_t (*readcom)(int32_t port, uint8_t *buffer, int32_t *count);
     int32_t (*clearbfr)(int32_t port, int32_t selector);
-    int32_t (*checkbfr)(int32_t port, int32_t unused1, int32_t unused2);
+    int32_t(PORTLINK_STDCALL *checkbfr)(int32_t port, int32_t unused1, int32_t unused2);
 };
 
 // The real library.
