@@ -3,9 +3,11 @@
 #include "socket_layer.h"
 
 // winsock2.h before windows.h, or the old Winsock 1 header comes in with it.
-#include <windows.h>
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,14 @@
 // The test peers on Winsock, and the process counts the tests compare.
 #include "loopback_peer.h"
 
-#include <psapi.h>
-#include <tlhelp32.h>
-#include <windows.h>
+// winsock2.h first, then windows.h, then what builds on it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+// clang-format on
 
 #include <cstdlib>
 
