@@ -1,0 +1,100 @@
+#include "loopset_app.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "loopset_window.h"
+#include "settings.h"
+#include "text_utf16.h"
+#include "window_shot.h"
+
+namespace {
+
+// The one window of the program, for the thread timers below, whose
+// callbacks take no context.
+CLoopsetWindow *g_window = nullptr;
+std::wstring g_shotPath;
+bool g_shotSaved = false;
+
+BOOL CALLBACK CloseBox(HWND hwnd, LPARAM dialog) {
+    // A message box of ours: a system dialog window other than the main one.
+    wchar_t cls[16] = {};
+    GetClassNameW(hwnd, cls, 16);
+    if (hwnd != reinterpret_cast<HWND>(dialog) && IsWindowVisible(hwnd) &&
+        std::wstring_view(cls) == L"#32770")
+        ::EndDialog(hwnd, IDOK);
+    return TRUE;
+}
+
+void CALLBACK QuitTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (!g_window) return;
+    // Whatever is open on top (a message box) goes too.
+    EnumThreadWindows(GetCurrentThreadId(), &CloseBox, reinterpret_cast<LPARAM>(g_window->Hwnd()));
+    g_window->EndDialog(kDialogCancel);
+}
+
+void CALLBACK ShotTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (!g_window) return;
+    RedrawWindow(g_window->Hwnd(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    g_shotSaved = SaveWindowPicture(g_window->Hwnd(), g_shotPath);
+    g_window->EndDialog(kDialogCancel);
+}
+
+}  // namespace
+
+bool CLoopsetApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    std::string settings;
+    if (m_options.shotPort > 0) {
+        // Its own settings file: the picture must not depend on, or change,
+        // the port a user last chose.
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        settings = Utf16ToUtf8(temp) + "loopset-shot.ini";
+        WriteComPort(settings, m_options.shotPort);
+    }
+    // On the heap: the dialog embeds the link's three 64 KiB buffers.
+    auto window = std::make_unique<CLoopsetWindow>(settings);
+    g_window = window.get();
+    if (m_options.quitAfterMs > 0)
+        SetTimer(nullptr, 0, static_cast<UINT>(m_options.quitAfterMs), &QuitTimer);
+    if (!m_options.shotPath.empty()) {
+        g_shotPath = m_options.shotPath;
+        window->Dialog().SetStorePort(false);
+        int responses = 0;
+        window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &) {
+            const HWND hwnd = w->Hwnd();
+            if (++responses == 1) {
+                // The second read goes through the button, as a click would.
+                PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_CONFIG_READ, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_BTN_CONFIG_READ)));
+            } else if (responses == 2) {
+                // Give the window's last texts time to reach the screen.
+                SetTimer(nullptr, 0, 500, &ShotTimer);
+            }
+        });
+        if (window->Create()) {
+            const HWND hwnd = window->Hwnd();
+            PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_ADC_READ, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_BTN_ADC_READ)));
+            MSG msg;
+            while (!window->Ended() && GetMessageW(&msg, nullptr, 0, 0) > 0)
+                window->HandleMessage(msg);
+        }
+        if (!g_shotSaved) m_exitCode = 3;
+    } else {
+        window->RunModal();
+    }
+    window.reset();
+    g_window = nullptr;
+    if (!settings.empty()) DeleteFileW(Utf8ToUtf16(settings).c_str());
+    return false;
+}

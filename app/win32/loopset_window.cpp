@@ -1,0 +1,342 @@
+#include "loopset_window.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "resource.h"
+#include "text_utf16.h"
+
+namespace {
+
+constexpr int kPortItems = 30;
+
+CLoopsetWindow *WindowOf(HWND hwnd) {
+    return reinterpret_cast<CLoopsetWindow *>(GetWindowLongPtrW(hwnd, DWLP_USER));
+}
+
+HICON LoadAppIcon(int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                         IMAGE_ICON, GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
+
+std::wstring WindowText(HWND hwnd) {
+    if (!hwnd) return {};
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+}  // namespace
+
+std::wstring ApplicationTitle() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, n < MAX_PATH ? n : 0);
+    if (const size_t slash = name.find_last_of(L"\\/"); slash != std::wstring::npos)
+        name.erase(0, slash + 1);
+    if (const size_t dot = name.rfind(L'.'); dot != std::wstring::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
+    : m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
+      m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
+      m_dlg(std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api)) {}
+
+CLoopsetWindow::~CLoopsetWindow() {
+    {
+        // A worker that still waits for a box must not wait for a window that
+        // is going away (and the link joins its workers below).
+        std::lock_guard lock(m_boxGate->mutex);
+        m_boxGate->closing = true;
+    }
+    m_boxGate->done.notify_all();
+    for (auto &[id, timer] : m_timers)
+        if (timer.running && m_hwnd) KillTimer(m_hwnd, id);
+    // Closes the port, which stops portlink's listener; only then may the
+    // window it posts to go away.
+    m_dlg.reset();
+    if (m_hwnd) DestroyWindow(m_hwnd);
+    if (m_hIcon) DestroyIcon(m_hIcon);
+    if (m_hSmallIcon) DestroyIcon(m_hSmallIcon);
+}
+
+bool CLoopsetWindow::Create() {
+    m_endedResult.reset();
+    // OnInitDialog runs inside, at WM_INITDIALOG.
+    const HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(IDD_LOOPSET_DIALOG), nullptr,
+                                         &CLoopsetWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (!hwnd) return false;
+    // Ended during start-up (a box closed by --quit-after, say): as with a
+    // dialog ended in its initialisation, it is never shown.
+    if (!m_endedResult) ShowWindow(hwnd, SW_SHOW);
+    return true;
+}
+
+int CLoopsetWindow::RunModal() {
+    if (!Create()) return -1;
+    MSG msg;
+    while (!m_endedResult) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            // A WM_QUIT belongs to whoever runs the outer loop.
+            if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        HandleMessage(msg);
+    }
+    return m_endedResult.value_or(kDialogCancel);
+}
+
+WindowMessage CLoopsetWindow::ToWindowMessage(const MSG &msg) {
+    return WindowMessage{msg.message, static_cast<uint32_t>(msg.wParam),
+                         static_cast<int32_t>(msg.lParam)};
+}
+
+void CLoopsetWindow::HandleMessage(MSG &msg) {
+    if (msg.message == PORTLINK_WM_PORT_NOTIFY && msg.hwnd == m_hwnd && m_hwnd) {
+        // The dialog's pre-translation sees it before anything else; nothing
+        // after it has a use for the message.
+        m_dlg->PreTranslateMessage(ToWindowMessage(msg));
+        return;
+    }
+    if (m_hwnd && IsDialogMessageW(m_hwnd, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+}
+
+INT_PTR CALLBACK CLoopsetWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto *self = reinterpret_cast<CLoopsetWindow *>(lParam);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->m_hwnd = hwnd;
+    }
+    CLoopsetWindow *self = WindowOf(hwnd);
+    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            const HWND combo = GetDlgItem(m_hwnd, IDC_COM_PORT);
+            for (int n = 1; n <= kPortItems; ++n) {
+                wchar_t item[4];
+                std::swprintf(item, 4, L"%d", n);
+                SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+            }
+            // The log holds a little over 64 KiB of text; the edit's own
+            // limit would stop it well short.
+            SendDlgItemMessageW(m_hwnd, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+            // TRUE: the focus goes to the first control of the tab order.
+            return m_dlg->OnInitDialog() ? TRUE : FALSE;
+        }
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK: m_dlg->OnOK(); return TRUE;
+                case IDCANCEL: m_dlg->OnCancel(); return TRUE;
+                case IDC_BTN_ADC_READ:
+                    if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnAdcRead();
+                    return TRUE;
+                case IDC_BTN_CONFIG_READ:
+                    if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnConfigRead();
+                    return TRUE;
+                case IDC_BTN_CONFIG_WRITE:
+                    if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnConfigWrite();
+                    return TRUE;
+                default: return FALSE;
+            }
+        case WM_CLOSE:
+            m_dlg->OnCancel();
+            return TRUE;
+        case WM_TIMER:
+            OnTimerMessage(static_cast<unsigned>(wParam));
+            return TRUE;
+        case kMsgFirstTick: {
+            const auto it = m_timers.find(static_cast<unsigned>(wParam));
+            if (it != m_timers.end() && it->second.running &&
+                it->second.generation == static_cast<unsigned>(lParam))
+                m_dlg->OnTimer(it->first);
+            return TRUE;
+        }
+        case kMsgRunBoxes:
+            RunPendingBoxes();
+            return TRUE;
+        case PORTLINK_WM_PORT_NOTIFY:
+            // Here only when a loop other than ours dispatched it: a message
+            // box's, or the system's while the window is dragged. Left
+            // unread, the port would post no more until the next read.
+            m_dlg->PreTranslateMessage(WindowMessage{message, static_cast<uint32_t>(wParam),
+                                                     static_cast<int32_t>(lParam)});
+            return TRUE;
+        case WM_PAINT:
+            if (!IsIconic(m_hwnd)) return FALSE;
+            OnPaint();
+            return TRUE;
+        case WM_QUERYDRAGICON:
+            // One of the messages whose dialog result is the return value.
+            return reinterpret_cast<INT_PTR>(m_hIcon);
+        default: return FALSE;
+    }
+}
+
+void CLoopsetWindow::OnPaint() {
+    PAINTSTRUCT ps;
+    const HDC dc = BeginPaint(m_hwnd, &ps);
+    SendMessageW(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT rect;
+    GetClientRect(m_hwnd, &rect);
+    const int cx = GetSystemMetrics(SM_CXICON);
+    const int cy = GetSystemMetrics(SM_CYICON);
+    DrawIcon(dc, (rect.right - rect.left - cx + 1) / 2, (rect.bottom - rect.top - cy + 1) / 2,
+             m_hIcon);
+    EndPaint(m_hwnd, &ps);
+}
+
+void CLoopsetWindow::StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) {
+    TimerState &timer = m_timers[id];
+    timer.periodMs = periodMs;
+    timer.firstMs = firstMs;
+    timer.running = true;
+    ++timer.generation;
+    // The system's timers tick no faster than USER_TIMER_MINIMUM; the
+    // period is what it can give.
+    SetTimer(m_hwnd, id, firstMs == 0 ? periodMs : firstMs, nullptr);
+    if (firstMs == 0)
+        PostMessageW(m_hwnd, kMsgFirstTick, id, static_cast<LPARAM>(timer.generation));
+}
+
+void CLoopsetWindow::OnTimerMessage(unsigned id) {
+    const auto it = m_timers.find(id);
+    if (it == m_timers.end() || !it->second.running) {
+        KillTimer(m_hwnd, id);
+        return;
+    }
+    TimerState &timer = it->second;
+    if (timer.firstMs != 0 && timer.firstMs != timer.periodMs) {
+        // The first tick of a restart came early; the rest keep the period.
+        timer.firstMs = timer.periodMs;
+        SetTimer(m_hwnd, id, timer.periodMs, nullptr);
+    }
+    m_dlg->OnTimer(id);
+}
+
+void CLoopsetWindow::StopTimer(unsigned id) {
+    const auto it = m_timers.find(id);
+    if (it == m_timers.end()) return;
+    it->second.running = false;
+    ++it->second.generation;
+    KillTimer(m_hwnd, id);
+}
+
+void CLoopsetWindow::EndDialog(int result) {
+    m_endedResult = result;
+    // Hidden now, destroyed once the dialog has closed its port.
+    if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
+}
+
+void CLoopsetWindow::ShowWarning(const std::string &text) {
+    ShowBox(true, ApplicationTitle(), Utf8ToUtf16(text));
+}
+
+void CLoopsetWindow::ShowError(const std::string &caption, const std::string &text) {
+    ShowBox(false, Utf8ToUtf16(caption), Utf8ToUtf16(text));
+}
+
+void CLoopsetWindow::ShowBox(bool warning, std::wstring caption, std::wstring text) {
+    if (GetCurrentThreadId() == m_uiThread) {
+        RunBox(warning, caption, text);
+        return;
+    }
+    // A worker thread: the box runs on the UI thread and the worker waits
+    // until it is closed, or until the window goes away.
+    const std::shared_ptr<BoxGate> gate = m_boxGate;
+    auto request = std::make_shared<BoxRequest>(BoxRequest{warning, std::move(caption),
+                                                           std::move(text)});
+    {
+        std::lock_guard lock(gate->mutex);
+        if (gate->closing) return;
+        gate->pending.push_back(request);
+    }
+    if (!m_hwnd || !PostMessageW(m_hwnd, kMsgRunBoxes, 0, 0)) {
+        // No window to show it on: nobody will ever close it.
+        std::lock_guard lock(gate->mutex);
+        std::erase(gate->pending, request);
+        return;
+    }
+    std::unique_lock lock(gate->mutex);
+    gate->done.wait(lock, [&] { return request->done || gate->closing; });
+}
+
+void CLoopsetWindow::RunPendingBoxes() {
+    for (;;) {
+        std::shared_ptr<BoxRequest> request;
+        {
+            std::lock_guard lock(m_boxGate->mutex);
+            if (m_boxGate->pending.empty()) return;
+            request = m_boxGate->pending.front();
+            m_boxGate->pending.pop_front();
+        }
+        RunBox(request->warning, request->caption, request->text);
+        {
+            std::lock_guard lock(m_boxGate->mutex);
+            request->done = true;
+        }
+        m_boxGate->done.notify_all();
+    }
+}
+
+void CLoopsetWindow::RunBox(bool warning, const std::wstring &caption, const std::wstring &text) {
+    // The warning belongs to the dialog; the socket error box has no owner.
+    MessageBoxW(warning ? m_hwnd : nullptr, text.c_str(), caption.c_str(),
+                MB_OK | (warning ? MB_ICONEXCLAMATION : MB_ICONERROR));
+}
+
+std::string CLoopsetWindow::GetFieldText(int id) {
+    return Utf16ToUtf8(WindowText(GetDlgItem(m_hwnd, id)));
+}
+
+void CLoopsetWindow::SetFieldText(int id, const std::string &text) {
+    SetDlgItemTextW(m_hwnd, id, Utf8ToUtf16(text).c_str());
+}
+
+int CLoopsetWindow::GetPortSelection() {
+    // The item whose text the selector shows: a number typed in that is one
+    // of the items selects that item (not whatever was picked before); any
+    // other text selects nothing.
+    const HWND combo = GetDlgItem(m_hwnd, IDC_COM_PORT);
+    const std::wstring text = WindowText(combo);
+    if (text.empty()) return -1;
+    const LRESULT found =
+        SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(text.c_str()));
+    if (found == CB_ERR) return -1;
+    // The search ignores case; the items are digits, so only an exact match
+    // is left, but a typed " 3" or "03" is no item.
+    wchar_t item[8] = {};
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(found), 0) >= 8) return -1;
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(found), reinterpret_cast<LPARAM>(item));
+    return text == item ? static_cast<int>(found) : -1;
+}
+
+void CLoopsetWindow::SetPortSelection(int index) {
+    SendDlgItemMessageW(m_hwnd, IDC_COM_PORT, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void CLoopsetWindow::SetLogText(const std::string &text) {
+    SetDlgItemTextW(m_hwnd, IDC_LOG, Utf8ToUtf16(text).c_str());
+}
+
+void CLoopsetWindow::ScrollLogToEnd() {
+    const HWND log = GetDlgItem(m_hwnd, IDC_LOG);
+    const LRESULT end = GetWindowTextLengthW(log);
+    SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
+    SendMessageW(log, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void CLoopsetWindow::SetIcons() {
+    SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+}

@@ -1,0 +1,68 @@
+// loopset.exe: the two-channel 4-20 mA device's setup window.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+#include "loopset_app.h"
+
+namespace {
+
+// A positive number of the whole argument, or 0.
+int PositiveNumber(const wchar_t *text) {
+    if (!text || !*text) return 0;
+    long value = 0;
+    for (const wchar_t *p = text; *p; ++p) {
+        if (!std::iswdigit(*p) || value > 100000000) return 0;
+        value = value * 10 + (*p - L'0');
+    }
+    return static_cast<int>(value);
+}
+
+void Usage(const wchar_t *problem) {
+    const std::wstring text =
+        std::wstring(problem) +
+        L"\n\nloopset [--quit-after MS] [--shot FILE.png [--port N]]\n"
+        L"  --quit-after MS   close the window after MS milliseconds\n"
+        L"  --shot FILE.png   read the ADC values and the configuration, save a picture of\n"
+        L"                    the window and close (--port: the device's COM port, 1)";
+    MessageBoxW(nullptr, text.c_str(), L"loopset", MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    CLoopsetApp::Options options;
+    bool ok = argv != nullptr;
+    for (int i = 1; ok && i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const wchar_t *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == L"--quit-after") {
+            options.quitAfterMs = PositiveNumber(value);
+            ok = options.quitAfterMs > 0;
+            if (!ok) Usage(L"--quit-after needs a positive number of milliseconds");
+        } else if (arg == L"--shot" && value) {
+            options.shotPath = value;
+        } else if (arg == L"--port") {
+            options.shotPort = PositiveNumber(value);
+            ok = options.shotPort > 0;
+            if (!ok) Usage(L"--port needs a COM port number");
+        } else {
+            Usage((L"unknown argument: " + arg).c_str());
+            ok = false;
+        }
+        ++i;
+    }
+    if (argv) LocalFree(argv);
+    if (!ok) return 2;
+    if (!options.shotPath.empty() && options.shotPort == 0) options.shotPort = 1;
+
+    CLoopsetApp theApp(options);
+    theApp.InitInstance();
+    return theApp.ExitCode();
+}
