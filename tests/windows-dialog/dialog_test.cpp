@@ -440,4 +440,39 @@ TEST_F(Dialog, WarningsComeAsOwnedBoxesFromTheWindowAndFromWorkers) {
     EXPECT_EQ(g_boxes[1].text, "\xea\xb2\xbd\xea\xb3\xa0 from a worker");
 }
 
+// The program's folder is mounted read-only by settings_check.sh, with a
+// config.ini in it that names the device's port.
+TEST(ReadOnlyFolder, SettingsGoToTheUsersFolderAndStartFromTheProgramsOwn) {
+    const int port = DevicePort();
+    if (!std::getenv("LOOPSET_READ_ONLY_FOLDER") || port <= 0)
+        GTEST_SKIP() << "run through settings_check.sh";
+    wchar_t appData[MAX_PATH] = {};
+    ASSERT_TRUE(GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH));
+    const fs::path stored = fs::path(appData) / "loopset" / "config.ini";
+    std::error_code ignored;
+    fs::remove(stored, ignored);
+
+    auto window = std::make_unique<CLoopsetWindow>();
+    std::vector<ResponseOutcome> outcomes;
+    window->SetResponseHook([&](const ResponseOutcome &out) { outcomes.push_back(out); });
+    ASSERT_TRUE(window->Create());
+    EXPECT_EQ(fs::path(Utf8ToUtf16(window->Dialog().SettingsPath())), stored);
+    // The port came from the file beside the program.
+    EXPECT_EQ(window->GetPortSelection(), port - 1);
+
+    SendMessageW(GetDlgItem(window->Hwnd(), IDC_BTN_ADC_READ), BM_CLICK, 0, 0);
+    const ULONGLONG end = GetTickCount64() + kAnswerLimitMs;
+    MSG msg;
+    while (outcomes.empty() && GetTickCount64() < end) {
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            window->HandleMessage(msg);
+        else
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_TRUE(outcomes.back().hasAdc);
+    window.reset();
+    EXPECT_EQ(ReadComPort(Utf16ToUtf8(stored.wstring())), port);
+}
+
 }  // namespace
