@@ -68,8 +68,12 @@ TEST_F(ComPort, OpenSetUpExchangeNotifyCloseAndReopen) {
     EXPECT_EQ(checkbfr(com, 0, 0), 1);
     EXPECT_EQ(clearbfr(com, 3), 1);
 
+    // Request after request on one open: each read re-arms the listener,
+    // which must go on waiting (and posting only for data) every time.
     const ReadFrame &adc = BuildAdcReadFrame();
-    ExpectFrame(Exchange(adc.data(), adc.size()), CMD_GET_ADC_VALUE, kAdcResponseSize);
+    for (int i = 0; i < 5; ++i) {
+        ExpectFrame(Exchange(adc.data(), adc.size()), CMD_GET_ADC_VALUE, kAdcResponseSize);
+    }
     for (const Posted &p : recorder.All()) {
         EXPECT_EQ(std::get<0>(p), PORTLINK_WM_PORT_NOTIFY);
         EXPECT_EQ(std::get<1>(p) & 0xFFFF, PORTLINK_EV_RXCHAR);
