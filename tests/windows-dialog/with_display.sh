@@ -61,17 +61,20 @@ if ! read -r -t 10 -u "${SIM[0]}" path; then
     cat "$work/sim.log" >&2
     exit 1
 fi
-ln -sfn "$path" "$prefix/dosdevices/com$n"
 export LOOPSET_COM=$n LOOPSET_SIM_PTY=$path
 [ -f "$preload" ] && export LD_PRELOAD=$preload
 
 # Wine's server inherits standard output: the program writes into files,
 # which are shown when it ends.
+# The port is mapped once the server runs: Wine's mount manager, starting
+# with it, maps COM1-COM4 to the machine's serial devices.
 reg="Z:${work//\//\\}\\display.reg"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$WINE" regedit /S "$1" >/dev/null 2>&1 </dev/null
-    shift
-    "$WINE" "$@" >"'"$work"'/out" 2>"'"$work"'/err" </dev/null' bash "$reg" "$@"
+    ln -sfn "$2" "$3"
+    shift 3
+    "$WINE" "$@" >"'"$work"'/out" 2>"'"$work"'/err" </dev/null' \
+    bash "$reg" "$path" "$prefix/dosdevices/com$n" "$@"
 rc=$?
 cat "$work/out"
 cat "$work/err" >&2
