@@ -1,8 +1,9 @@
 #include "loopset_app.h"
 
+// clang-format off
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include <memory>
 

@@ -23,7 +23,8 @@ HICON LoadAppIcon(int widthMetric, int heightMetric) {
 std::wstring WindowText(HWND hwnd) {
     if (!hwnd) return {};
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -65,9 +66,9 @@ CLoopsetWindow::~CLoopsetWindow() {
 bool CLoopsetWindow::Create() {
     m_endedResult.reset();
     // OnInitDialog runs inside, at WM_INITDIALOG.
-    const HWND hwnd = CreateDialogParamW(GetModuleHandleW(nullptr),
-                                         MAKEINTRESOURCEW(IDD_LOOPSET_DIALOG), nullptr,
-                                         &CLoopsetWindow::DialogProc, reinterpret_cast<LPARAM>(this));
+    const HWND hwnd =
+        CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LOOPSET_DIALOG), nullptr,
+                           &CLoopsetWindow::DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd) return false;
     // Ended during start-up (a box closed by --quit-after, say): as with a
     // dialog ended in its initialisation, it is never shown.
@@ -134,8 +135,12 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDOK: m_dlg->OnOK(); return TRUE;
-                case IDCANCEL: m_dlg->OnCancel(); return TRUE;
+                case IDOK:
+                    m_dlg->OnOK();
+                    return TRUE;
+                case IDCANCEL:
+                    m_dlg->OnCancel();
+                    return TRUE;
                 case IDC_BTN_ADC_READ:
                     if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnAdcRead();
                     return TRUE;
@@ -145,7 +150,8 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 case IDC_BTN_CONFIG_WRITE:
                     if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnConfigWrite();
                     return TRUE;
-                default: return FALSE;
+                default:
+                    return FALSE;
             }
         case WM_CLOSE:
             m_dlg->OnCancel();
@@ -177,7 +183,8 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYDRAGICON:
             // One of the messages whose dialog result is the return value.
             return reinterpret_cast<INT_PTR>(m_hIcon);
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 
@@ -252,8 +259,8 @@ void CLoopsetWindow::ShowBox(bool warning, std::wstring caption, std::wstring te
     // A worker thread: the box runs on the UI thread and the worker waits
     // until it is closed, or until the window goes away.
     const std::shared_ptr<BoxGate> gate = m_boxGate;
-    auto request = std::make_shared<BoxRequest>(BoxRequest{warning, std::move(caption),
-                                                           std::move(text)});
+    auto request =
+        std::make_shared<BoxRequest>(BoxRequest{warning, std::move(caption), std::move(text)});
     {
         std::lock_guard lock(gate->mutex);
         if (gate->closing) return;
@@ -308,16 +315,10 @@ int CLoopsetWindow::GetPortSelection() {
     const HWND combo = GetDlgItem(m_hwnd, IDC_COM_PORT);
     const std::wstring text = WindowText(combo);
     if (text.empty()) return -1;
-    const LRESULT found =
-        SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(text.c_str()));
-    if (found == CB_ERR) return -1;
-    // The search ignores case; the items are digits, so only an exact match
-    // is left, but a typed " 3" or "03" is no item.
-    wchar_t item[8] = {};
-    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(found), 0) >= 8) return -1;
-    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(found), reinterpret_cast<LPARAM>(item));
-    return text == item ? static_cast<int>(found) : -1;
+    const LRESULT found = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(text.c_str()));
+    // The search is for the whole text: "03" or " 3" is no item.
+    return found == CB_ERR ? -1 : static_cast<int>(found);
 }
 
 void CLoopsetWindow::SetPortSelection(int index) {

@@ -1,7 +1,8 @@
 // loopset.exe: the two-channel 4-20 mA device's setup window.
+// clang-format off
 #include <windows.h>
-
 #include <shellapi.h>
+// clang-format on
 
 #include <cwchar>
 #include <cwctype>

@@ -2,8 +2,9 @@
 // device on COM<LOOPSET_COM>: the template as the system lays it out, the
 // tab order, the three buttons, the keys that close or do not, and the
 // message boxes.
+// clang-format off
 #include <windows.h>
-
+// clang-format on
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "qt/dialog_layout.h"
 #include "loopset_window.h"
+#include "qt/dialog_layout.h"
 #include "settings.h"
 #include "text_utf16.h"
 
@@ -35,7 +36,8 @@ int DevicePort() {
 
 std::string Text(HWND hwnd) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     return Utf16ToUtf8(text);
 }
 
@@ -83,9 +85,7 @@ protected:
     // The dialog, created and shown, with its answers counted.
     CLoopsetWindow &Open() {
         window_ = std::make_unique<CLoopsetWindow>(settings_);
-        window_->SetResponseHook([this](const ResponseOutcome &out) {
-            outcomes_.push_back(out);
-        });
+        window_->SetResponseHook([this](const ResponseOutcome &out) { outcomes_.push_back(out); });
         EXPECT_TRUE(window_->Create());
         return *window_;
     }
@@ -175,9 +175,15 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
         const LONG s = GetWindowLongW(hwnd, GWL_STYLE);
         const std::string cls = ClassOf(hwnd);
         switch (spec.kind) {
-            case ControlKind::GroupBox: EXPECT_EQ(s & BS_TYPEMASK, BS_GROUPBOX) << what; break;
-            case ControlKind::Label: EXPECT_EQ(s & SS_TYPEMASK, SS_LEFT) << what; break;
-            case ControlKind::CenteredLabel: EXPECT_EQ(s & SS_TYPEMASK, SS_CENTER) << what; break;
+            case ControlKind::GroupBox:
+                EXPECT_EQ(s & BS_TYPEMASK, BS_GROUPBOX) << what;
+                break;
+            case ControlKind::Label:
+                EXPECT_EQ(s & SS_TYPEMASK, SS_LEFT) << what;
+                break;
+            case ControlKind::CenteredLabel:
+                EXPECT_EQ(s & SS_TYPEMASK, SS_CENTER) << what;
+                break;
             case ControlKind::ReadOnlyValue:
             case ControlKind::Value:
                 EXPECT_EQ(cls, "Edit") << what;
@@ -228,7 +234,8 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
             GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
             RECT inner;
             GetClientRect(hwnd, &inner);
-            const int margin = spec.kind == ControlKind::Button ? 2 * GetSystemMetrics(SM_CXEDGE) : 0;
+            const int margin =
+                spec.kind == ControlKind::Button ? 2 * GetSystemMetrics(SM_CXEDGE) : 0;
             EXPECT_LE(extent.cx + 2 * margin, inner.right) << what;
             EXPECT_LE(extent.cy, inner.bottom) << what;
         }
@@ -287,9 +294,9 @@ TEST_F(Dialog, ButtonsShowWhatTheDeviceAnsweredAndLogIt) {
     EXPECT_EQ(Field(IDC_EXTRA_VALUE), std::to_string(adc.extra + 2));
 
     const std::vector<std::string> want = {
-        "Start!",     "Send ADC Read",       "Serial Full",       "CMD_GET_ADC_VALUE",
-        "Ok!",        "Send Config Write",   "Serial Full",       "CMD_SET_CONFIG_DATA",
-        "CRC16 Ok!",  "Send Config Read",    "Serial Full",       "CMD_GET_CONFIG_DATA",
+        "Start!",    "Send ADC Read",     "Serial Full", "CMD_GET_ADC_VALUE",
+        "Ok!",       "Send Config Write", "Serial Full", "CMD_SET_CONFIG_DATA",
+        "CRC16 Ok!", "Send Config Read",  "Serial Full", "CMD_GET_CONFIG_DATA",
         "Ok!"};
     const std::string log = Field(IDC_LOG);
     EXPECT_EQ(log.substr(0, 2), "\r\n");

@@ -2,6 +2,8 @@
 # Runs a Windows program of the build under Wine on a virtual display, with
 # the native simulated device on a pseudo-terminal that Wine sees as COM<n>:
 #   with_display.sh PREFIX LOOPSIM PRELOAD N PROGRAM.exe [ARG]...
+#   with_display.sh PREFIX LOOPSIM PRELOAD N --shell SCRIPT [ARG]...
+# (--shell runs a bash script there instead, which finds Wine in $WINE.)
 # The program finds the port number in LOOPSET_COM. PRELOAD (may be missing)
 # answers the pty's modem-line requests so that Wine's port waits sleep.
 # A Windows program cannot start the Linux device itself, hence this script.
@@ -62,7 +64,7 @@ if ! read -r -t 10 -u "${SIM[0]}" path; then
     exit 1
 fi
 export LOOPSET_COM=$n LOOPSET_SIM_PTY=$path
-[ -f "$preload" ] && export LD_PRELOAD=$preload
+[ -f "$preload" ] && export LD_PRELOAD=$(realpath "$preload")
 
 # Wine's server inherits standard output: the program writes into files,
 # which are shown when it ends.
@@ -73,7 +75,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$WINE" regedit /S "$1" >/dev/null 2>&1 </dev/null
     ln -sfn "$2" "$3"
     shift 3
-    "$WINE" "$@" >"'"$work"'/out" 2>"'"$work"'/err" </dev/null' \
+    run="$WINE"
+    [ "$1" = --shell ] && { run=bash; shift; }
+    "$run" "$@" >"'"$work"'/out" 2>"'"$work"'/err" </dev/null' \
     bash "$reg" "$path" "$prefix/dosdevices/com$n" "$@"
 rc=$?
 cat "$work/out"
