@@ -136,6 +136,12 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_POPUP), WS_CAPTION | WS_SYSMENU | WS_POPUP);
     EXPECT_TRUE(GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     EXPECT_TRUE(IsWindowVisible(dlg));
+    // Icon 128, big and small, and the one shown while the window is dragged
+    // minimised.
+    EXPECT_TRUE(SendMessageW(dlg, WM_GETICON, ICON_BIG, 0));
+    EXPECT_TRUE(SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_EQ(SendMessageW(dlg, WM_QUERYDRAGICON, 0, 0),
+              SendMessageW(dlg, WM_GETICON, ICON_BIG, 0));
 
     const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
     LOGFONTW logFont = {};
@@ -370,6 +376,44 @@ TEST_F(Dialog, EnterLeavesTheWindowOpenEscapeAndTheCloseBoxCloseIt) {
     Drain();
     ASSERT_TRUE(again.Ended());
     EXPECT_EQ(*again.Ended(), kDialogCancel);
+}
+
+// The version of a module and the language of its first string block.
+std::string VersionOf(const std::wstring &module, std::wstring &block) {
+    std::vector<BYTE> data(GetFileVersionInfoSizeW(module.c_str(), nullptr));
+    if (data.empty() ||
+        !GetFileVersionInfoW(module.c_str(), 0, static_cast<DWORD>(data.size()), data.data()))
+        return {};
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT size = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&fixed), &size)) return {};
+    struct Translation {
+        WORD language, codePage;
+    } *translation = nullptr;
+    if (VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                       reinterpret_cast<void **>(&translation), &size) &&
+        size >= sizeof *translation) {
+        wchar_t name[16];
+        swprintf(name, 16, L"%04x%04x", translation->language, translation->codePage);
+        block = name;
+    }
+    std::ostringstream version;
+    version << HIWORD(fixed->dwFileVersionMS) << '.' << LOWORD(fixed->dwFileVersionMS) << '.'
+            << HIWORD(fixed->dwFileVersionLS) << '.' << LOWORD(fixed->dwFileVersionLS);
+    return version.str();
+}
+
+TEST(Resources, TheProgramAndThePortLibraryCarryTheirKoreanVersionBlocks) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring block;
+    EXPECT_EQ(VersionOf(self, block), "1.0.0.1");
+    EXPECT_EQ(block, L"041204b0");
+    block.clear();
+    wchar_t library[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"portlink.dll"), library, MAX_PATH);
+    EXPECT_EQ(VersionOf(library, block), "1.0.0.2");
+    EXPECT_EQ(block, L"041204b0");
 }
 
 // What a message box showed, read when it became active, and closed then.
