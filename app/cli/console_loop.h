@@ -5,11 +5,17 @@
 
 #include <cstdint>
 
+#include "portlink.h"
+
 class CConsoleLoop {
 public:
     enum : unsigned { kPosted = 1, kTimer = 2, kFailed = 4 };
+    // Called with every message portlink posts to the loop's window: on
+    // the listener's thread where the system calls a post function, on the
+    // loop's own thread where it queues window messages.
+    using PostHandler = void (*)(void *context, uint32_t message, uint32_t wParam, int32_t lParam);
 
-    CConsoleLoop();
+    CConsoleLoop(PostHandler onPost, void *context);
     ~CConsoleLoop();
     CConsoleLoop(const CConsoleLoop &) = delete;
     CConsoleLoop &operator=(const CConsoleLoop &) = delete;
@@ -23,8 +29,15 @@ public:
     // loop gets one tick for the periods it missed, as a window's timer.
     bool StartTimer(unsigned firstMs, unsigned periodMs);
     void StopTimer();
+    // The window portlink posts to; it lives as long as the loop.
+    PortlinkWindow *PortWindow() const { return m_portWindow; }
+    // Hands one port message to the owner (for the system's window procedure).
+    void Deliver(uint32_t message, uint32_t wParam, int32_t lParam);
 
 private:
+    PostHandler m_onPost;
+    void *m_context;
+    PortlinkWindow *m_portWindow = nullptr;
     // File descriptors or handles, whichever the system gives.
     intptr_t m_wake;
     intptr_t m_timer;

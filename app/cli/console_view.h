@@ -51,7 +51,7 @@ public:
     void StartTimer(unsigned id, unsigned periodMs, unsigned firstMs) override;
     void StopTimer(unsigned id) override;
     void EndDialog(int result) override { m_endResult = result; }
-    PortlinkWindow *PortWindow() override { return &m_portWindow; }
+    PortlinkWindow *PortWindow() override { return m_loop.PortWindow(); }
     void OnResponse(const ResponseOutcome &outcome) override { m_outcomes.push_back(outcome); }
     void OnSettingsNotStored(const std::string &path, const std::string &why) override;
 
@@ -79,9 +79,8 @@ private:
     size_t m_queueHead = 0;
     size_t m_queueCount = 0;
 
-    CConsoleLoop m_loop;
+    CConsoleLoop m_loop{&ConsoleView::Post, this};
     unsigned m_timerId = 0;
     bool m_timerRunning = false;
 
-    PortlinkWindow m_portWindow{&ConsoleView::Post, this};
 };

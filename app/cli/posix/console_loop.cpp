@@ -8,11 +8,19 @@
 #include <cerrno>
 #include <cstdint>
 
-CConsoleLoop::CConsoleLoop()
-    : m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+CConsoleLoop::CConsoleLoop(PostHandler onPost, void *context)
+    : m_onPost(onPost),
+      m_context(context),
+      m_portWindow(new PortlinkWindow{onPost, context}),
+      m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
 
+void CConsoleLoop::Deliver(uint32_t message, uint32_t wParam, int32_t lParam) {
+    m_onPost(m_context, message, wParam, lParam);
+}
+
 CConsoleLoop::~CConsoleLoop() {
+    delete m_portWindow;
     if (static_cast<int>(m_timer) >= 0) close(static_cast<int>(m_timer));
     if (static_cast<int>(m_wake) >= 0) close(static_cast<int>(m_wake));
 }
