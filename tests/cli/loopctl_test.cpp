@@ -149,7 +149,8 @@ TEST(Loopctl, FailuresGetTheirExitCodeAndMessageWithoutBusyWaiting) {
              {"", "config-write 1 2 3 4 5 6 7 65536", 2, "65536"},
              {"", "config-write 1 2 3 4 5 6 7 8 9", 2, "8 values"},
              {"", "config-write 0000000000000001 2 3 4 5 6 7 8", 2, "15-character"},
-             {"", "adc --port 31", 2, "--port"}}) {
+             {"", "adc --port 31", 2, "--port"},
+             {"", "adc --port 0", 2, "--port"}}) {
         CSimProcess sim;
         std::string args = args0;
         if (*simArg) {
@@ -295,6 +296,37 @@ TEST(Loopctl, VerifyRetriesAndPortLists) {
     EXPECT_EQ(j["verified"], false);
     EXPECT_EQ(j["differ"], nlohmann::json::parse(R"(["ch2.disp_max"])"));
     EXPECT_TRUE(Has(verify.err, "ch2.disp_max 9 instead of 8")) << verify.err;
+
+    // A read-back whose checksum is wrong proves nothing.
+    FakeDevice garbled([](int master) {
+        const std::vector<uint8_t> ok = {2, 0, 10, 0x4B, 0, 0xAA, 0, 7, 0xEE, 3};
+        [[maybe_unused]] ssize_t n = write(master, ok.data(), ok.size());
+        uint8_t request[64];
+        if (read(master, request, sizeof request) <= 0) return;
+        std::vector<uint8_t> back = {2, 0, 26, 0x3B, 0, 0xAA, 0, 1, 0, 2, 0, 3, 0,
+                                     4, 0, 5, 0, 6,    0, 7,    0, 8, 0, 8, 0, 3};
+        back[24] = static_cast<uint8_t>(XorChecksum(back.data(), 24) ^ 0x40);
+        n = write(master, back.data(), back.size());
+    });
+    const Result unproven = Loopctl(std::string("--verify --device ") + garbled.name +
+                                    " config-write 1 2 3 4 5 6 7 8");
+    EXPECT_EQ(unproven.exitCode, 1) << unproven.err;
+    EXPECT_TRUE(Has(unproven.err, "the read back failed: ERROR CRC")) << unproven.err;
+
+    // A late answer to another command is not this command's answer.
+    FakeDevice late([](int master) {
+        std::vector<uint8_t> config = {2, 0, 26, 0x3B, 0, 0xAA, 0, 1, 0, 2, 0, 3, 0,
+                                       4, 0, 5, 0, 6,    0, 7,    0, 8, 0, 9, 0, 3};
+        config[24] = XorChecksum(config.data(), 24);
+        std::vector<uint8_t> adc = {2, 0, 16, 0x2B, 0, 0xAA, 2, 0, 0, 11, 0, 22, 0, 33, 0, 3};
+        adc[14] = XorChecksum(adc.data(), 14);
+        [[maybe_unused]] ssize_t n = write(master, config.data(), config.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past the idle gap
+        n = write(master, adc.data(), adc.size());
+    });
+    const Result adc = Loopctl(std::string("--device ") + late.name + " adc");
+    EXPECT_EQ(adc.exitCode, 0) << adc.err;
+    EXPECT_EQ(adc.out, "CH.1   11\nCH.2   22\nextra  33\n");
 
     // Two simulated devices and a silent line, each on a port of its own.
     CSimProcess a, b;

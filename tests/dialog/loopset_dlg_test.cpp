@@ -179,6 +179,7 @@ TEST_F(DialogTest, ResponsesAreCheckedShownAndLogged) {
         {response({2, 0, 9, 0x4B, 0, 0xAA, 0xFF, 0, 3}), {"CMD_SET_CONFIG_DATA", "Error response!"},
          {}, Kind::Refused},
         {{2, 0, 3, 0, 0}, malformed, {}, Kind::Malformed},  // no control byte
+        {{2, 0, 4, 3, 0xFF}, malformed, {}, Kind::Malformed},  // four bytes: none to spare
     };
     Start();
     for (const auto &[frame, logged, fields, kind] : cases) {
