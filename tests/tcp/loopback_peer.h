@@ -12,8 +12,6 @@
 // Listens at a port of the system's choosing; the kernel completes a client's
 // connect even before an accept.
 SocketHandle ListenLoopback(uint16_t *port);
-// A port nobody listens on (one that was just free).
-uint16_t UnusedLoopbackPort();
 // Whether a read (or, on a listener, an accept) would not wait, within ms.
 bool Readable(SocketHandle socket, int ms = 10000);
 // The next peer, once one connects within 10 s; reads on it give up after 10 s.
@@ -23,6 +21,12 @@ std::vector<uint8_t> ReadPeer(SocketHandle peer, size_t n);
 // Bytes written, or -1.
 long WritePeer(SocketHandle peer, const void *bytes, size_t n);
 void ClosePeer(SocketHandle peer);
+// A port nobody listens on (one that was just free).
+inline uint16_t UnusedLoopbackPort() {
+    uint16_t port = 0;
+    ClosePeer(ListenLoopback(&port));
+    return port;
+}
 // Closes with a reset instead of an orderly end, as a crashed peer would;
 // false where the system may end the stream in order before the reset goes
 // out, so that the other end can read an end rather than the reset.

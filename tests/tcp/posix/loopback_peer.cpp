@@ -37,12 +37,6 @@ SocketHandle ListenLoopback(uint16_t *port) {
     return static_cast<SocketHandle>(fd);
 }
 
-uint16_t UnusedLoopbackPort() {
-    uint16_t port = 0;
-    ClosePeer(ListenLoopback(&port));
-    return port;
-}
-
 bool Readable(SocketHandle socket, int ms) {
     pollfd wait = {Fd(socket), POLLIN, 0};
     return poll(&wait, 1, ms) == 1;

@@ -48,12 +48,6 @@ SocketHandle ListenLoopback(uint16_t *port) {
     return static_cast<SocketHandle>(s);
 }
 
-uint16_t UnusedLoopbackPort() {
-    uint16_t port = 0;
-    ClosePeer(ListenLoopback(&port));
-    return port;
-}
-
 bool Readable(SocketHandle socket, int ms) {
     WSAPOLLFD wait = {Sock(socket), POLLRDNORM, 0};
     return WSAPoll(&wait, 1, ms) == 1;

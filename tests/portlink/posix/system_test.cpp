@@ -1,0 +1,55 @@
+// What is the system's on Linux: the device of COMn, and the backend over a
+// real pseudo-terminal.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "com_port.h"
+#include "port_path.h"
+
+namespace portlink::test {
+namespace {
+
+// The device of COMn when no variable names one, and a variable left empty.
+TEST(PortPath, DefaultTableAndEmptyVariable) {
+    const std::pair<int32_t, const char *> table[] = {
+        {1, "/dev/ttyS0"},    {10, "/dev/ttyS9"},   {11, "/dev/ttyUSB0"}, {20, "/dev/ttyUSB9"},
+        {21, "/dev/ttyACM0"}, {30, "/dev/ttyACM9"}, {31, "/dev/ttyS30"}};
+    for (const auto &[n, device] : table) {
+        unsetenv(("PORTLINK_COM" + std::to_string(n)).c_str());
+        EXPECT_EQ(PortPath(n), device) << n;
+    }
+    setenv("PORTLINK_COM11", "", 1);
+    EXPECT_EQ(PortPath(11), "/dev/ttyUSB0") << "empty counts as unset";
+    setenv("PORTLINK_COM11", "/dev/pts/7", 1);
+    EXPECT_EQ(PortPath(11), "/dev/pts/7");
+    unsetenv("PORTLINK_COM11");
+}
+
+// An absent device is the system's "file not found". A device whose far end
+// has gone is a hang-up even to a wait that wants nothing else, as the
+// listener's does while the host has not read yet: it would spin otherwise.
+TEST(PosixBackend, AbsentDeviceIsFileNotFoundAndAClosedMasterAHangUp) {
+    CComPort port;
+    EXPECT_EQ(port.Open("/dev/portlink-no-such-device", 0, 0, true), 2u);
+    EXPECT_EQ(port.LastError(), 2u);
+
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    SerialBackend &backend = SystemBackend();
+    PortHandle handle = kNoHandle;
+    ASSERT_EQ(backend.Open(name, 0, 0, handle), kOk);
+    close(slave), close(master);
+    unsigned ready = 0;
+    EXPECT_EQ(backend.Wait(handle, 0, kNoHandle, 5000, ready), kOk);
+    EXPECT_EQ(ready, SerialBackend::kHangUp);
+    backend.Close(handle);
+}
+
+}  // namespace
+}  // namespace portlink::test
