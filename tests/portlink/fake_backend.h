@@ -122,8 +122,7 @@ public:
         std::unique_lock lock(m_mutex);
         ready = 0;
         if (const uint32_t code = Take(Op::Wait)) return code;
-        const uint32_t ms = timeoutMs == kInfinite ? 86'400'000 : timeoutMs;  // a day for ever
-        m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        Until(lock, timeoutMs, [&] {
             ready = (want & kReadable && !m_device.rx.empty() ? kReadable : 0) |
                     (waker != kNoHandle && std::exchange(m_wakes, 0) ? kWoken : 0);
             return ready != 0;

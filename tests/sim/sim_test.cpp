@@ -146,37 +146,22 @@ TEST(RequestParser, SkipsGarbageAndBadChecksumsAndJoinsPieces) {
 TEST(SimSession, EachDeviceFaultShapesWhatGoesOutAndWhen) {
     // One configuration read at time 0, then what the wire holds at each
     // moment (milliseconds), on a clock of the test's own.
-    struct Step {
-        int ms;
-        size_t total;
-    };
     struct Case {
         const char *name;
         SimOptions options;
-        std::vector<Step> steps;
-    };
-    auto with = [](auto set) {
-        SimOptions o;
-        set(o);
-        return o;
+        std::vector<std::pair<int, size_t>> steps;  // milliseconds, bytes on the wire
     };
     const std::vector<Case> cases{
         {"plain", {}, {{0, 26}}},
-        {"delay", with([](SimOptions &o) { o.delayMs = 50; }), {{49, 0}, {50, 26}}},
-        {"split, pause",
-         with([](SimOptions &o) { o.splitSize = 10, o.pauseMs = 5; }),
-         {{0, 10}, {4, 10}, {5, 20}, {10, 26}}},
+        {"delay", {.delayMs = 50}, {{49, 0}, {50, 26}}},
+        {"split, pause", {.splitSize = 10, .pauseMs = 5}, {{0, 10}, {4, 10}, {5, 20}, {10, 26}}},
         // Garbage right before the answer goes out in the same write: two
         // writes would let a gap open, and the receiver see two frames.
-        {"garbage", with([](SimOptions &o) { o.garbage = 10; }), {{0, 36}}},
-        {"garbage, pause",
-         with([](SimOptions &o) { o.garbage = 10, o.pauseMs = 5; }),
-         {{0, 10}, {5, 36}}},
-        {"bad checksum", with([](SimOptions &o) { o.badChecksum = true; }), {{0, 26}}},
-        {"twice, pause",
-         with([](SimOptions &o) { o.twice = true, o.pauseMs = 5; }),
-         {{0, 26}, {5, 52}}},
-        {"silent", with([](SimOptions &o) { o.silent = true; }), {{1000, 0}}},
+        {"garbage", {.garbage = 10}, {{0, 36}}},
+        {"garbage, pause", {.pauseMs = 5, .garbage = 10}, {{0, 10}, {5, 36}}},
+        {"bad checksum", {.badChecksum = true}, {{0, 26}}},
+        {"twice, pause", {.pauseMs = 5, .twice = true}, {{0, 26}, {5, 52}}},
+        {"silent", {.silent = true}, {{1000, 0}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -187,16 +172,14 @@ TEST(SimSession, EachDeviceFaultShapesWhatGoesOutAndWhen) {
         int fds[2];
         ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
         Bytes wire;
-        for (const Step &step : c.steps) {
-            EXPECT_EQ(WriteDuePieces(fds[1], session, step.ms * int64_t{1000}), 0);
+        for (const auto &[ms, total] : c.steps) {
+            EXPECT_EQ(WriteDuePieces(fds[1], session, ms * int64_t{1000}), 0);
             uint8_t got[256];
             const ssize_t n = read(fds[0], got, sizeof got);
             if (n > 0) wire.insert(wire.end(), got, got + n);
-            EXPECT_EQ(wire.size(), step.total) << "at " << step.ms << " ms";
+            EXPECT_EQ(wire.size(), total) << "at " << ms << " ms";
         }
-        close(fds[0]);
-        close(fds[1]);
-        fclose(log);
+        close(fds[0]), close(fds[1]), fclose(log);
 
         const size_t garbage = c.options.garbage;
         if (wire.size() <= garbage) continue;

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +45,23 @@ std::string ClassOf(HWND hwnd) {
     wchar_t name[64] = {};
     GetClassNameW(hwnd, name, 64);
     return Utf16ToUtf8(name);
+}
+
+// Runs a message loop, each message through handle, until done() holds;
+// false after the bound.
+bool PumpUntil(const std::function<bool()> &done, const std::function<void(MSG &)> &handle,
+               DWORD limitMs = kAnswerLimitMs) {
+    const ULONGLONG end = GetTickCount64() + limitMs;
+    for (MSG msg; !done();) {
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            handle(msg);
+        } else if (GetTickCount64() >= end) {
+            return false;
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        }
+    }
+    return true;
 }
 
 // The log's texts without their time stamps, checking each stamp's form.
@@ -91,20 +108,8 @@ protected:
     }
 
     // Runs the dialog's loop until done() holds; false after the bound.
-    bool Pump(const std::function<bool()> &done, DWORD limitMs = kAnswerLimitMs) {
-        const ULONGLONG end = GetTickCount64() + limitMs;
-        while (!done()) {
-            MSG msg;
-            if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                window_->HandleMessage(msg);
-                continue;
-            }
-            const ULONGLONG now = GetTickCount64();
-            if (now >= end) return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
-                                      QS_ALLINPUT);
-        }
-        return true;
+    bool Pump(const std::function<bool()> &done) {
+        return PumpUntil(done, [this](MSG &msg) { window_->HandleMessage(msg); });
     }
     // Everything that is waiting in the queue now, and nothing more.
     void Drain() {
@@ -146,7 +151,7 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
     const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
     LOGFONTW logFont = {};
     ASSERT_TRUE(GetObjectW(font, sizeof logFont, &logFont));
-    EXPECT_EQ(Utf16ToUtf8(logFont.lfFaceName), "\xea\xb5\xb4\xeb\xa6\xbc");  // 굴림
+    EXPECT_EQ(Utf16ToUtf8(logFont.lfFaceName), "굴림");
 
     RECT client;
     GetClientRect(dlg, &client);
@@ -178,39 +183,21 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
             EXPECT_EQ(Text(hwnd), spec.text) << what;
         }
 
-        const LONG s = GetWindowLongW(hwnd, GWL_STYLE);
-        const std::string cls = ClassOf(hwnd);
-        switch (spec.kind) {
-            case ControlKind::GroupBox:
-                EXPECT_EQ(s & BS_TYPEMASK, BS_GROUPBOX) << what;
-                break;
-            case ControlKind::Label:
-                EXPECT_EQ(s & SS_TYPEMASK, SS_LEFT) << what;
-                break;
-            case ControlKind::CenteredLabel:
-                EXPECT_EQ(s & SS_TYPEMASK, SS_CENTER) << what;
-                break;
-            case ControlKind::ReadOnlyValue:
-            case ControlKind::Value:
-                EXPECT_EQ(cls, "Edit") << what;
-                EXPECT_TRUE(s & ES_RIGHT) << what;
-                EXPECT_EQ((s & ES_READONLY) != 0, spec.kind == ControlKind::ReadOnlyValue) << what;
-                break;
-            case ControlKind::PortSelector:
-                EXPECT_EQ(cls, "ComboBox") << what;
-                EXPECT_EQ(s & 3, CBS_DROPDOWN) << what;
-                break;
-            case ControlKind::Button:
-                EXPECT_EQ(cls, "Button") << what;
-                EXPECT_EQ(s & BS_TYPEMASK, BS_PUSHBUTTON) << what;
-                break;
-            case ControlKind::Log:
-                EXPECT_EQ(cls, "Edit") << what;
-                EXPECT_EQ(s & (ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL),
-                          ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL)
-                    << what;
-                break;
-        }
+        // Each kind's class, and its style under a mask.
+        static const std::map<ControlKind, std::tuple<const char *, LONG, LONG>> kinds = {
+            {ControlKind::GroupBox, {"Button", BS_TYPEMASK, BS_GROUPBOX}},
+            {ControlKind::Label, {"Static", SS_TYPEMASK, SS_LEFT}},
+            {ControlKind::CenteredLabel, {"Static", SS_TYPEMASK, SS_CENTER}},
+            {ControlKind::ReadOnlyValue, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT | ES_READONLY}},
+            {ControlKind::Value, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT}},
+            {ControlKind::PortSelector, {"ComboBox", 3, CBS_DROPDOWN}},
+            {ControlKind::Button, {"Button", BS_TYPEMASK, BS_PUSHBUTTON}},
+            {ControlKind::Log,
+             {"Edit", ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL,
+              ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL}}};
+        const auto &[cls, mask, value] = kinds.at(spec.kind);
+        EXPECT_EQ(ClassOf(hwnd), cls) << what;
+        EXPECT_EQ(GetWindowLongW(hwnd, GWL_STYLE) & mask, value) << what;
 
         // Where the template says, in the dialog's own units.
         // The system places a control at its mapped origin with its mapped
@@ -338,19 +325,10 @@ TEST_F(Dialog, AnswersArriveWhileAnotherLoopRunsTheWindow) {
     // be read, or the port stays silent.
     Open();
     Drain();
-    const size_t before = outcomes_.size();
     Click(IDC_BTN_ADC_READ);
-    const ULONGLONG end = GetTickCount64() + kAnswerLimitMs;
-    while (outcomes_.size() == before && GetTickCount64() < end) {
-        MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        } else {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        }
-    }
-    ASSERT_GT(outcomes_.size(), before) << Field(IDC_LOG);
+    ASSERT_TRUE(PumpUntil([&] { return !outcomes_.empty(); },
+                          [](MSG &msg) { TranslateMessage(&msg), DispatchMessageW(&msg); }))
+        << Field(IDC_LOG);
     EXPECT_TRUE(outcomes_.back().hasAdc);
 }
 
@@ -378,42 +356,35 @@ TEST_F(Dialog, EnterLeavesTheWindowOpenEscapeAndTheCloseBoxCloseIt) {
     EXPECT_EQ(*again.Ended(), kDialogCancel);
 }
 
-// The version of a module and the language of its first string block.
-std::string VersionOf(const std::wstring &module, std::wstring &block) {
-    std::vector<BYTE> data(GetFileVersionInfoSizeW(module.c_str(), nullptr));
-    if (data.empty() ||
-        !GetFileVersionInfoW(module.c_str(), 0, static_cast<DWORD>(data.size()), data.data()))
-        return {};
+// The version of a module, and the language and code page of its first
+// string block.
+std::pair<std::string, std::wstring> VersionOf(const wchar_t *module) {
+    std::vector<BYTE> data(GetFileVersionInfoSizeW(module, nullptr));
     VS_FIXEDFILEINFO *fixed = nullptr;
+    WORD *translation = nullptr;
     UINT size = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&fixed), &size)) return {};
-    struct Translation {
-        WORD language, codePage;
-    } *translation = nullptr;
-    if (VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                       reinterpret_cast<void **>(&translation), &size) &&
-        size >= sizeof *translation) {
-        wchar_t name[16];
-        swprintf(name, 16, L"%04x%04x", translation->language, translation->codePage);
-        block = name;
-    }
-    std::ostringstream version;
-    version << HIWORD(fixed->dwFileVersionMS) << '.' << LOWORD(fixed->dwFileVersionMS) << '.'
-            << HIWORD(fixed->dwFileVersionLS) << '.' << LOWORD(fixed->dwFileVersionLS);
-    return version.str();
+    if (data.empty() || !GetFileVersionInfoW(module, 0, DWORD(data.size()), data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&fixed), &size) ||
+        !VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void **>(&translation), &size) ||
+        size < 2 * sizeof(WORD))
+        return {};
+    char version[64];
+    wchar_t block[16];
+    snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+             LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+             LOWORD(fixed->dwFileVersionLS));
+    swprintf(block, 16, L"%04x%04x", translation[0], translation[1]);
+    return {version, block};
 }
 
 TEST(Resources, TheProgramAndThePortLibraryCarryTheirKoreanVersionBlocks) {
-    wchar_t self[MAX_PATH] = {};
+    wchar_t self[MAX_PATH] = {}, library[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring block;
-    EXPECT_EQ(VersionOf(self, block), "1.0.0.1");
-    EXPECT_EQ(block, L"041204b0");
-    block.clear();
-    wchar_t library[MAX_PATH] = {};
     GetModuleFileNameW(GetModuleHandleW(L"portlink.dll"), library, MAX_PATH);
-    EXPECT_EQ(VersionOf(library, block), "1.0.0.2");
-    EXPECT_EQ(block, L"041204b0");
+    using Version = std::pair<std::string, std::wstring>;
+    EXPECT_EQ(VersionOf(self), Version("1.0.0.1", L"041204b0"));
+    EXPECT_EQ(VersionOf(library), Version("1.0.0.2", L"041204b0"));
 }
 
 // What a message box showed, read when it became active, and closed then.
@@ -465,7 +436,7 @@ TEST_F(Dialog, WarningsComeAsOwnedBoxesFromTheWindowAndFromWorkers) {
     // From a worker, which waits until the box is closed.
     std::atomic<bool> returned{false};
     std::thread worker([&] {
-        w.ShowWarning("\xea\xb2\xbd\xea\xb3\xa0 from a worker");  // 경고
+        w.ShowWarning("경고 from a worker");
         returned = true;
     });
     EXPECT_TRUE(Pump([&] { return returned.load(); }));
@@ -480,15 +451,10 @@ TEST_F(Dialog, WarningsComeAsOwnedBoxesFromTheWindowAndFromWorkers) {
         EXPECT_TRUE(box.warningIcon) << box.text;
         EXPECT_EQ(box.owner, w.Hwnd()) << box.text;
     }
-    // 시리얼 포트 COM 30를(을) 열수 없습니다. / 환경 설정에서 사용할 포트를 선택 해주세요.
     EXPECT_EQ(g_boxes[0].text,
-              "\xec\x8b\x9c\xeb\xa6\xac\xec\x96\xbc \xed\x8f\xac\xed\x8a\xb8 COM 30"
-              "\xeb\xa5\xbc(\xec\x9d\x84) \xec\x97\xb4\xec\x88\x98 \xec\x97\x86\xec\x8a\xb5"
-              "\xeb\x8b\x88\xeb\x8b\xa4.\r\n\r\n\xed\x99\x98\xea\xb2\xbd \xec\x84\xa4\xec\xa0"
-              "\x95\xec\x97\x90\xec\x84\x9c \xec\x82\xac\xec\x9a\xa9\xed\x95\xa0 \xed\x8f\xac"
-              "\xed\x8a\xb8\xeb\xa5\xbc \xec\x84\xa0\xed\x83\x9d \xed\x95\xb4\xec\xa3\xbc"
-              "\xec\x84\xb8\xec\x9a\x94.");
-    EXPECT_EQ(g_boxes[1].text, "\xea\xb2\xbd\xea\xb3\xa0 from a worker");
+              "시리얼 포트 COM 30를(을) 열수 없습니다.\r\n\r\n환경 설정에서 사용할 포트를 선택 "
+              "해주세요.");
+    EXPECT_EQ(g_boxes[1].text, "경고 from a worker");
 }
 
 // The program's folder is mounted read-only by settings_check.sh, with a
@@ -512,15 +478,8 @@ TEST(ReadOnlyFolder, SettingsGoToTheUsersFolderAndStartFromTheProgramsOwn) {
     EXPECT_EQ(window->GetPortSelection(), port - 1);
 
     SendMessageW(GetDlgItem(window->Hwnd(), IDC_BTN_ADC_READ), BM_CLICK, 0, 0);
-    const ULONGLONG end = GetTickCount64() + kAnswerLimitMs;
-    MSG msg;
-    while (outcomes.empty() && GetTickCount64() < end) {
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            window->HandleMessage(msg);
-        else
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-    }
-    ASSERT_FALSE(outcomes.empty());
+    ASSERT_TRUE(PumpUntil([&] { return !outcomes.empty(); },
+                          [&](MSG &msg) { window->HandleMessage(msg); }));
     EXPECT_TRUE(outcomes.back().hasAdc);
     window.reset();
     EXPECT_EQ(ReadComPort(Utf16ToUtf8(stored.wstring())), port);

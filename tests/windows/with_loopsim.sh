@@ -2,9 +2,10 @@
 # Runs a command while the native simulated device serves a pseudo-terminal
 # that Wine sees as COM<n>:
 #   with_loopsim.sh WINE_RUN WINEPREFIX LOOPSIM PRELOAD N [--sim OPTION]... -- COMMAND...
-# The command finds the port number in LOOPSET_COM. Wine runs with PRELOAD
-# (the pty's modem lines), so that waits on the port sleep. A Windows program
-# cannot start the Linux device itself, hence this script.
+# The command finds the port number in LOOPSET_COM and the pty in
+# LOOPSET_SIM_PTY. Wine runs with PRELOAD (the pty's modem lines), so that
+# waits on the port sleep. A Windows program cannot start the Linux device
+# itself, hence this script.
 set -u
 winerun=$1 prefix=$2 loopsim=$3 preload=$4 n=$5
 shift 5
@@ -36,4 +37,4 @@ if ! read -r -t 10 -u "${SIM[0]}" path; then
     exit 1
 fi
 ln -sfn "$path" "$prefix/dosdevices/com$n"
-LOOPSET_COM=$n LD_PRELOAD=$preload "$@"
+LOOPSET_COM=$n LOOPSET_SIM_PTY=$path LD_PRELOAD=$preload "$@"
