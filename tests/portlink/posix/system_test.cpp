@@ -1,5 +1,6 @@
 // What is the system's on Linux: the device of COMn, and the backend over a
 // real pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -32,23 +33,30 @@ TEST(PortPath, DefaultTableAndEmptyVariable) {
 
 // An absent device is the system's "file not found". A device whose far end
 // has gone is a hang-up even to a wait that wants nothing else, as the
-// listener's does while the host has not read yet: it would spin otherwise.
-TEST(PosixBackend, AbsentDeviceIsFileNotFoundAndAClosedMasterAHangUp) {
+// listener's is while the host has not read yet: it would spin otherwise. A
+// pseudo-terminal's slave tells the hang-up with an error beside it; its
+// master, once the slave has closed, with the hang-up alone.
+TEST(PosixBackend, AbsentDeviceIsFileNotFoundAndAClosedFarEndAHangUp) {
     CComPort port;
     EXPECT_EQ(port.Open("/dev/portlink-no-such-device", 0, 0, true), 2u);
     EXPECT_EQ(port.LastError(), 2u);
 
+    SerialBackend &backend = SystemBackend();
+    PortHandle slaveSide = kNoHandle, masterSide = kNoHandle;
     int master = -1, slave = -1;
     char name[128] = {};
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    SerialBackend &backend = SystemBackend();
-    PortHandle handle = kNoHandle;
-    ASSERT_EQ(backend.Open(name, 0, 0, handle), kOk);
+    ASSERT_EQ(backend.Open(name, 0, 0, slaveSide), kOk);
     close(slave), close(master);
-    unsigned ready = 0;
-    EXPECT_EQ(backend.Wait(handle, 0, kNoHandle, 5000, ready), kOk);
-    EXPECT_EQ(ready, SerialBackend::kHangUp);
-    backend.Close(handle);
+    ASSERT_EQ(backend.Open("/dev/ptmx", 0, 0, masterSide), kOk);
+    ASSERT_EQ(unlockpt(int(masterSide)), 0);
+    close(open(ptsname(int(masterSide)), O_RDWR | O_NOCTTY));
+    for (const PortHandle handle : {slaveSide, masterSide}) {
+        unsigned ready = 0;
+        EXPECT_EQ(backend.Wait(handle, 0, kNoHandle, 5000, ready), kOk);
+        EXPECT_EQ(ready, SerialBackend::kHangUp) << (handle == slaveSide ? "slave" : "master");
+        backend.Close(handle);
+    }
 }
 
 }  // namespace
