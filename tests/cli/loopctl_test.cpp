@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -71,20 +72,21 @@ nlohmann::json Json(const Result &run) {
 }
 
 // A pseudo-terminal playing a device: it reads the request, then does what
-// the test says (answers, stays silent, hangs up).
+// the test says (answers, stays silent), and hangs up when asked to.
 struct FakeDevice {
     int master = -1, slave = -1;
     char name[128] = {};
     std::thread thread;
     template <typename Act>
-    explicit FakeDevice(Act act) {
+    explicit FakeDevice(Act act, bool hangUp = false) {
         if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
         // loopctl must not inherit our ends: a hang-up needs the last one closed.
         fcntl(master, F_SETFD, FD_CLOEXEC);
         fcntl(slave, F_SETFD, FD_CLOEXEC);
-        thread = std::thread([this, act] {
+        thread = std::thread([this, act, hangUp] {
             uint8_t request[64];
             if (read(master, request, sizeof request) > 0) act(master);
+            if (hangUp) close(std::exchange(master, -1));  // seen by the destructor after join
         });
     }
     ~FakeDevice() {
@@ -202,12 +204,11 @@ TEST(Loopctl, SettingsKeepThePortOnlyWhenAskedAndReportAFailedStore) {
 // A line that goes away is said at once, with its own status, not after
 // the time-out as if the device had stayed silent.
 TEST(Loopctl, ALostLineIsReportedAtOnce) {
-    FakeDevice hangUp([](int master) { close(master); });
+    FakeDevice hangUp([](int) {}, true);
     const auto start = std::chrono::steady_clock::now();
     const Result serial = Loopctl(std::string("--timeout 10 --device ") + hangUp.name + " adc");
     EXPECT_EQ(serial.exitCode, 6) << serial.err;
     EXPECT_TRUE(Has(serial.err, "lost COM1")) << serial.err;
-    hangUp.master = -1;
 
     CSimProcess sim;
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0", "--silent"})) << sim.Log();
