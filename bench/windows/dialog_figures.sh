@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Figures of loopset.exe under Wine on a virtual display (not a test):
-#   figures.sh PREFIX LOOPSIM PRELOAD LOOPSET.exe
+#   bench/windows/dialog_figures.sh PREFIX LOOPSIM PRELOAD LOOPSET.exe
 # 1. start to dialog shown: wall time of "loopset.exe --quit-after 1" (start,
 #    show, the first turn of the loop, close, exit), with Wine's server
 #    already up;
@@ -32,4 +32,4 @@ hz=$(getconf CLK_TCK)
 echo "idle 10 s: loopset.exe $(( (b - a) * 1000 / hz )) ms CPU, wineserver $(( (t - s) * 1000 / hz )) ms CPU"
 wait
 INNER
-bash "$here/with_display.sh" "$prefix" "$loopsim" "$preload" 1 --shell "$inner" "$exe"
+bash "$here/../../tests/windows-dialog/with_display.sh" "$prefix" "$loopsim" "$preload" 1 --shell "$inner" "$exe"

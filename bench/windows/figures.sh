@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The figures of portlink.dll and loopctl.exe under Wine, against the native
 # simulated device on a pty mapped as COM24:
-#   tests/windows/bench.sh [BUILD_DIR (build/win64)] [LOOPSIM (build/default/bin/loopsim)]
+#   bench/windows/figures.sh [BUILD_DIR (build/win64)] [LOOPSIM (build/default/bin/loopsim)]
 # Prints the port's round trip (p50/p99), the CPU time of a quiet open port
 # over 10 s, and loopctl.exe adc's whole-process time (p50 of 100 runs).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build/win64}" && pwd)
 loopsim=${2:-$(pwd)/build/default/bin/loopsim}
-with=(bash "$here/with_loopsim.sh" "$build/wine-run" "$build/wineprefix" "$loopsim"
+with=(bash "$here/../../tests/windows/with_loopsim.sh" "$build/wine-run" "$build/wineprefix" "$loopsim"
       "$build/tests/windows/pty_modem.so" 24 --)
 "${with[@]}" "$build/wine-run" "$build/bin/portlink_wine_bench.exe" 24 1000 10
 [ -f "$build/bin/loopctl.exe" ] || { echo "no loopctl.exe in $build yet"; exit 0; }
