@@ -91,11 +91,11 @@ void CLoopsetWindow::BuildControls() {
     const DialogBaseUnits units = BaseUnitsOf(font());
     setFixedSize(DialogRectToPixels(units, 0, 0, kDialogWidthDu, kDialogHeightDu).size());
 
-    for (const ControlSpec &spec : kDialogControls) {
-        const QString text = QString::fromUtf8(spec.text);
-        int height = spec.height;
+    for (const ControlSpec &control : kDialogControls) {
+        const QString text = QString::fromUtf8(control.text);
+        int height = control.height;
         QWidget *w = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
             case ControlKind::GroupBox:
                 w = new QGroupBox(this);
                 w->setFocusPolicy(Qt::NoFocus);
@@ -105,7 +105,7 @@ void CLoopsetWindow::BuildControls() {
                 auto *label = new QLabel(text, this);
                 label->setTextFormat(Qt::PlainText);
                 label->setAlignment(
-                    (spec.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignHCenter) |
+                    (control.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignHCenter) |
                     Qt::AlignVCenter);
                 w = label;
                 break;
@@ -114,7 +114,7 @@ void CLoopsetWindow::BuildControls() {
             case ControlKind::Value: {
                 auto *edit = new QLineEdit(this);
                 edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                if (spec.kind == ControlKind::ReadOnlyValue) {
+                if (control.kind == ControlKind::ReadOnlyValue) {
                     // Read-only fields still take the focus, so their value
                     // can be selected and copied.
                     edit->setReadOnly(true);
@@ -134,7 +134,7 @@ void CLoopsetWindow::BuildControls() {
                 combo->lineEdit()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 // The template's height is the dropped list's; fill it.
                 const int listPx =
-                    DialogRectToPixels(units, 0, 0, 0, spec.height - kPortSelectorClosedHeightDu)
+                    DialogRectToPixels(units, 0, 0, 0, control.height - kPortSelectorClosedHeightDu)
                         .height();
                 combo->setMaxVisibleItems(
                     std::max(1, listPx / std::max(1, combo->fontMetrics().height() + 2)));
@@ -169,10 +169,10 @@ void CLoopsetWindow::BuildControls() {
                 break;
             }
         }
-        w->setGeometry(DialogRectToPixels(units, spec.x, spec.y, spec.width, height));
-        if (spec.id != IDC_STATIC) {
-            w->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
-            m_controls.insert(spec.id, w);
+        w->setGeometry(DialogRectToPixels(units, control.x, control.y, control.width, height));
+        if (control.id != IDC_STATIC) {
+            w->setObjectName(QStringLiteral("IDC_%1").arg(control.id));
+            m_controls.insert(control.id, w);
         }
     }
 

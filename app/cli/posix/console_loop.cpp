@@ -48,14 +48,14 @@ unsigned CConsoleLoop::Wait(int timeoutMs) {
 }
 
 bool CConsoleLoop::StartTimer(unsigned firstMs, unsigned periodMs) {
-    itimerspec spec{};
-    spec.it_interval.tv_sec = periodMs / 1000;
-    spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
-    spec.it_value.tv_sec = firstMs / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(firstMs % 1000) * 1000000L;
+    itimerspec when{};
+    when.it_interval.tv_sec = periodMs / 1000;
+    when.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
+    when.it_value.tv_sec = firstMs / 1000;
+    when.it_value.tv_nsec = static_cast<long>(firstMs % 1000) * 1000000L;
     // A zero first expiry would disarm the timer: the soonest is 1 ns.
-    if (firstMs == 0) spec.it_value.tv_nsec = 1;
-    return timerfd_settime(static_cast<int>(m_timer), 0, &spec, nullptr) == 0;
+    if (firstMs == 0) when.it_value.tv_nsec = 1;
+    return timerfd_settime(static_cast<int>(m_timer), 0, &when, nullptr) == 0;
 }
 
 void CConsoleLoop::StopTimer() {
