@@ -74,13 +74,9 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
 }
 
 CLoopsetWindow::~CLoopsetWindow() {
-    {
-        // A worker that still waits for a box must not wait for a window that
-        // is going away (and the link joins its workers below).
-        std::lock_guard lock(m_boxGate->mutex);
-        m_boxGate->closing = true;
-    }
-    m_boxGate->done.notify_all();
+    // A worker that still waits for a box must not wait for a window that is
+    // going away (and the link joins its workers below).
+    m_boxGate->Close();
     for (QTimer *timer : std::as_const(m_timers)) timer->stop();
     // Closes the port, which stops portlink's listener: nothing posts to this
     // window once the dialog is gone.
@@ -266,36 +262,14 @@ void CLoopsetWindow::ShowBox(BoxKind kind, const QString &caption, const QString
         return;
     }
     // A worker thread: the box runs on the UI thread and the worker waits
-    // until it is closed, or until the window goes away. The request travels
-    // under the gate's lock, not inside a queued call.
-    const std::shared_ptr<BoxGate> gate = m_boxGate;
-    auto request = std::make_shared<BoxRequest>(BoxRequest{kind, caption, text});
-    {
-        std::lock_guard lock(gate->mutex);
-        if (gate->closing) return;
-        gate->pending.push_back(request);
-    }
-    QMetaObject::invokeMethod(this, "RunPendingBoxes", Qt::QueuedConnection);
-    std::unique_lock lock(gate->mutex);
-    gate->done.wait(lock, [&] { return request->done || gate->closing; });
+    // until it is closed, or until the window goes away.
+    CBoxGate<Box>::ShowAndWait(m_boxGate, {kind, caption, text}, [this] {
+        return QMetaObject::invokeMethod(this, "RunPendingBoxes", Qt::QueuedConnection);
+    });
 }
 
 void CLoopsetWindow::RunPendingBoxes() {
-    for (;;) {
-        std::shared_ptr<BoxRequest> request;
-        {
-            std::lock_guard lock(m_boxGate->mutex);
-            if (m_boxGate->pending.empty()) return;
-            request = m_boxGate->pending.front();
-            m_boxGate->pending.pop_front();
-        }
-        RunBox(request->kind, request->caption, request->text);
-        {
-            std::lock_guard lock(m_boxGate->mutex);
-            request->done = true;
-        }
-        m_boxGate->done.notify_all();
-    }
+    m_boxGate->RunPending([this](const Box &box) { RunBox(box.kind, box.caption, box.text); });
 }
 
 void CLoopsetWindow::RunBox(BoxKind kind, const QString &caption, const QString &text) {

@@ -8,14 +8,13 @@
 #include <QHash>
 #include <QString>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "box_gate.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
 
@@ -88,20 +87,10 @@ public slots:
     void reject() override;
 
 private:
-    struct BoxRequest {
+    struct Box {
         BoxKind kind;
         QString caption;
         QString text;
-        bool done = false;
-    };
-    // Boxes asked for by worker threads, and where those workers wait. Shared
-    // so that a worker still waiting when the window goes away holds it alive
-    // and is released.
-    struct BoxGate {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::deque<std::shared_ptr<BoxRequest>> pending;
-        bool closing = false;
     };
 
     Q_INVOKABLE void RunPendingBoxes();
@@ -123,7 +112,7 @@ private:
     QPlainTextEdit *m_log = nullptr;
     BoxHook m_boxHook;
     std::optional<int> m_endedResult;
-    std::shared_ptr<BoxGate> m_boxGate = std::make_shared<BoxGate>();
+    std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
     // Last: it closes its port (and stops portlink's listener) before the
     // window that the listener posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;

@@ -46,13 +46,9 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
       m_dlg(std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api)) {}
 
 CLoopsetWindow::~CLoopsetWindow() {
-    {
-        // A worker that still waits for a box must not wait for a window that
-        // is going away (and the link joins its workers below).
-        std::lock_guard lock(m_boxGate->mutex);
-        m_boxGate->closing = true;
-    }
-    m_boxGate->done.notify_all();
+    // A worker that still waits for a box must not wait for a window that is
+    // going away (and the link joins its workers below).
+    m_boxGate->Close();
     for (auto &[id, timer] : m_timers)
         if (timer.running && m_hwnd) KillTimer(m_hwnd, id);
     // Closes the port, which stops portlink's listener; only then may the
@@ -257,41 +253,15 @@ void CLoopsetWindow::ShowBox(bool warning, std::wstring caption, std::wstring te
         return;
     }
     // A worker thread: the box runs on the UI thread and the worker waits
-    // until it is closed, or until the window goes away.
-    const std::shared_ptr<BoxGate> gate = m_boxGate;
-    auto request =
-        std::make_shared<BoxRequest>(BoxRequest{warning, std::move(caption), std::move(text)});
-    {
-        std::lock_guard lock(gate->mutex);
-        if (gate->closing) return;
-        gate->pending.push_back(request);
-    }
-    if (!m_hwnd || !PostMessageW(m_hwnd, kMsgRunBoxes, 0, 0)) {
-        // No window to show it on: nobody will ever close it.
-        std::lock_guard lock(gate->mutex);
-        std::erase(gate->pending, request);
-        return;
-    }
-    std::unique_lock lock(gate->mutex);
-    gate->done.wait(lock, [&] { return request->done || gate->closing; });
+    // until it is closed, or until the window goes away. Without a window to
+    // show it on, nobody would ever close it: the worker goes on.
+    CBoxGate<Box>::ShowAndWait(m_boxGate, {warning, std::move(caption), std::move(text)}, [this] {
+        return m_hwnd && PostMessageW(m_hwnd, kMsgRunBoxes, 0, 0);
+    });
 }
 
 void CLoopsetWindow::RunPendingBoxes() {
-    for (;;) {
-        std::shared_ptr<BoxRequest> request;
-        {
-            std::lock_guard lock(m_boxGate->mutex);
-            if (m_boxGate->pending.empty()) return;
-            request = m_boxGate->pending.front();
-            m_boxGate->pending.pop_front();
-        }
-        RunBox(request->warning, request->caption, request->text);
-        {
-            std::lock_guard lock(m_boxGate->mutex);
-            request->done = true;
-        }
-        m_boxGate->done.notify_all();
-    }
+    m_boxGate->RunPending([this](const Box &box) { RunBox(box.warning, box.caption, box.text); });
 }
 
 void CLoopsetWindow::RunBox(bool warning, const std::wstring &caption, const std::wstring &text) {

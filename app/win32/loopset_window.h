@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "box_gate.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
 
@@ -66,20 +65,10 @@ public:
     }
 
 private:
-    struct BoxRequest {
+    struct Box {
         bool warning;
         std::wstring caption;
         std::wstring text;
-        bool done = false;
-    };
-    // Boxes asked for by worker threads, and where those workers wait. Shared
-    // so that a worker still waiting when the window goes away holds it alive
-    // and is released.
-    struct BoxGate {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::deque<std::shared_ptr<BoxRequest>> pending;
-        bool closing = false;
     };
     struct TimerState {
         unsigned periodMs = 0;
@@ -106,7 +95,7 @@ private:
     std::map<unsigned, TimerState> m_timers;
     std::optional<int> m_endedResult;
     ResponseHook m_responseHook;
-    std::shared_ptr<BoxGate> m_boxGate = std::make_shared<BoxGate>();
+    std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
     // Last: it closes its port (and stops portlink's listener) before the
     // window that the listener posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;
