@@ -1,6 +1,5 @@
 // The simulated device: its answers, framing and faults in memory, then the
-// program itself over a real pty and loopback TCP. The program's side of the
-// faults is shown end to end (tests/e2e).
+// program itself over a real pty and loopback TCP.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -59,7 +58,7 @@ Bytes ZeroWrite(uint8_t crcFirst, uint8_t crcSecond) {
     return f;
 }
 
-// Frames (good and bad checksum) the parser finds in input pushed in pieces.
+// The good frames in input pushed in pieces; bad checksums are counted.
 std::vector<Bytes> Parse(CRequestParser &parser, const std::vector<Bytes> &pieces, int *bad) {
     std::vector<Bytes> frames;
     CRequestParser::Request request;
@@ -73,6 +72,46 @@ std::vector<Bytes> Parse(CRequestParser &parser, const std::vector<Bytes> &piece
         }
     }
     return frames;
+}
+
+// CPU clock ticks of a process whose name holds no space.
+long CpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string skip;
+    for (int field = 1; field < 14; ++field) stat >> skip;
+    long utime = -1, stime = -1;
+    stat >> utime >> stime;
+    return utime + stime;
+}
+
+Bytes Ask(int fd, const Bytes &request, size_t count, int timeoutMs = 2000) {
+    EXPECT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    Bytes got(count);
+    size_t have = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (have < count && poll(&p, 1, timeoutMs) > 0) {
+        const ssize_t n = read(fd, got.data() + have, count - have);
+        if (n > 0) have += static_cast<size_t>(n);
+        if (n <= 0 && errno != EAGAIN) break;
+    }
+    got.resize(have);
+    return got;
+}
+
+int OpenLine(const std::string &path) {
+    return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A connection to loopsim's "host:port", and the port it came from.
+int ConnectTcp(const std::string &address, int *localPort) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto port = static_cast<uint16_t>(std::stoi(address.substr(address.find(':') + 1)));
+    sockaddr_in at{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof at;
+    auto *named = reinterpret_cast<sockaddr *>(&at);
+    if (connect(fd, named, length) != 0 || getsockname(fd, named, &length) != 0) return -1;
+    *localPort = ntohs(at.sin_port);
+    return fd;
 }
 
 }  // namespace
@@ -191,75 +230,34 @@ TEST(SimSession, EachDeviceFaultShapesWhatGoesOutAndWhen) {
     }
 }
 
-namespace {
-
-// Clock ticks the process has spent on a CPU (its name holds no space).
-long CpuTicks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string skip;
-    for (int field = 1; field < 14; ++field) stat >> skip;
-    long utime = -1, stime = -1;
-    stat >> utime >> stime;
-    return utime + stime;
-}
-
-// Sends request on fd and collects up to count bytes, each within timeoutMs.
-Bytes Ask(int fd, const Bytes &request, size_t count, int timeoutMs = 2000) {
-    EXPECT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
-    Bytes got(count);
-    size_t have = 0;
-    pollfd p{fd, POLLIN, 0};
-    while (have < count && poll(&p, 1, timeoutMs) > 0) {
-        const ssize_t n = read(fd, got.data() + have, count - have);
-        if (n > 0) have += static_cast<size_t>(n);
-        if (n <= 0 && errno != EAGAIN) break;
-    }
-    got.resize(have);
-    return got;
-}
-
-int OpenLine(const std::string &path) {
-    return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-}
-
-}  // namespace
-
-TEST(Loopsim, ClientsComeAndGoWithoutSpinningAndSigtermEndsIt) {
+// The dialog closes and reopens the port before every request; a reopen right
+// after a close must not cost the request sent with it. Before the first
+// client and after the last, loopsim sleeps.
+TEST(Loopsim, AnswersEveryRequestOfAClientThatReopensForEachAndSleepsBetween) {
     CSimProcess sim;
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {})) << sim.Log();
-    for (int round = 0; round < 3; ++round) {
-        // Before the first client, and after each, loopsim sleeps.
+    const auto expectIdle = [&] {
         const long before = CpuTicks(sim.Pid());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_LE(CpuTicks(sim.Pid()) - before, 5) << "busy while no client";
-        const int fd = OpenLine(sim.Path());
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(Ask(fd, kAdcRead, 16).size(), 16u);
-        close(fd);
-    }
-    const int status = sim.Stop(SIGTERM, 2000);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_NE(sim.Log().find("stopped after 3 requests"), std::string::npos) << sim.Log();
-}
-
-TEST(Loopsim, AnswersEveryRequestOfAClientThatReopensForEach) {
-    // The dialog closes and reopens the port before every request; a reopen
-    // that follows a close at once must not cost the request sent with it.
-    CSimProcess sim;
-    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {})) << sim.Log();
+    };
+    expectIdle();
     for (int i = 0; i < 40000; ++i) {
         const int fd = OpenLine(sim.Path());
         ASSERT_GE(fd, 0) << strerror(errno);
-        // A loaded machine may hold an answer in the kernel for a second or
-        // more; only one that never comes is lost.
+        // A loaded machine may hold an answer back for a second or more.
         const size_t got = Ask(fd, kAdcRead, 16, 5000).size();
         close(fd);
         ASSERT_EQ(got, 16u) << "request " << i;
     }
+    expectIdle();
     // Nothing meant for one client is left to greet the next.
     const int fd = OpenLine(sim.Path());
     EXPECT_EQ(Ask(fd, kConfigRead, 27, 200).size(), 26u);
     close(fd);
+    const int status = sim.Stop(SIGTERM, 2000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(sim.Log().find("stopped after 40001 requests"), std::string::npos);
 }
 
 TEST(Loopsim, AKilledClientDoesNotLeaveTheLineExclusive) {
@@ -283,9 +281,8 @@ TEST(Loopsim, AKilledClientDoesNotLeaveTheLineExclusive) {
     close(ready[0]);
     close(ready[1]);
 
-    // Until loopsim has seen the child go the line may refuse us; root may
-    // open it all the same, so ask the flag too (an exclusive opener refuses
-    // a line that reports it).
+    // Until loopsim has seen the child go the line may refuse us; root opens
+    // it all the same, hence the flag.
     int exclusive = -1;
     for (int tries = 0; tries < 500 && exclusive != 0; ++tries) {
         if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -312,39 +309,16 @@ TEST(Loopsim, ServesASerialDeviceThatIsQuiet) {
     close(master);
 }
 
-namespace {
-
-int ConnectTcp(const std::string &address) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(address.find(':') + 1))));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int LocalPort(int fd) {
-    sockaddr_in at{};
-    socklen_t length = sizeof at;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&at), &length);
-    return ntohs(at.sin_port);
-}
-
-}  // namespace
-
 TEST(Loopsim, AFloodingTcpClientNeitherStarvesAQuietOneNorFloodsTheLog) {
     CSimProcess sim;
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0"})) << sim.Log();
-    const int flooder = ConnectTcp(sim.Path());
-    const int quiet = ConnectTcp(sim.Path());
+    int flooderPort = 0, quietPort = 0;
+    const int flooder = ConnectTcp(sim.Path(), &flooderPort);
+    const int quiet = ConnectTcp(sim.Path(), &quietPort);
     ASSERT_GE(flooder, 0);
     ASSERT_GE(quiet, 0);
-    // Requests in bursts of 8192, never a look at the answers: 25 bursts at
-    // least, then on until the quiet client is done (or, starved, gave up).
+    // Bursts of 8192 requests, answers never read: 25 at least, then on until
+    // the quiet client is done.
     std::atomic<bool> done{false};
     std::atomic<int> bursts{0};
     std::thread flood([&, flooder] {
@@ -365,7 +339,7 @@ TEST(Loopsim, AFloodingTcpClientNeitherStarvesAQuietOneNorFloodsTheLog) {
     close(quiet);
     flood.join();
     // The flooder's end comes after all it sent, once loopsim has read it.
-    EXPECT_TRUE(sim.WaitForLog(":" + std::to_string(LocalPort(flooder)) + " disconnected", 30000));
+    EXPECT_TRUE(sim.WaitForLog(":" + std::to_string(flooderPort) + " disconnected", 30000));
     close(flooder);
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
     EXPECT_NE(sim.Log().find("more requests"), std::string::npos);

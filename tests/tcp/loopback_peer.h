@@ -27,18 +27,13 @@ inline uint16_t UnusedLoopbackPort() {
     ClosePeer(ListenLoopback(&port));
     return port;
 }
-// Closes with a reset instead of an orderly end, as a crashed peer would;
-// false where the system may end the stream in order before the reset goes
-// out, so that the other end can read an end rather than the reset.
+// Closes with a reset, as a crashed peer would; false where the system may
+// end the stream in order first.
 bool ResetPeer(SocketHandle peer);
 
-// The system's numbers for a connection its peer reset and for a process
-// that has run out of sockets.
 extern const int32_t kPeerResetCode;
 extern const int32_t kOutOfSocketsCode;
 
-// The process as the system counts it: resident memory in KiB, open
-// descriptors (handles on Windows), threads.
+// The process as the system counts it: resident memory in KiB, threads.
 long ResidentKiB();
-long OpenHandles();
 long ThreadCount();

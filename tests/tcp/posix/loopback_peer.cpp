@@ -17,11 +17,6 @@ int Fd(SocketHandle socket) {
     return static_cast<int>(static_cast<intptr_t>(socket));
 }
 
-long Entries(const char *folder) {
-    using std::filesystem::directory_iterator;
-    return std::distance(directory_iterator(folder), directory_iterator());
-}
-
 }  // namespace
 
 const int32_t kPeerResetCode = ECONNRESET;
@@ -80,10 +75,7 @@ long ResidentKiB() {
     return values[1] * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-long OpenHandles() {
-    return Entries("/proc/self/fd");
-}
-
 long ThreadCount() {
-    return Entries("/proc/self/task");
+    using std::filesystem::directory_iterator;
+    return std::distance(directory_iterator("/proc/self/task"), directory_iterator());
 }

@@ -102,39 +102,6 @@ long ResidentKiB() {
     return static_cast<long>(counters.WorkingSetSize / 1024);
 }
 
-long OpenHandles() {
-    // The system's handle table, not GetProcessHandleCount, which Wine
-    // answers with 0. Class 64 lists every handle with its owner's id.
-    struct Entry {
-        void *object;
-        ULONG_PTR process, value;
-        ULONG access;
-        USHORT trace, type;
-        ULONG attributes, reserved;
-    };
-    struct Table {
-        ULONG_PTR count, reserved;
-        Entry entries[1];
-    };
-    using Query = LONG(WINAPI *)(ULONG, void *, ULONG, ULONG *);
-    const auto query = reinterpret_cast<Query>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
-    std::vector<char> buffer(1 << 20);
-    ULONG size = 0;
-    LONG status;
-    constexpr LONG kTooSmall = static_cast<LONG>(0xC0000004);
-    while ((status = query(64, buffer.data(), static_cast<ULONG>(buffer.size()), &size)) ==
-           kTooSmall)
-        buffer.resize(buffer.size() * 2);
-    if (status != 0) return -1;
-    const auto *table = reinterpret_cast<const Table *>(buffer.data());
-    long count = 0;
-    for (ULONG_PTR i = 0; i < table->count; ++i)
-        if (table->entries[i].process == GetCurrentProcessId()) ++count;
-    return count;
-}
-
 long ThreadCount() {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;
