@@ -1,7 +1,5 @@
 // The Windows dialog under Wine on a virtual display, against the simulated
-// device on COM<LOOPSET_COM>: the template as the system lays it out, the
-// tab order, the three buttons, the keys that close or do not, and the
-// message boxes.
+// device on COM<LOOPSET_COM>.
 // clang-format off
 #include <windows.h>
 // clang-format on
@@ -10,7 +8,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,18 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A bound for a failing case only; a passing one is done long before.
-constexpr DWORD kAnswerLimitMs = 10000;
-
-int DevicePort() {
-    const char *n = std::getenv("LOOPSET_COM");
-    return n ? std::atoi(n) : 0;
-}
-
 std::string Text(HWND hwnd) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    wchar_t text[4096] = {};
+    GetWindowTextW(hwnd, text, 4096);
     return Utf16ToUtf8(text);
 }
 
@@ -48,10 +36,9 @@ std::string ClassOf(HWND hwnd) {
 }
 
 // Runs a message loop, each message through handle, until done() holds;
-// false after the bound.
-bool PumpUntil(const std::function<bool()> &done, const std::function<void(MSG &)> &handle,
-               DWORD limitMs = kAnswerLimitMs) {
-    const ULONGLONG end = GetTickCount64() + limitMs;
+// false after a bound that only a failing case reaches.
+bool PumpUntil(const std::function<bool()> &done, const std::function<void(MSG &)> &handle) {
+    const ULONGLONG end = GetTickCount64() + 10000;
     for (MSG msg; !done();) {
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             handle(msg);
@@ -64,39 +51,21 @@ bool PumpUntil(const std::function<bool()> &done, const std::function<void(MSG &
     return true;
 }
 
-// The log's texts without their time stamps, checking each stamp's form.
-std::vector<std::string> LogTexts(const std::string &log) {
-    std::vector<std::string> texts;
-    size_t pos = 0;
-    while ((pos = log.find("\r\n", pos)) != std::string::npos) {
-        pos += 2;
-        size_t end = log.find("\r\n", pos);
-        if (end == std::string::npos) end = log.size();
-        const std::string line = log.substr(pos, end - pos);
-        // "YYYY-MM-DD hh:mm:ss" and a tab.
-        EXPECT_EQ(line.size() > 20 ? line[19] : '?', '\t') << line;
-        EXPECT_EQ(line.substr(4, 1) + line.substr(7, 1) + line.substr(13, 1), "--:") << line;
-        texts.push_back(line.size() > 20 ? line.substr(20) : line);
-    }
-    return texts;
-}
-
 class Dialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        port_ = DevicePort();
+        const char *n = std::getenv("LOOPSET_COM");
+        port_ = n ? std::atoi(n) : 0;
         if (port_ <= 0) GTEST_SKIP() << "LOOPSET_COM is not set: run through with_display.sh";
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        dir_ = fs::path(temp) / ("loopset-dialog-" + std::to_string(GetCurrentProcessId()));
-        fs::create_directories(dir_);
-        settings_ = Utf16ToUtf8((dir_ / "config.ini").wstring());
+        file_ = fs::temp_directory_path() /
+                ("loopset-dialog-" + std::to_string(GetCurrentProcessId()) + ".ini");
+        settings_ = Utf16ToUtf8(file_.wstring());
         WriteComPort(settings_, port_);
     }
     void TearDown() override {
         window_.reset();
         std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        fs::remove(file_, ignored);
     }
 
     // The dialog, created and shown, with its answers counted.
@@ -106,8 +75,6 @@ protected:
         EXPECT_TRUE(window_->Create());
         return *window_;
     }
-
-    // Runs the dialog's loop until done() holds; false after the bound.
     bool Pump(const std::function<bool()> &done) {
         return PumpUntil(done, [this](MSG &msg) { window_->HandleMessage(msg); });
     }
@@ -127,40 +94,48 @@ protected:
     }
 
     int port_ = 0;
-    fs::path dir_;
+    fs::path file_;
     std::string settings_;
     std::unique_ptr<CLoopsetWindow> window_;
     std::vector<ResponseOutcome> outcomes_;
 };
 
+// Each kind's class, and its style under a mask.
+const std::map<ControlKind, std::tuple<const char *, LONG, LONG>> kKinds = {
+    {ControlKind::GroupBox, {"Button", BS_TYPEMASK, BS_GROUPBOX}},
+    {ControlKind::Label, {"Static", SS_TYPEMASK, SS_LEFT}},
+    {ControlKind::CenteredLabel, {"Static", SS_TYPEMASK, SS_CENTER}},
+    {ControlKind::ReadOnlyValue, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT | ES_READONLY}},
+    {ControlKind::Value, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT}},
+    {ControlKind::PortSelector, {"ComboBox", 3, CBS_DROPDOWN}},
+    {ControlKind::Button, {"Button", BS_TYPEMASK, BS_PUSHBUTTON}},
+    {ControlKind::Log,
+     {"Edit", ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL,
+      ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL}}};
+
 TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
-    CLoopsetWindow &w = Open();
-    const HWND dlg = w.Hwnd();
+    const HWND dlg = Open().Hwnd();
     EXPECT_EQ(Text(dlg), kDialogTitle);
-    const LONG style = GetWindowLongW(dlg, GWL_STYLE);
-    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_POPUP), WS_CAPTION | WS_SYSMENU | WS_POPUP);
+    const LONG style = WS_CAPTION | WS_SYSMENU | WS_POPUP;
+    EXPECT_EQ(GetWindowLongW(dlg, GWL_STYLE) & style, style);
     EXPECT_TRUE(GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     EXPECT_TRUE(IsWindowVisible(dlg));
-    // Icon 128, big and small, and the one shown while the window is dragged
-    // minimised.
-    EXPECT_TRUE(SendMessageW(dlg, WM_GETICON, ICON_BIG, 0));
-    EXPECT_TRUE(SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0));
-    EXPECT_EQ(SendMessageW(dlg, WM_QUERYDRAGICON, 0, 0),
-              SendMessageW(dlg, WM_GETICON, ICON_BIG, 0));
+    // Icon 128, big and small, and the one shown while dragged minimised.
+    const LRESULT icon = SendMessageW(dlg, WM_GETICON, ICON_BIG, 0);
+    EXPECT_TRUE(icon && SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_EQ(SendMessageW(dlg, WM_QUERYDRAGICON, 0, 0), icon);
 
     const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
     LOGFONTW logFont = {};
     ASSERT_TRUE(GetObjectW(font, sizeof logFont, &logFont));
     EXPECT_EQ(Utf16ToUtf8(logFont.lfFaceName), "굴림");
 
-    RECT client;
+    RECT client, size{0, 0, kDialogWidthDu, kDialogHeightDu};
     GetClientRect(dlg, &client);
-    RECT size{0, 0, kDialogWidthDu, kDialogHeightDu};
     MapDialogRect(dlg, &size);
-    EXPECT_EQ(client.right, size.right);
-    EXPECT_EQ(client.bottom, size.bottom);
+    EXPECT_TRUE(EqualRect(&client, &size));
 
-    // The children in template order: the labels' specs in turn, the others by id.
+    // The labels in template order match the label specs in turn.
     std::vector<HWND> labels;
     for (HWND child = GetWindow(dlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (GetDlgCtrlID(child) == 0xFFFF || GetDlgCtrlID(child) == -1) labels.push_back(child);
@@ -168,7 +143,6 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
 
     const HDC dc = GetDC(dlg);
     const HGDIOBJ oldFont = SelectObject(dc, font);
-    std::vector<std::pair<RECT, std::string>> placed;
     for (const ControlSpec &spec : kDialogControls) {
         const std::string what = spec.text[0] ? spec.text : std::to_string(spec.id);
         HWND hwnd = nullptr;
@@ -182,43 +156,24 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
         if (spec.kind != ControlKind::PortSelector && spec.kind != ControlKind::Log) {
             EXPECT_EQ(Text(hwnd), spec.text) << what;
         }
-
-        // Each kind's class, and its style under a mask.
-        static const std::map<ControlKind, std::tuple<const char *, LONG, LONG>> kinds = {
-            {ControlKind::GroupBox, {"Button", BS_TYPEMASK, BS_GROUPBOX}},
-            {ControlKind::Label, {"Static", SS_TYPEMASK, SS_LEFT}},
-            {ControlKind::CenteredLabel, {"Static", SS_TYPEMASK, SS_CENTER}},
-            {ControlKind::ReadOnlyValue, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT | ES_READONLY}},
-            {ControlKind::Value, {"Edit", ES_RIGHT | ES_READONLY, ES_RIGHT}},
-            {ControlKind::PortSelector, {"ComboBox", 3, CBS_DROPDOWN}},
-            {ControlKind::Button, {"Button", BS_TYPEMASK, BS_PUSHBUTTON}},
-            {ControlKind::Log,
-             {"Edit", ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL,
-              ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL}}};
-        const auto &[cls, mask, value] = kinds.at(spec.kind);
+        const auto &[cls, mask, value] = kKinds.at(spec.kind);
         EXPECT_EQ(ClassOf(hwnd), cls) << what;
         EXPECT_EQ(GetWindowLongW(hwnd, GWL_STYLE) & mask, value) << what;
 
-        // Where the template says, in the dialog's own units.
         // The system places a control at its mapped origin with its mapped
         // size; the sum may differ by a pixel from the mapped far corner.
-        RECT want{spec.x, spec.y, spec.width, spec.height};
+        RECT want{spec.x, spec.y, spec.width, spec.height}, got;
         MapDialogRect(dlg, &want);
         want.right += want.left;
         want.bottom += want.top;
-        RECT got;
         GetWindowRect(hwnd, &got);
         MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT *>(&got), 2);
-        EXPECT_EQ(got.left, want.left) << what;
-        EXPECT_EQ(got.top, want.top) << what;
-        EXPECT_EQ(got.right, want.right) << what;
         // A closed combo box is as tall as its edit; the template's height is
         // the dropped list's.
-        if (spec.kind != ControlKind::PortSelector) {
-            EXPECT_EQ(got.bottom, want.bottom) << what;
-        }
-        EXPECT_LE(got.right, client.right) << what;
-        EXPECT_LE(got.bottom, client.bottom) << what;
+        if (spec.kind == ControlKind::PortSelector) want.bottom = got.bottom;
+        EXPECT_TRUE(EqualRect(&got, &want)) << what << " at " << got.left << ',' << got.top << ' '
+                                            << got.right << ',' << got.bottom;
+        EXPECT_TRUE(got.right <= client.right && got.bottom <= client.bottom) << what;
 
         // No text is cut: it fits its control at the font's own metrics.
         if (spec.text[0] && spec.kind != ControlKind::GroupBox) {
@@ -232,42 +187,36 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
             EXPECT_LE(extent.cx + 2 * margin, inner.right) << what;
             EXPECT_LE(extent.cy, inner.bottom) << what;
         }
-        if (spec.kind != ControlKind::GroupBox) placed.emplace_back(got, what);
     }
     SelectObject(dc, oldFont);
     ReleaseDC(dlg, dc);
     EXPECT_EQ(nextLabel, labels.size());
-
-    // Nothing covers anything else (the frame holds the upper part).
-    for (size_t i = 0; i < placed.size(); ++i)
-        for (size_t j = i + 1; j < placed.size(); ++j) {
-            RECT overlap;
-            EXPECT_FALSE(IntersectRect(&overlap, &placed[i].first, &placed[j].first))
-                << placed[i].second << " and " << placed[j].second;
-        }
 }
 
 TEST_F(Dialog, TabVisitsTheControlsInTemplateOrderStartingAtTheFirstButton) {
-    CLoopsetWindow &w = Open();
+    const HWND dlg = Open().Hwnd();
     Drain();
-    EXPECT_EQ(GetFocus(), Item(kTabOrder[0]));
-    std::vector<int> visited;
-    HWND at = Item(kTabOrder[0]);
-    for (size_t i = 0; i < std::size(kTabOrder); ++i) {
+    std::vector<int> visited, want(std::begin(kTabOrder), std::end(kTabOrder));
+    want.push_back(kTabOrder[0]);  // and round again
+    for (HWND at = GetFocus(); visited.size() < want.size(); at = GetNextDlgTabItem(dlg, at, FALSE))
         visited.push_back(GetDlgCtrlID(at));
-        at = GetNextDlgTabItem(w.Hwnd(), at, FALSE);
-    }
-    EXPECT_EQ(visited, std::vector<int>(std::begin(kTabOrder), std::end(kTabOrder)));
-    EXPECT_EQ(at, Item(kTabOrder[0]));  // and round again
+    EXPECT_EQ(visited, want);
 }
 
-TEST_F(Dialog, ButtonsShowWhatTheDeviceAnsweredAndLogIt) {
+TEST_F(Dialog, ButtonsShowWhatTheDeviceAnsweredThroughEitherLoop) {
     CLoopsetWindow &w = Open();
     EXPECT_EQ(w.GetPortSelection(), port_ - 1);
-    EXPECT_EQ(Text(Item(IDC_COM_PORT)), std::to_string(port_));
+    EXPECT_EQ(Field(IDC_COM_PORT), std::to_string(port_));
     EXPECT_EQ(SendMessageW(Item(IDC_COM_PORT), CB_GETCOUNT, 0, 0), 30);
 
-    ASSERT_TRUE(ClickAndWait(IDC_BTN_ADC_READ)) << Field(IDC_LOG);
+    // The first answer through another loop, as a message box's or the
+    // system's while the window is dragged: without our pre-translation the
+    // port's messages must still be read.
+    Drain();
+    Click(IDC_BTN_ADC_READ);
+    ASSERT_TRUE(PumpUntil([&] { return !outcomes_.empty(); },
+                          [](MSG &msg) { TranslateMessage(&msg), DispatchMessageW(&msg); }))
+        << Field(IDC_LOG);
     const ResponseOutcome adc = outcomes_.back();
     ASSERT_TRUE(adc.hasAdc);
     EXPECT_EQ(Field(IDC_ADC_CH1), std::to_string(adc.ch1));
@@ -283,142 +232,97 @@ TEST_F(Dialog, ButtonsShowWhatTheDeviceAnsweredAndLogIt) {
     for (size_t i = 0; i < 8; ++i) SetDlgItemTextA(w.Hwnd(), ids[i], "");
     ASSERT_TRUE(ClickAndWait(IDC_BTN_CONFIG_READ)) << Field(IDC_LOG);
     for (size_t i = 0; i < 8; ++i) EXPECT_EQ(Field(ids[i]), block[i]) << ids[i];
-    // The device counts its answers: the third.
-    EXPECT_EQ(Field(IDC_EXTRA_VALUE), std::to_string(adc.extra + 2));
 
-    const std::vector<std::string> want = {
-        "Start!",    "Send ADC Read",     "Serial Full", "CMD_GET_ADC_VALUE",
-        "Ok!",       "Send Config Write", "Serial Full", "CMD_SET_CONFIG_DATA",
-        "CRC16 Ok!", "Send Config Read",  "Serial Full", "CMD_GET_CONFIG_DATA",
-        "Ok!"};
-    const std::string log = Field(IDC_LOG);
-    EXPECT_EQ(log.substr(0, 2), "\r\n");
-    EXPECT_EQ(LogTexts(log), want);
-    // Kept at its end.
+    // The log (its entries are the dialog's own tests') shown to its end.
+    EXPECT_TRUE(Field(IDC_LOG).ends_with("\tOk!")) << Field(IDC_LOG);
     DWORD start = 0, end = 0;
     SendMessageW(Item(IDC_LOG), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(end, static_cast<DWORD>(GetWindowTextLengthW(Item(IDC_LOG))));
-
-    // The port went into the settings before the frame did.
-    EXPECT_EQ(ReadComPort(settings_), port_);
 }
 
 TEST_F(Dialog, TypedPortNumbersSelectOnlyTheItemTheyName) {
     CLoopsetWindow &w = Open();
-    const HWND combo = Item(IDC_COM_PORT);
-    SetWindowTextW(combo, L"12");
-    EXPECT_EQ(w.GetPortSelection(), 11);
-    SetWindowTextW(combo, L"30");
-    EXPECT_EQ(w.GetPortSelection(), 29);
-    for (const wchar_t *other : {L"31", L"0", L"03", L" 3", L"abc", L""}) {
-        SetWindowTextW(combo, other);
-        EXPECT_EQ(w.GetPortSelection(), -1) << Utf16ToUtf8(other);
+    const std::pair<const wchar_t *, int> cases[] = {{L"12", 11},  {L"30", 29}, {L"31", -1},
+                                                     {L"0", -1},   {L"03", -1}, {L" 3", -1},
+                                                     {L"abc", -1}, {L"", -1}};
+    for (const auto &[typed, index] : cases) {
+        SetWindowTextW(Item(IDC_COM_PORT), typed);
+        EXPECT_EQ(w.GetPortSelection(), index) << Utf16ToUtf8(typed);
     }
     w.SetPortSelection(4);
-    EXPECT_EQ(Text(combo), "5");
-}
-
-TEST_F(Dialog, AnswersArriveWhileAnotherLoopRunsTheWindow) {
-    // A message box's loop, or the system's while the window is dragged,
-    // dispatches without our pre-translation: the port's messages must still
-    // be read, or the port stays silent.
-    Open();
-    Drain();
-    Click(IDC_BTN_ADC_READ);
-    ASSERT_TRUE(PumpUntil([&] { return !outcomes_.empty(); },
-                          [](MSG &msg) { TranslateMessage(&msg), DispatchMessageW(&msg); }))
-        << Field(IDC_LOG);
-    EXPECT_TRUE(outcomes_.back().hasAdc);
+    EXPECT_EQ(Field(IDC_COM_PORT), "5");
 }
 
 TEST_F(Dialog, EnterLeavesTheWindowOpenEscapeAndTheCloseBoxCloseIt) {
-    CLoopsetWindow &w = Open();
+    CLoopsetWindow *w = &Open();
     Drain();
     SetFocus(Item(IDC_CH1_REF_MIN));
     PostMessageW(Item(IDC_CH1_REF_MIN), WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(Item(IDC_CH1_REF_MIN), WM_KEYUP, VK_RETURN, 0xC0000001);
     Drain();
-    EXPECT_FALSE(w.Ended());
-    EXPECT_TRUE(IsWindowVisible(w.Hwnd()));
-
+    EXPECT_FALSE(w->Ended());
     PostMessageW(Item(IDC_CH1_REF_MIN), WM_KEYDOWN, VK_ESCAPE, 1);
     Drain();
-    ASSERT_TRUE(w.Ended());
-    EXPECT_EQ(*w.Ended(), kDialogCancel);
-    EXPECT_FALSE(IsWindowVisible(w.Hwnd()));
+    EXPECT_EQ(w->Ended(), kDialogCancel);
+    EXPECT_FALSE(IsWindowVisible(w->Hwnd()));
 
-    CLoopsetWindow &again = Open();
+    w = &Open();
     Drain();
-    PostMessageW(again.Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(w->Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
     Drain();
-    ASSERT_TRUE(again.Ended());
-    EXPECT_EQ(*again.Ended(), kDialogCancel);
+    EXPECT_EQ(w->Ended(), kDialogCancel);
 }
 
-// The version of a module, and the language and code page of its first
-// string block.
-std::pair<std::string, std::wstring> VersionOf(const wchar_t *module) {
+// A module's version and the language and code page of its strings.
+std::string VersionOf(HMODULE handle) {
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(handle, module, MAX_PATH);
     std::vector<BYTE> data(GetFileVersionInfoSizeW(module, nullptr));
     VS_FIXEDFILEINFO *fixed = nullptr;
-    WORD *translation = nullptr;
+    WORD *lang = nullptr;
     UINT size = 0;
     if (data.empty() || !GetFileVersionInfoW(module, 0, DWORD(data.size()), data.data()) ||
         !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void **>(&fixed), &size) ||
         !VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void **>(&translation), &size) ||
+                        reinterpret_cast<void **>(&lang), &size) ||
         size < 2 * sizeof(WORD))
         return {};
-    char version[64];
-    wchar_t block[16];
-    snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+    char text[64];
+    snprintf(text, sizeof text, "%u.%u.%u.%u %04x%04x", HIWORD(fixed->dwFileVersionMS),
              LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-             LOWORD(fixed->dwFileVersionLS));
-    swprintf(block, 16, L"%04x%04x", translation[0], translation[1]);
-    return {version, block};
+             LOWORD(fixed->dwFileVersionLS), lang[0], lang[1]);
+    return text;
 }
 
 TEST(Resources, TheProgramAndThePortLibraryCarryTheirKoreanVersionBlocks) {
-    wchar_t self[MAX_PATH] = {}, library[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    GetModuleFileNameW(GetModuleHandleW(L"portlink.dll"), library, MAX_PATH);
-    using Version = std::pair<std::string, std::wstring>;
-    EXPECT_EQ(VersionOf(self), Version("1.0.0.1", L"041204b0"));
-    EXPECT_EQ(VersionOf(library), Version("1.0.0.2", L"041204b0"));
+    EXPECT_EQ(VersionOf(nullptr), "1.0.0.1 041204b0");
+    EXPECT_EQ(VersionOf(GetModuleHandleW(L"portlink.dll")), "1.0.0.2 041204b0");
 }
 
 // What a message box showed, read when it became active, and closed then.
 struct SeenBox {
     std::string caption, text;
-    bool warningIcon = false;
-    HWND owner = nullptr;
+    HWND owner;
+    bool warningIcon;
 };
 std::vector<SeenBox> g_boxes;
 
+BOOL CALLBACK FindWarningIcon(HWND child, LPARAM found) {
+    if (ClassOf(child) == "Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        *reinterpret_cast<bool *>(found) =
+            SendMessageW(child, STM_GETICON, 0, 0) ==
+            reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_EXCLAMATION));
+    return TRUE;
+}
+
 LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        const HWND box = reinterpret_cast<HWND>(wParam);
-        if (ClassOf(box) == "#32770" && GetDlgItem(box, 0xFFFF)) {
-            SeenBox seen;
-            seen.caption = Text(box);
-            seen.text = Text(GetDlgItem(box, 0xFFFF));
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM found) {
-                    if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                        ClassOf(child) == "Static") {
-                        const auto icon =
-                            reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-                        *reinterpret_cast<bool *>(found) =
-                            icon && icon == LoadIconW(nullptr, IDI_EXCLAMATION);
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&seen.warningIcon));
-            seen.owner = GetWindow(box, GW_OWNER);
-            g_boxes.push_back(seen);
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        }
+    const HWND box = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && ClassOf(box) == "#32770" && GetDlgItem(box, 0xFFFF)) {
+        SeenBox seen{Text(box), Text(GetDlgItem(box, 0xFFFF)), GetWindow(box, GW_OWNER), false};
+        EnumChildWindows(box, FindWarningIcon, reinterpret_cast<LPARAM>(&seen.warningIcon));
+        g_boxes.push_back(seen);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -457,32 +361,24 @@ TEST_F(Dialog, WarningsComeAsOwnedBoxesFromTheWindowAndFromWorkers) {
     EXPECT_EQ(g_boxes[1].text, "경고 from a worker");
 }
 
-// The program's folder is mounted read-only by settings_check.sh, with a
+// settings_check.sh mounts the program's folder read-only, with a
 // config.ini in it that names the device's port.
-TEST(ReadOnlyFolder, SettingsGoToTheUsersFolderAndStartFromTheProgramsOwn) {
-    const int port = DevicePort();
-    if (!std::getenv("LOOPSET_READ_ONLY_FOLDER") || port <= 0)
-        GTEST_SKIP() << "run through settings_check.sh";
+TEST_F(Dialog, ReadOnlyFolderSendsTheSettingsToTheUsersFolderFromTheProgramsOwn) {
+    if (!std::getenv("LOOPSET_READ_ONLY_FOLDER")) GTEST_SKIP() << "run through settings_check.sh";
     wchar_t appData[MAX_PATH] = {};
     ASSERT_TRUE(GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH));
     const fs::path stored = fs::path(appData) / "loopset" / "config.ini";
     std::error_code ignored;
     fs::remove(stored, ignored);
 
-    auto window = std::make_unique<CLoopsetWindow>();
-    std::vector<ResponseOutcome> outcomes;
-    window->SetResponseHook([&](const ResponseOutcome &out) { outcomes.push_back(out); });
-    ASSERT_TRUE(window->Create());
-    EXPECT_EQ(fs::path(Utf8ToUtf16(window->Dialog().SettingsPath())), stored);
-    // The port came from the file beside the program.
-    EXPECT_EQ(window->GetPortSelection(), port - 1);
-
-    SendMessageW(GetDlgItem(window->Hwnd(), IDC_BTN_ADC_READ), BM_CLICK, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !outcomes.empty(); },
-                          [&](MSG &msg) { window->HandleMessage(msg); }));
-    EXPECT_TRUE(outcomes.back().hasAdc);
-    window.reset();
-    EXPECT_EQ(ReadComPort(Utf16ToUtf8(stored.wstring())), port);
+    settings_.clear();
+    CLoopsetWindow &w = Open();
+    EXPECT_EQ(fs::path(Utf8ToUtf16(w.Dialog().SettingsPath())), stored);
+    EXPECT_EQ(w.GetPortSelection(), port_ - 1);
+    ASSERT_TRUE(ClickAndWait(IDC_BTN_ADC_READ));
+    EXPECT_TRUE(outcomes_.back().hasAdc);
+    window_.reset();
+    EXPECT_EQ(ReadComPort(Utf16ToUtf8(stored.wstring())), port_);
 }
 
 }  // namespace

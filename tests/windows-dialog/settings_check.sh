@@ -25,4 +25,4 @@ if touch "$folder/probe" 2>/dev/null; then
     exit 1
 fi
 LOOPSET_READ_ONLY_FOLDER=1 bash "$here/with_display.sh" "$prefix" "$loopsim" "$preload" "$n" \
-    "$folder/$(basename "$test")" --gtest_filter='ReadOnlyFolder.*'
+    "$folder/$(basename "$test")" --gtest_filter='Dialog.ReadOnlyFolder*'

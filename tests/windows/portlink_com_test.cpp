@@ -1,8 +1,6 @@
-// portlink.dll's exports over a real COM port under Wine: the native
-// simulated device serves a pseudo-terminal that the test's prefix maps as
-// COM<LOOPSET_COM> (see with_loopsim.sh). The exclusive open is not checked
-// here: Wine does not refuse a second open of a COM port, so that case is a
-// Linux test.
+// portlink.dll's exports over a COM port under Wine that with_loopsim.sh maps
+// to the native simulated device. Wine does not refuse a second open of a COM
+// port, so the exclusive open is a Linux test.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,11 +12,6 @@
 
 namespace portlink::test {
 namespace {
-
-int32_t ComNumber() {
-    const char *n = std::getenv("LOOPSET_COM");
-    return n != nullptr ? std::atoi(n) : 0;
-}
 
 class ComPort : public ::testing::Test {
 protected:
@@ -54,21 +47,16 @@ protected:
         EXPECT_EQ(frame[kOffsetStatus], STATUS_OK);
     }
 
-    const int32_t com = ComNumber();
+    const int32_t com = std::getenv("LOOPSET_COM") ? std::atoi(std::getenv("LOOPSET_COM")) : 0;
     Recorder recorder;
 };
 
 TEST_F(ComPort, OpenSetUpExchangeNotifyCloseAndReopen) {
-    EXPECT_EQ(opencom(0), 4);
-    EXPECT_EQ(opencom(com + 1), 1) << "no such device";
-    EXPECT_EQ(checkbfr(com + 1, 0, 0), 2) << "a failed open adds nothing";
-    initcom(nullptr);
-    EXPECT_EQ(opencom(com), 16) << "no window";
-    initcom(recorder.Handle());
+    EXPECT_EQ(opencom(99), 1) << "no such device";
+    EXPECT_EQ(checkbfr(99, 0, 0), 2) << "a failed open adds nothing";
     ASSERT_EQ(opencom(com), 0);
     EXPECT_EQ(opencom(com), 1) << "already open here";
     EXPECT_EQ(setcom(com, 0x1F, 9600), 0);
-    EXPECT_EQ(setcom(com, 0, 9600), 4);
     EXPECT_EQ(setcom(com, 3, 115200), 0);
     EXPECT_EQ(setmdm(com, 0), 1);
     EXPECT_EQ(flowcom(com, 0), 1);

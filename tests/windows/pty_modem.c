@@ -1,9 +1,7 @@
 /*
- * Preloaded into Wine for the tests: pseudo-terminal slaves answer the
- * modem-line and interrupt-counter requests as a quiet serial line would.
- * Wine's WaitCommEvent asks for them on every pass; refused (a pty has no
- * modem lines) the wait completes at once with no events, and a listener
- * thread over a pty would spin instead of sleeping until bytes come.
+ * Preloaded into Wine: pty slaves answer the modem-line and interrupt-counter
+ * requests as a quiet serial line would. Refused, Wine's WaitCommEvent
+ * completes at once and a listener over a pty spins instead of sleeping.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
