@@ -20,11 +20,9 @@ TEST(WinsockLayerTest, ErrorTextsAreTheSystemsOwnOnOneLine) {
     EXPECT_EQ(SocketErrorText({SocketFault::kFailed, 0}), "Socket error 0");
     EXPECT_EQ(SocketErrorText({SocketFault::kFailed, 0x7FFF1234}), "Socket error 2147422772");
 
-    // The resolver's failures read from the same table.
+    // The resolver's failures read from the same table; a name beyond ASCII
+    // is looked up as such, not garbled through a code page.
     std::string error;
-    EXPECT_FALSE(ResolveIPv4("nohost.invalid", nullptr, &error));
-    EXPECT_EQ(error.find("Socket error"), std::string::npos) << error;
-    // A name beyond ASCII is looked up as such, not garbled through a code page.
     EXPECT_FALSE(ResolveIPv4("\xEC\x9E\xA5\xEC\xB9\x98.invalid", nullptr, &error));
     EXPECT_EQ(error.find("Socket error"), std::string::npos) << error;
 }
@@ -35,13 +33,10 @@ TEST(WinsockLayerTest, LinksEndWinsOverAConnectAndLeavesTheSocketUsable) {
     Ipv4Endpoint to = {{0x7F000001u}, port};
     CStopEvent stop;
     ASSERT_TRUE(stop.Create());
-    EXPECT_FALSE(stop.Wait(0));
-
     SocketError error;
     SocketHandle socket = OpenTcpSocket(&error);
     ASSERT_NE(socket, kNoSocket);
     stop.Signal();
-    EXPECT_TRUE(stop.Wait(0));
     EXPECT_EQ(ConnectSocket(socket, to, stop).fault, SocketFault::kCancelled);
     CloseSocket(socket);
     // The system may have made that connection all the same: a fresh listener.
