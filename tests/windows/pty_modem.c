@@ -15,13 +15,6 @@
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
-/* Unix98 pty slaves have majors 136-143. */
-static int is_pty_slave(int fd) {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
-    return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
-}
-
 int ioctl(int fd, unsigned long request, ...) {
     static ioctl_fn real;
     va_list ap;
@@ -31,18 +24,13 @@ int ioctl(int fd, unsigned long request, ...) {
     if (real == NULL) real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
     const int saved = errno;
     const int result = real(fd, request, arg);
-    if (result != -1) return result;
-    switch (request) {
-        case TIOCMGET:
-        case TIOCMSET:
-        case TIOCMBIS:
-        case TIOCMBIC:
-        case TIOCGICOUNT:
-            break;
-        default:
-            return result;
-    }
-    if (!is_pty_slave(fd)) return result;
+    const int modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
+                      request == TIOCMBIC || request == TIOCGICOUNT;
+    struct stat st;
+    /* Unix98 pty slaves have majors 136-143. */
+    if (result != -1 || !modem || fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) ||
+        major(st.st_rdev) < 136 || major(st.st_rdev) > 143)
+        return result;
     if (request == TIOCMGET && arg != NULL) *(int *)arg = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
     if (request == TIOCGICOUNT && arg != NULL)
         memset(arg, 0, sizeof(struct serial_icounter_struct));
