@@ -177,7 +177,7 @@ TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
     EXPECT_EQ(Frame(8), kFrame);
 }
 
-TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
+TEST_F(LinkTest, CountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     Open(3);
     link->m_nRxCount = 30000;
     link->m_nIdleTicks = 0;
@@ -187,6 +187,10 @@ TEST_F(LinkTest, SerialCountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     link->m_nRxCount = CDeviceLink::kBufferSize;
     Arrive({0x02, 0x00});
     EXPECT_EQ(link->m_nRxCount, 2);
+    // Nor a TCP chunk that does not fit behind what was gathered: it starts afresh.
+    link->m_nRxCount = CDeviceLink::kBufferSize - 4;
+    link->TcpArrival(kFrame.data(), 8);
+    EXPECT_EQ(link->m_nRxCount, 8);
 }
 
 // portlink answers 999 on a port whose device hung up: the holder learns it
