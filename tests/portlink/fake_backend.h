@@ -18,7 +18,6 @@
 
 namespace portlink::test {
 
-// It plays one device, at kFakeDevice unless it is told another path.
 inline constexpr const char *kFakeDevice = "fake0";
 
 class FakeBackend final : public SerialBackend {

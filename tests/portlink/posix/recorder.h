@@ -17,8 +17,6 @@ using Posted = std::tuple<uint32_t, uint32_t, int32_t>;  // message, wparam, lpa
 // post() as the library asks for it: thread-safe and never blocking for long.
 class Recorder {
 public:
-    PortlinkWindow Window() { return PortlinkWindow{&Recorder::Post, this}; }
-    // The window as the port classes take it.
     PortlinkWindow *Handle() { return &m_window; }
     std::vector<Posted> All() {
         std::lock_guard lock(m_mutex);
