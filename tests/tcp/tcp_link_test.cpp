@@ -165,7 +165,8 @@ TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects)
     SocketHandle peer = AcceptPeer(listener);
     EXPECT_EQ(ReadPeer(peer, 8), kRequest);
     const bool reset = ResetPeer(peer);
-    ASSERT_TRUE(WaitFor([&] { return counts.receiveEnds == 1; }));
+    // The recv wrapper counts the end before the transport records the loss.
+    ASSERT_TRUE(WaitFor([&] { return counts.receiveEnds == 1 && link->LinkLost(); }));
     ASSERT_TRUE(WaitIdle());
     const std::string cause = Lost(*link);
     EXPECT_TRUE(cause == "recv(): " + SocketErrorText({SocketFault::kFailed, kPeerResetCode}) ||
