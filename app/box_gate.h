@@ -15,9 +15,11 @@ class CBoxGate {
 public:
     // Worker side: queues box, asks the UI thread to run the queue with wake()
     // (false when it cannot be asked: nobody would ever close the box), and
-    // waits. Returns at once once the window is going away.
+    // waits. Returns at once once the window is going away. The gate comes by
+    // value: the window's own pointer dies with the window while this worker
+    // may still be waking from the wait.
     template <typename Wake>
-    static void ShowAndWait(const std::shared_ptr<CBoxGate> &gate, Box box, Wake wake) {
+    static void ShowAndWait(std::shared_ptr<CBoxGate> gate, Box box, Wake wake) {
         auto request = std::make_shared<Request>(Request{std::move(box)});
         {
             std::lock_guard lock(gate->m_mutex);
