@@ -204,9 +204,11 @@ bool CLoopsetWindow::InitDialog() {
 }
 
 bool CLoopsetWindow::event(QEvent *e) {
+    // Pairs with the listener's release, before the event is even looked at:
+    // Qt's queue hands it over with locks that the thread checker cannot see.
+    m_posted.load(std::memory_order_acquire);
     if (e->type() == kPortNotifyEventType) {
         // Seen before anything else, as a message loop's pre-translation does.
-        m_posted.load(std::memory_order_acquire);
         if (m_dlg) m_dlg->PreTranslateMessage(static_cast<PortNotifyEvent *>(e)->Message());
         return true;
     }
