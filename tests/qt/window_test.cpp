@@ -81,7 +81,7 @@ TEST_F(WindowTest, ControlsFitWithoutOverlapOrCutTextInAKoreanFontWithEveryGlyph
     QString texts = window->windowTitle() +
                     "사용할 수 없는 전송 속도 입니다.시리얼 포트 COM 를(을) 열수 없습니다."
                     "환경 설정에서 사용할 포트를 선택 해주세요.IP 설정 오류";
-    for (const ControlSpec &spec : kDialogControls) texts += QString::fromUtf8(spec.text);
+    for (const ControlSpec &entry : kDialogControls) texts += QString::fromUtf8(entry.text);
     QString hangul;
     // The font itself, not a fallback found glyph by glyph.
     const QRawFont raw = QRawFont::fromFont(window->font());

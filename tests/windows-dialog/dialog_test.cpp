@@ -135,32 +135,32 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceInItsFont) {
     MapDialogRect(dlg, &size);
     EXPECT_TRUE(EqualRect(&client, &size));
 
-    // The labels in template order match the label specs in turn.
+    // The labels in template order match the table's labels in turn.
     std::vector<HWND> labels;
     for (HWND child = GetWindow(dlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (GetDlgCtrlID(child) == 0xFFFF || GetDlgCtrlID(child) == -1) labels.push_back(child);
     size_t nextLabel = 0;
 
-    for (const ControlSpec &spec : kDialogControls) {
-        const std::string what = spec.text[0] ? spec.text : std::to_string(spec.id);
+    for (const ControlSpec &entry : kDialogControls) {
+        const std::string what = entry.text[0] ? entry.text : std::to_string(entry.id);
         HWND hwnd = nullptr;
-        if (spec.id == IDC_STATIC) {
+        if (entry.id == IDC_STATIC) {
             ASSERT_LT(nextLabel, labels.size()) << what;
             hwnd = labels[nextLabel++];
         } else {
-            hwnd = GetDlgItem(dlg, spec.id);
+            hwnd = GetDlgItem(dlg, entry.id);
         }
         ASSERT_TRUE(hwnd) << what;
-        if (spec.kind != ControlKind::PortSelector && spec.kind != ControlKind::Log) {
-            EXPECT_EQ(Text(hwnd), spec.text) << what;
+        if (entry.kind != ControlKind::PortSelector && entry.kind != ControlKind::Log) {
+            EXPECT_EQ(Text(hwnd), entry.text) << what;
         }
-        const auto &[cls, mask, value] = kKinds.at(spec.kind);
+        const auto &[cls, mask, value] = kKinds.at(entry.kind);
         EXPECT_EQ(ClassOf(hwnd), cls) << what;
         EXPECT_EQ(GetWindowLongW(hwnd, GWL_STYLE) & mask, value) << what;
 
         // The system places a control at its mapped origin with its mapped
         // size; the sum may differ by a pixel from the mapped far corner.
-        RECT want{spec.x, spec.y, spec.width, spec.height}, got;
+        RECT want{entry.x, entry.y, entry.width, entry.height}, got;
         MapDialogRect(dlg, &want);
         want.right += want.left;
         want.bottom += want.top;
@@ -168,7 +168,7 @@ TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceInItsFont) {
         MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT *>(&got), 2);
         // A closed combo box is as tall as its edit; the template's height is
         // the dropped list's.
-        if (spec.kind == ControlKind::PortSelector) want.bottom = got.bottom;
+        if (entry.kind == ControlKind::PortSelector) want.bottom = got.bottom;
         EXPECT_TRUE(EqualRect(&got, &want)) << what << " at " << got.left << ',' << got.top << ' '
                                             << got.right << ',' << got.bottom;
     }
