@@ -1,0 +1,268 @@
+// portlink on a real UART: runs inside the guest, where COM2 is /dev/ttyS1,
+// the kernel's 8250 driver on QEMU's 16550A. What the library sets is read
+// back from the driver through a second descriptor (root may open a tty that
+// is held exclusively). The far end is loopsim on the host, which also sends
+// breaks and restarts loopsim when asked on the console.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frames.h"
+#include "portlink.h"
+
+namespace {
+
+constexpr int32_t kCom = 2;
+constexpr char kDevice[] = "/dev/ttyS1";
+// The UART's loopback bit of the modem lines; its header clashes with glibc's.
+constexpr int TIOCM_LOOP = 0x8000;
+
+// One request to the host, one line of answer, both on the console.
+std::string AskHost(const std::string &what) {
+    printf("@@host %s\n", what.c_str());
+    fflush(stdout);
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    char line[256] = "";
+    if (poll(&p, 1, 60000) != 1 || !fgets(line, sizeof line, stdin)) return "no answer";
+    line[strcspn(line, "\r\n")] = 0;
+    return line;
+}
+
+// The driver's view of the line, through a descriptor of our own.
+class Side {
+public:
+    Side() : m_fd(open(kDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~Side() { close(m_fd); }
+    termios2 Line() const {
+        termios2 t{};
+        EXPECT_EQ(ioctl(m_fd, TCGETS2, &t), 0) << strerror(errno);
+        return t;
+    }
+    int Modem() const {
+        int bits = 0;
+        EXPECT_EQ(ioctl(m_fd, TIOCMGET, &bits), 0) << strerror(errno);
+        return bits;
+    }
+    void Raise(int bits, bool on = true) const {
+        ASSERT_EQ(ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits), 0) << strerror(errno);
+    }
+
+private:
+    int m_fd;
+};
+
+class Uart : public testing::Test {
+protected:
+    static void Post(void *context, uint32_t message, uint32_t wparam, int32_t lparam) {
+        auto *self = static_cast<Uart *>(context);
+        std::lock_guard lock(self->m_lock);
+        if (message == PORTLINK_WM_PORT_NOTIFY && lparam == kCom) self->m_posted.push_back(wparam);
+        self->m_changed.notify_all();
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(initcom(&m_window), 1);
+        ASSERT_EQ(opencom(kCom), 0);
+        ASSERT_EQ(setcom(kCom, 3, 115200), 0);
+    }
+    void TearDown() override { closecom(kCom); }
+
+    // Waits for a notification with all of bits (event bits | flags << 16).
+    bool WaitPosted(uint32_t bits, int ms = 10000) {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+            for (uint32_t w : m_posted)
+                if ((w & bits) == bits) return true;
+            return false;
+        });
+    }
+    // Reads on each notification until count bytes are in, or ms pass.
+    std::vector<uint8_t> ReadUntil(size_t count, int ms = 10000) {
+        std::vector<uint8_t> got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (got.size() < count) {
+            uint8_t buffer[64];
+            int32_t n = 0;
+            {
+                std::unique_lock lock(m_lock);
+                m_changed.wait_until(lock, end, [&] { return !m_posted.empty(); });
+                if (m_posted.empty()) break;
+                m_posted.clear();
+            }
+            for (;;) {
+                n = sizeof buffer;
+                if (readcom(kCom, buffer, &n) != 0 || n == 0) break;
+                got.insert(got.end(), buffer, buffer + n);
+            }
+        }
+        return got;
+    }
+
+    PortlinkWindow m_window{&Post, this};
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<uint32_t> m_posted;
+};
+
+// The dialog's rule for an answer it takes: STX, the length it states, ETX
+// there, and the checksum before it.
+bool GoodFrame(const std::vector<uint8_t> &f) {
+    if (f.size() < kMinFrameSize || f[0] != STX) return false;
+    const size_t n = ReadBe16(f.data(), kOffsetLength);
+    return n >= kMinFrameSize && n <= f.size() && f[n - 1] == ETX &&
+           f[n - 2] == XorChecksum(f.data(), n - 2);
+}
+
+TEST_F(Uart, RatesReadBackFromTheDriverOrAreRefused) {
+    // The 16550's clock gives 115200 at most; slower rates, standard or
+    // not, are divisors of it.
+    const struct {
+        int32_t rate;
+        bool done;
+    } cases[] = {{50, true},      {110, true},     {300, true},     {1200, true},
+                 {2400, true},    {4800, true},    {9600, true},    {19200, true},
+                 {38400, true},   {57600, true},   {115200, true},  {12345, true},
+                 {31250, true},   {230400, false}, {460800, false}, {921600, false},
+                 {3000000, false}};
+    Side side;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rate);
+        ASSERT_EQ(setcom(kCom, 3, 9600), 0);
+        EXPECT_EQ(setcom(kCom, 3, c.rate), c.done ? 0 : 1);
+        // A refused rate leaves the line as it was.
+        const uint32_t expected = c.done ? static_cast<uint32_t>(c.rate) : 9600u;
+        const termios2 t = side.Line();
+        EXPECT_EQ(t.c_ospeed, expected);
+        EXPECT_EQ(t.c_ispeed, expected);
+    }
+}
+
+TEST_F(Uart, LineControlWordsReadBackFromTheDriver) {
+    const struct {
+        int32_t word;
+        tcflag_t cflag;  // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
+    } cases[] = {
+        {0x03, CS8},
+        {0x02, CS7},
+        {0x01, CS6},
+        {0x07, CS8 | CSTOPB},
+        {0x0B, CS8 | PARENB | PARODD},
+        {0x1F, CS8 | PARENB | CSTOPB},
+        {0x2A, CS7 | PARENB | PARODD | CMSPAR},
+        {0x3B, CS8 | PARENB | CMSPAR},
+    };
+    Side side;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.word);
+        ASSERT_EQ(setcom(kCom, c.word, 9600), 0);
+        EXPECT_EQ(side.Line().c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.cflag);
+    }
+}
+
+TEST_F(Uart, ModemLinesFollowTheFlowControlKind) {
+    Side side;
+    const struct {
+        int32_t (*call)(int32_t, int32_t);
+        int32_t mode;
+        bool loop;
+        int lines;  // of DTR | RTS | CTS | DSR
+    } steps[] = {
+        {setmdm, 1, false, TIOCM_DTR | TIOCM_RTS},
+        {setmdm, 0, false, 0},
+        {setmdm, 3, false, TIOCM_DTR | TIOCM_RTS},
+        {flowcom, 0, false, 0},
+        {setmdm, 2, false, TIOCM_DTR | TIOCM_RTS},
+        {flowcom, 1, false, 0},
+        // In loopback the UART's own outputs drive its inputs: the handshake
+        // the other end would see.
+        {setmdm, 1, true, TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_DSR},
+        {flowcom, 0, true, 0},
+    };
+    const int watched = TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_DSR;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        if (steps[i].loop) side.Raise(TIOCM_LOOP);
+        EXPECT_EQ(steps[i].call(kCom, steps[i].mode), 1);
+        // Out of loopback QEMU holds CTS and DSR up whatever we do.
+        const int got = side.Modem() & (steps[i].loop ? watched | TIOCM_LOOP : TIOCM_DTR | TIOCM_RTS);
+        EXPECT_EQ(got, steps[i].lines | (steps[i].loop ? TIOCM_LOOP : 0));
+    }
+    // With hardware flow control in loopback, what is written comes back.
+    // QEMU's loopback raises no modem-status interrupt, so the driver would
+    // take CTS for down for good if the handshake began with RTS still down.
+    side.Raise(TIOCM_RTS);
+    ASSERT_EQ(setmdm(kCom, 1), 1);
+    const std::vector<uint8_t> sent = {0x02, 0xFF, 0x00, 0x13, 0x11, 0x03};
+    m_posted.clear();
+    ASSERT_EQ(writecom(kCom, sent.data(), static_cast<int32_t>(sent.size())), 0);
+    EXPECT_EQ(ReadUntil(sent.size()), sent);
+    side.Raise(TIOCM_LOOP, false);
+}
+
+TEST_F(Uart, BreakIsPostedAndThePortGoesOn) {
+    ASSERT_EQ(AskHost("break"), "ok");
+    ASSERT_TRUE(WaitPosted(PORTLINK_EV_BREAK | PORTLINK_CE_BREAK << 16));
+    EXPECT_EQ(ReadUntil(1, 1000), std::vector<uint8_t>{0}) << "a break reads as one NUL";
+    const ReadFrame &request = BuildAdcReadFrame();
+    ASSERT_EQ(writecom(kCom, request.data(), static_cast<int32_t>(request.size())), 0);
+    const std::vector<uint8_t> answer = ReadUntil(kAdcResponseSize);
+    EXPECT_TRUE(GoodFrame(answer));
+    EXPECT_EQ(answer.size(), kAdcResponseSize);
+}
+
+TEST_F(Uart, BreakInsideAnAnswerSpoilsIt) {
+    // The answer in two halves, a second apart: the break comes between them.
+    ASSERT_EQ(AskHost("sim --split 8 --pause 1000"), "ok");
+    const ReadFrame &request = BuildAdcReadFrame();
+    ASSERT_EQ(writecom(kCom, request.data(), static_cast<int32_t>(request.size())), 0);
+    std::vector<uint8_t> got = ReadUntil(8);
+    ASSERT_EQ(got.size(), 8u);
+    ASSERT_EQ(AskHost("break"), "ok");
+    EXPECT_TRUE(WaitPosted(PORTLINK_EV_BREAK));
+    const std::vector<uint8_t> rest = ReadUntil(kAdcResponseSize + 1 - got.size());
+    got.insert(got.end(), rest.begin(), rest.end());
+    ASSERT_EQ(got.size(), kAdcResponseSize + 1);
+    ASSERT_EQ(got[8], 0) << "the break came after the answer: the host was too slow";
+    EXPECT_FALSE(GoodFrame(got));
+    EXPECT_EQ(AskHost("sim"), "ok");
+}
+
+TEST_F(Uart, ExclusiveOpenOutlivesNoHolder) {
+    EXPECT_EQ(opencom(kCom), 1) << "open twice in one process";
+    // loopctl's status 4: the port would not open.
+    EXPECT_EQ(WEXITSTATUS(system("loopctl --device /dev/ttyS1 --settings /tmp/held.ini adc 2>/dev/null")), 4);
+    closecom(kCom);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const char held = opencom(kCom) == 0 ? 1 : 0;
+        (void)!write(ready[1], &held, 1);
+        pause();
+        _exit(0);
+    }
+    char held = 0;
+    EXPECT_EQ(read(ready[0], &held, 1), 1);
+    EXPECT_EQ(held, 1);
+    EXPECT_EQ(opencom(kCom), 1) << "another process holds it";
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(opencom(kCom), 0) << "its holder is gone";
+    close(ready[0]);
+    close(ready[1]);
+}
+
+}  // namespace
