@@ -36,19 +36,28 @@ int Get(int fd, termios2 &t) {
     }
 }
 
+int Set(int fd, const termios2 &t) {
+    for (;;) {
+        if (ioctl(fd, TCSETS2, &t) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+uint32_t RateOf(const termios2 &t) {
+    const tcflag_t speedBits = t.c_cflag & CBAUD;
+    if (speedBits == BOTHER) return t.c_ospeed;
+    for (const Speed &s : kSpeeds) {
+        if (s.bits == speedBits) return s.rate;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int GetLineState(int fd, LineState &state) {
     termios2 t{};
     if (const int err = Get(fd, t)) return err;
-    const tcflag_t speedBits = t.c_cflag & CBAUD;
-    state.baudRate = t.c_ospeed;
-    if (speedBits != BOTHER) {
-        state.baudRate = 0;
-        for (const Speed &s : kSpeeds) {
-            if (s.bits == speedBits) state.baudRate = s.rate;
-        }
-    }
+    state.baudRate = RateOf(t);
     switch (t.c_cflag & CSIZE) {
         case CS5:
             state.byteSize = 5;
@@ -114,6 +123,7 @@ int SetLineState(int fd, const LineState &state) {
 
     termios2 t{};
     if (const int err = Get(fd, t)) return err;
+    const termios2 before = t;
     t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= size | CLOCAL | CREAD;
     tcflag_t speedBits = BOTHER;
@@ -131,10 +141,20 @@ int SetLineState(int fd, const LineState &state) {
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
     if (state.flow == kFlowHardware) t.c_cflag |= CRTSCTS;
     if (state.flow == kFlowSoftware) t.c_iflag |= IXON | IXOFF;
-    for (;;) {
-        if (ioctl(fd, TCSETS2, &t) == 0) return 0;
-        if (errno != EINTR) return errno;
+    if (const int err = Set(fd, t)) return err;
+    // A driver accepts a rate it cannot run and keeps another (the 8250 keeps
+    // the old one when asked for more than its clock gives): the line would
+    // run at a rate nobody asked for while the caller believes its own. Read
+    // back, and refuse a rate that did not take, with the line as before.
+    // (Data bits and parity are not compared: a pseudo-terminal resets them
+    // to 8 and none, and has no line for them to matter on.)
+    termios2 now{};
+    if (const int err = Get(fd, now)) return err;
+    if (RateOf(now) != state.baudRate) {
+        Set(fd, before);
+        return EINVAL;
     }
+    return 0;
 }
 
 }  // namespace portlink::posix
