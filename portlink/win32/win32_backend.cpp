@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "backend.h"
 #include "codes.h"
@@ -19,6 +21,7 @@ namespace {
 constexpr DWORD kCancelBoundMs = 1000;
 // An immediate read completes at once; this only bounds a driver that does not.
 constexpr DWORD kImmediateReadBoundMs = 1000;
+constexpr std::string_view kDeviceNamespace = "\\\\.\\";
 
 // One open device. The structures of the overlapped operations live here, not
 // on a stack, so that an operation the driver never finishes cannot write
@@ -131,6 +134,22 @@ bool ClearErrors(Device &d, COMSTAT *status) {
     return true;
 }
 
+// The configuration the port's driver keeps as its default (set in the
+// system's device settings), best effort: a driver without one is fine. It
+// comes before the line is made raw, so what the port relies on still holds.
+void ApplyDefaultConfig(Device &d, const char *path) {
+    // The default is kept under the port's plain name, not the device
+    // namespace form the port is opened by.
+    std::string_view name = path;
+    if (name.starts_with(kDeviceNamespace)) name.remove_prefix(kDeviceNamespace.size());
+    COMMCONFIG config{};
+    config.dwSize = sizeof config;
+    DWORD size = sizeof config;
+    if (GetDefaultCommConfigW(Utf8ToUtf16(name).c_str(), &config, &size)) {
+        SetCommConfig(d.file, &config, size);
+    }
+}
+
 void Destroy(Device *d) {
     if (d->file != INVALID_HANDLE_VALUE) CloseHandle(d->file);
     // An operation that outlived its cancel may still complete into d.
@@ -162,6 +181,7 @@ public:
         d->file = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (d->file == INVALID_HANDLE_VALUE) return Fail(d);
+        ApplyDefaultConfig(*d, path);
         for (HANDLE *event : {&d->readDone, &d->writeDone, &d->waitDone}) {
             *event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
             if (*event == nullptr) return Fail(d);
@@ -246,6 +266,15 @@ public:
             COMMTIMEOUTS timeouts{waitAll ? 0 : MAXDWORD, 0, 0, 0, 0};
             if (!SetCommTimeouts(d.file, &timeouts)) return LastError();
             d.waitAll = waitAll;
+        }
+        if (!waitAll) {
+            // Only what the input queue holds is asked for, so the read
+            // completes at once; some drivers (Wine's among them) leave an
+            // immediate read of an empty queue pending instead of answering 0.
+            const DWORD queued = Pending(d);
+            if (queued == kPendingFailed) return LastError();
+            if (queued == 0) return kOk;
+            if (queued < count) count = queued;
         }
         Prepare(d.readOv, d.readDone);
         DWORD n = 0;

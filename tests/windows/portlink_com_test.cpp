@@ -3,7 +3,10 @@
 // port, so the exclusive open is a Linux test.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "frames.h"
@@ -91,6 +94,50 @@ TEST_F(ComPort, OpenSetUpExchangeNotifyCloseAndReopen) {
     }
     EXPECT_EQ(destroycom(), 1);
     EXPECT_EQ(checkbfr(com, 0, 0), 2);
+}
+
+// A host that reads until nothing is left pays nothing for the last, empty
+// read; a device that goes away with the port open is told once, and the port
+// then fails at once instead of waiting.
+TEST_F(ComPort, EmptyQueueReadsAtOnceAndALostDeviceIsToldOnce) {
+    ASSERT_EQ(opencom(com), 0);
+    ASSERT_EQ(ondata(com, 1), 0);
+    const ReadFrame &adc = BuildAdcReadFrame();
+    ExpectFrame(Exchange(adc.data(), adc.size()), CMD_GET_ADC_VALUE, kAdcResponseSize);
+    uint8_t buffer[64];
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        int32_t count = 5;
+        ASSERT_EQ(readcom(com, buffer, &count), 0) << i;
+        ASSERT_EQ(count, 0) << i;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500))
+        << "twenty reads of an empty queue";
+
+    const char *sim = std::getenv("LOOPSET_SIM_PID");
+    ASSERT_NE(sim, nullptr) << "run through with_loopsim.sh";
+    // Wine starts a Linux program like any other.
+    std::wstring kill = L"Z:\\bin\\kill -KILL " + std::wstring(sim, sim + std::strlen(sim));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const size_t before = recorder.Count();
+    ASSERT_TRUE(CreateProcessW(nullptr, kill.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread), CloseHandle(process.hProcess);
+    ASSERT_TRUE(recorder.WaitFor(before + 1)) << "no word of the lost device";
+    EXPECT_FALSE(recorder.WaitFor(before + 2, std::chrono::milliseconds(300))) << "told again";
+    const Posted last = recorder.All()[before];
+    EXPECT_EQ(std::get<1>(last) & 0xFFFF, PORTLINK_EV_ERR);
+    EXPECT_EQ(std::get<2>(last), com);
+    const auto failed = std::chrono::steady_clock::now();
+    int32_t count = 0;
+    EXPECT_EQ(readcom(com, buffer, &count), 999);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(writecom(com, adc.data(), int32_t(adc.size())), 999);
+    EXPECT_LT(std::chrono::steady_clock::now() - failed, std::chrono::milliseconds(500));
+    EXPECT_EQ(closecom(com), 1);
 }
 
 }  // namespace

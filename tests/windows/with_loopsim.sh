@@ -2,8 +2,9 @@
 # Runs a command while the native simulated device serves a pseudo-terminal
 # that Wine sees as COM<n>:
 #   with_loopsim.sh WINE_RUN WINEPREFIX LOOPSIM PRELOAD N [--sim OPTION]... -- COMMAND...
-# The command finds the port number in LOOPSET_COM and the pty in
-# LOOPSET_SIM_PTY. Wine runs with PRELOAD (the pty's modem lines), so that
+# The command finds the port number in LOOPSET_COM, the pty in
+# LOOPSET_SIM_PTY and the device's process in LOOPSET_SIM_PID (to take the
+# device away). Wine runs with PRELOAD (the pty's modem lines), so that
 # waits on the port sleep. A Windows program cannot start the Linux device
 # itself, hence this script.
 set -u
@@ -37,4 +38,4 @@ if ! read -r -t 10 -u "${SIM[0]}" path; then
     exit 1
 fi
 ln -sfn "$path" "$prefix/dosdevices/com$n"
-LOOPSET_COM=$n LOOPSET_SIM_PTY=$path LD_PRELOAD=$preload "$@"
+LOOPSET_COM=$n LOOPSET_SIM_PTY=$path LOOPSET_SIM_PID=$sim LD_PRELOAD=$preload "$@"
