@@ -116,8 +116,11 @@ const std::map<ControlKind, std::tuple<const char *, LONG, LONG>> kKinds = {
 TEST_F(Dialog, TemplateLaysOutEveryControlAtItsPlaceInItsFont) {
     const HWND dlg = Open().Hwnd();
     EXPECT_EQ(Text(dlg), kDialogTitle);
-    const LONG style = WS_CAPTION | WS_SYSMENU | WS_POPUP;
-    EXPECT_EQ(GetWindowLongW(dlg, GWL_STYLE) & style, style);
+    // A fixed-size modal frame with a system menu: nothing to minimise,
+    // maximise or resize.
+    const LONG style = WS_CAPTION | WS_SYSMENU | WS_POPUP | WS_MINIMIZEBOX | WS_MAXIMIZEBOX |
+                       WS_THICKFRAME;
+    EXPECT_EQ(GetWindowLongW(dlg, GWL_STYLE) & style, WS_CAPTION | WS_SYSMENU | WS_POPUP);
     EXPECT_TRUE(GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     EXPECT_TRUE(IsWindowVisible(dlg));
     // Icon 128, big and small, and the one shown while dragged minimised.
