@@ -1,7 +1,6 @@
 // Figures of portlink.dll under Wine against the simulated device on COM<n>:
-// the round trip of the port alone (writecom of a request until readcom has
-// gathered the whole answer, woken by the listener's messages) and the CPU
-// time of the process while an open port is quiet.
+// the round trip of the port alone, beside that of a plain Win32 client of the
+// same port, and the CPU time of the process while an open port is quiet.
 // Usage: portlink_wine_bench COM-NUMBER [requests (1000)] [quiet seconds (10)]
 #include <windows.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "frames.h"
+#include "peer_client.h"
 #include "portlink.h"
 #include "recorder.h"
 
@@ -26,6 +26,42 @@ double CpuMs() {
     return ms(kernel) + ms(user);
 }
 
+// The library's round trips: writecom of a request until readcom has gathered
+// the whole answer, woken by the listener's messages.
+bool PortlinkRoundTrips(int32_t com, int requests, portlink::test::Recorder &recorder,
+                        std::vector<double> &us) {
+    const ReadFrame &adc = BuildAdcReadFrame();
+    uint8_t buffer[10000];
+    for (int i = 0; i < requests; ++i) {
+        size_t seen = recorder.Count(), got = 0;
+        const auto start = std::chrono::steady_clock::now();
+        writecom(com, adc.data(), int32_t(adc.size()));
+        while (got < kAdcResponseSize) {
+            if (!recorder.WaitFor(++seen)) {
+                std::fprintf(stderr, "no answer to request %d\n", i);
+                return false;
+            }
+            int32_t count = 0;
+            readcom(com, buffer, &count);
+            got += size_t(count);
+        }
+        us.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    return true;
+}
+
+struct Quantiles {
+    double p50, p99, max;
+};
+
+Quantiles Of(std::vector<double> us) {
+    std::sort(us.begin(), us.end());
+    auto at = [&](double q) { return us[std::min(us.size() - 1, size_t(q * us.size()))]; };
+    return {at(0.5), at(0.99), us.back()};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -38,34 +74,46 @@ int main(int argc, char **argv) {
     }
     portlink::test::Recorder recorder;
     initcom(recorder.Handle());
-    if (opencom(com) != 0 || setcom(com, 3, 115200) != 0) {
-        std::fprintf(stderr, "cannot open COM%d\n", com);
-        return 1;
-    }
-    const ReadFrame &adc = BuildAdcReadFrame();
-    std::vector<double> us;
-    uint8_t buffer[10000];
-    for (int i = 0; i < requests; ++i) {
-        size_t seen = recorder.Count(), got = 0;
-        const auto start = std::chrono::steady_clock::now();
-        writecom(com, adc.data(), int32_t(adc.size()));
-        while (got < kAdcResponseSize) {
-            if (!recorder.WaitFor(++seen)) {
-                std::fprintf(stderr, "no answer to request %d\n", i);
-                return 1;
-            }
-            int32_t count = 0;
-            readcom(com, buffer, &count);
-            got += size_t(count);
+    // The library and the plain client take turns in rounds on the same port,
+    // so that both see the same machine load.
+    constexpr int kRounds = 10;
+    std::vector<double> library, peer, round(size_t(requests / kRounds + 1));
+    for (int r = 0; r < kRounds; ++r) {
+        const int n = requests / kRounds + (r < requests % kRounds ? 1 : 0);
+        const int done = peer_round_trips(com, n, round.data());
+        if (done != n) {
+            std::fprintf(stderr, "the plain client failed on COM%d after %d requests\n", com, done);
+            return 1;
         }
-        us.push_back(
+        peer.insert(peer.end(), round.begin(), round.begin() + n);
+        if (opencom(com) != 0 || setcom(com, 3, 115200) != 0) {
+            std::fprintf(stderr, "cannot open COM%d\n", com);
+            return 1;
+        }
+        if (!PortlinkRoundTrips(com, n, recorder, library)) return 1;
+        closecom(com);
+    }
+    const Quantiles l = Of(library), p = Of(peer);
+    std::printf("round trip over %d ADC requests: p50 %.0f us, p99 %.0f us, max %.0f us\n",
+                requests, l.p50, l.p99, l.max);
+    std::printf("plain Win32 client, same port and rounds: p50 %.0f us, p99 %.0f us, max %.0f us\n",
+                p.p50, p.p99, p.max);
+    std::printf("library / plain client: p50 %.2f, p99 %.2f\n", l.p50 / p.p50, l.p99 / p.p99);
+    if (opencom(com) != 0 || setcom(com, 3, 115200) != 0) return 1;
+    // The last read of a host that reads until nothing is left.
+    std::vector<double> empty;
+    uint8_t buffer[64];
+    for (int i = 0; i < 20; ++i) {
+        int32_t count = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const int32_t code = readcom(com, buffer, &count);
+        empty.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
                 .count());
+        if (code != 0 || count != 0) std::printf("readcom of an empty queue answered %d\n", code);
     }
-    std::sort(us.begin(), us.end());
-    auto at = [&](double q) { return us[std::min(us.size() - 1, size_t(q * us.size()))]; };
-    std::printf("round trip over %d ADC requests: p50 %.0f us, p99 %.0f us, max %.0f us\n",
-                requests, at(0.5), at(0.99), us.back());
+    const Quantiles e = Of(empty);
+    std::printf("readcom of an empty queue, 20 calls: p50 %.0f us, max %.0f us\n", e.p50, e.max);
     const double cpu0 = CpuMs();
     const size_t posts0 = recorder.Count();
     Sleep(DWORD(quiet) * 1000);
