@@ -6,28 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "dialog_template.h"
 #include "link_messages.h"
 #include "portlink.h"
 #include "response_outcome.h"
 
-enum : int {
-    IDC_ADC_CH1 = 1000,
-    IDC_LOG = 1001,
-    IDC_BTN_ADC_READ = 1002,
-    IDC_BTN_CONFIG_READ = 1003,
-    IDC_BTN_CONFIG_WRITE = 1004,
-    IDC_COM_PORT = 1005,
-    IDC_ADC_CH2 = 1006,
-    IDC_CH1_REF_MIN = 1007,
-    IDC_CH1_REF_MAX = 1008,
-    IDC_CH1_DISP_MIN = 1009,
-    IDC_CH1_DISP_MAX = 1010,
-    IDC_CH2_REF_MIN = 1011,
-    IDC_CH2_REF_MAX = 1012,
-    IDC_CH2_DISP_MIN = 1013,
-    IDC_CH2_DISP_MAX = 1014,
-    IDC_EXTRA_VALUE = 1015,
-};
+// The control ids are the dialog template's.
 
 // The dialog's end results (the system's own IDOK and IDCANCEL values).
 inline constexpr int kDialogOk = 1;

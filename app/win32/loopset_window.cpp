@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "resource.h"
+#include "dialog_template.h"
 #include "text_utf16.h"
 
 namespace {

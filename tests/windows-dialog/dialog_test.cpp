@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "loopset_window.h"
-#include "qt/dialog_layout.h"
+#include "dialog_layout.h"
 #include "settings.h"
 #include "text_utf16.h"
 
