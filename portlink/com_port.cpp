@@ -197,8 +197,9 @@ uint32_t CComPort::SetFlowControl(uint8_t kind) {
     state.flow = kind;
     if (const uint32_t code = m_backend.SetState(m_hPort, state)) return Fail(code);
     // Without flow control DTR and RTS stay de-asserted; with the handshake
-    // they are asserted so that the other end may send. (DTR/DSR handshaking
-    // has no termios support: hardware flow control is RTS/CTS only.)
+    // they are asserted so that the other end may send. (Which lines the
+    // handshake watches is the system's: RTS/CTS alone on termios, which has
+    // no DTR/DSR handshake; both pairs on Windows.)
     const bool assert = kind == kFlowHardware;
     if (const uint32_t code = m_backend.SetModemLines(m_hPort, assert, assert)) return Fail(code);
     return m_lastError;

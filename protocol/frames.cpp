@@ -2,12 +2,12 @@
 
 namespace {
 
-// The usual table-driven Modbus CRC keeps two byte tables, derived here from
-// the reflected polynomial instead of being typed in: kCrcHi holds the low
-// bytes of the 16-bit table entries, kCrcLo the high bytes.
+// The usual table-driven Modbus CRC keeps the 16-bit table entries as two
+// byte tables, derived here from the reflected polynomial instead of being
+// typed in.
 struct CrcTables {
-    uint8_t hi[256];
-    uint8_t lo[256];
+    uint8_t entryLow[256];   // the low byte of each entry
+    uint8_t entryHigh[256];  // the high byte of each entry
 };
 
 constexpr CrcTables MakeCrcTables() {
@@ -15,15 +15,15 @@ constexpr CrcTables MakeCrcTables() {
     for (unsigned i = 0; i < 256; ++i) {
         unsigned crc = i;
         for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        t.hi[i] = static_cast<uint8_t>(crc & 0xFFu);
-        t.lo[i] = static_cast<uint8_t>(crc >> 8);
+        t.entryLow[i] = static_cast<uint8_t>(crc & 0xFFu);
+        t.entryHigh[i] = static_cast<uint8_t>(crc >> 8);
     }
     return t;
 }
 
 constexpr CrcTables kCrc = MakeCrcTables();
-static_assert(kCrc.hi[1] == 0xC1 && kCrc.hi[2] == 0x81 && kCrc.hi[3] == 0x40);
-static_assert(kCrc.lo[1] == 0xC0 && kCrc.lo[2] == 0xC1 && kCrc.lo[3] == 0x01);
+static_assert(kCrc.entryLow[1] == 0xC1 && kCrc.entryLow[2] == 0x81 && kCrc.entryLow[3] == 0x40);
+static_assert(kCrc.entryHigh[1] == 0xC0 && kCrc.entryHigh[2] == 0xC1 && kCrc.entryHigh[3] == 0x01);
 
 constexpr ReadFrame kAdcReadFrame{STX, 0x00, 0x08, CMD_GET_ADC_VALUE, CONTROL_REQUEST, 0x00, 0xA1, ETX};
 constexpr ReadFrame kConfigReadFrame{STX,  0x00, 0x08, CMD_GET_CONFIG_DATA,
@@ -40,8 +40,8 @@ uint16_t Crc16(const uint8_t *bytes, uint32_t count) {
     count &= 0xFFFFu;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t index = hi ^ bytes[i];
-        hi = lo ^ kCrc.hi[index];
-        lo = kCrc.lo[index];
+        hi = lo ^ kCrc.entryLow[index];
+        lo = kCrc.entryHigh[index];
     }
     return static_cast<uint16_t>((hi << 8) | lo);
 }

@@ -1,5 +1,5 @@
 // One client's conversation with the simulated device, free of any transport:
-// bytes in, timed pieces out. The pseudo-terminal loop (and later a TCP one)
+// bytes in, timed pieces out. The pseudo-terminal loop and the TCP one each
 // feeds it what it reads, writes what falls due, and sleeps until NextDeadline.
 #pragma once
 
