@@ -76,7 +76,6 @@ TEST_F(WindowTest, ControlsFitWithoutOverlapOrCutTextInAKoreanFontWithEveryGlyph
 
     const QFontInfo info(window->font());
     EXPECT_TRUE(DialogFontFamilies().contains(info.family())) << info.family().toStdString();
-    EXPECT_EQ(info.pointSize(), 9);
 
     QString texts = window->windowTitle() +
                     "사용할 수 없는 전송 속도 입니다.시리얼 포트 COM 를(을) 열수 없습니다."
