@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "backend.h"
@@ -19,6 +20,9 @@
 
 namespace portlink {
 namespace {
+
+// What a close allows beyond the line time of the output still queued.
+constexpr uint32_t kCloseMarginMs = 500;
 
 // Handles here are file descriptors.
 int Fd(PortHandle handle) {
@@ -137,6 +141,7 @@ public:
         // The exclusive flag belongs to the device, not to this descriptor: a
         // pseudo-terminal kept open elsewhere would keep refusing us otherwise.
         ioctl(fd, TIOCNXCL);
+        DrainBounded(fd);
         close(fd);
     }
 
@@ -278,6 +283,27 @@ private:
             if (errno == EAGAIN) return kOk;
             if (errno != EINTR) return CodeFromErrno(errno);
         }
+    }
+
+    // The last close of a serial device waits until its output has gone out,
+    // for as long as the driver's closing wait (30 s by default) when flow
+    // control holds it back: a peer that never releases the line would hang
+    // closecom that long. Queued bytes get the time they need on the line
+    // plus the write margin; what is left then is dropped.
+    static void DrainBounded(int fd) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+        LineState state;
+        const uint64_t baud =
+            posix::GetLineState(fd, state) == 0 && state.baudRate > 0 ? state.baudRate : 1200;
+        // At most 12 bits a byte: start, 8 data, parity, 2 stop.
+        const uint64_t ms = static_cast<uint64_t>(queued) * 12 * 1000 / baud + kCloseMarginMs;
+        const Deadline deadline(static_cast<uint32_t>(std::min<uint64_t>(ms, kInfinite - 1)));
+        // The driver tells no one when its queue empties: look again shortly.
+        while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && !deadline.Expired()) {
+            poll(nullptr, 0, 10);
+        }
+        tcflush(fd, TCOFLUSH);
     }
 
     static uint32_t CloseWith(int fd, int err) {
