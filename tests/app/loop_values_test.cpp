@@ -3,6 +3,7 @@
 // mean and the samples kept.
 #include <gtest/gtest.h>
 
+#include "config_file.h"
 #include "live_view_model.h"
 
 namespace {
@@ -86,6 +87,43 @@ TEST(LiveViewModel, CaptureMeanStatisticsCsvAndAFixedHold) {
     EXPECT_EQ(m.Size(), CLiveViewModel::kCapacity);
     EXPECT_EQ(m.At(0).seconds, 15.0) << "the oldest go first";
     EXPECT_EQ(m.Stats(0).Count(), 40 + CLiveViewModel::kCapacity + 5);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ConfigFile, RoundTripLoopctlsObjectAndBadFilesNamingTheValueAtFault) {
+    const ConfigValues v{819, 4095, 0, 1000, 800, 4000, 5, 2000};
+    std::string error;
+    EXPECT_EQ(ParseConfigJson(ConfigJson(v), error), v) << error;
+    // What loopctl --json config-read prints, other keys and all.
+    const std::string printed =
+        R"({"port":3,"command":"config-read","result":"Ok!","ch1":{"ref_min":819,"ref_max":4095,)"
+        R"("disp_min":0,"disp_max":1000},"ch2":{"ref_min":800,"ref_max":4000,"disp_min":5,)"
+        R"("disp_max":2000},"extra":2})";
+    EXPECT_EQ(ParseConfigJson(printed, error), v) << error;
+    const std::pair<std::string, std::string> bad[] = {
+        {"", "not a JSON object"},
+        {"[1,2]", "not a JSON object"},
+        {R"({"ch1":{"ref_min":1}})", "no ch1.ref_max"},
+        {R"({"ch1":5})", "no ch1.ref_min"},
+    };
+    for (const auto &[text, why] : bad) {
+        EXPECT_FALSE(ParseConfigJson(text, error)) << text;
+        EXPECT_EQ(error, why) << text;
+    }
+    std::string text = ConfigJson(v);
+    for (const char *value : {"65536", "-1", "800.5", "\"800\"", "null"}) {
+        std::string changed = text;
+        changed.replace(changed.find("4000"), 4, value);
+        EXPECT_FALSE(ParseConfigJson(changed, error)) << value;
+        EXPECT_EQ(error, "ch2.ref_max is not a whole number from 0 to 65535") << value;
+    }
+    ConfigValues other = v;
+    other[1] = 1, other[7] = 7;
+    EXPECT_EQ(DifferingFields(v, other), "ch1.ref_max, ch2.disp_max");
+    EXPECT_EQ(DifferingFields(v, v), "");
 }
 
 }  // namespace
