@@ -80,9 +80,10 @@ bool KeyOf(std::string_view line, std::string_view &key, std::string_view &value
 
 }  // namespace
 
-SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool programFolderWritable,
-                                  const std::string &userFolder) {
+SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool installed,
+                                  bool programFolderWritable, const std::string &userFolder) {
     const std::string beside = programFolder + kSettingsFileName;
+    if (installed) return {userFolder.empty() ? "" : userFolder + kSettingsFileName, beside};
     if (programFolderWritable || userFolder.empty()) return {beside, {}};
     return {userFolder + kSettingsFileName, beside};
 }
@@ -90,9 +91,10 @@ SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool program
 SettingsFiles ProgramSettingsFiles() {
     const std::string folder = ProgramFolder();
     const std::string user = UserSettingsFolder();
-    SettingsFiles files = ChooseSettingsFiles(folder, FolderIsWritable(folder), user);
+    SettingsFiles files =
+        ChooseSettingsFiles(folder, ProgramIsInstalled(folder), FolderIsWritable(folder), user);
     // A folder that cannot be made shows up as a failed store, which is reported.
-    if (!files.fallback.empty()) CreateFolders(user);
+    if (!files.fallback.empty() && !user.empty()) CreateFolders(user);
     return files;
 }
 
@@ -121,6 +123,10 @@ std::string ReadProfileString(const std::string &path, std::string_view section,
 
 bool WriteProfileString(const std::string &path, std::string_view section, std::string_view key,
                         std::string_view value) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
     std::string data;
     if (!ReadWholeFile(path, data)) {
         if (errno != ENOENT) return false;  // there, but unreadable: keep it

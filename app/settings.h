@@ -1,9 +1,10 @@
 // "config.ini": an INI file read and written with private-profile semantics
 // (section and key matched without regard to case, everything else kept),
 // replaced atomically when its text changes. It lives beside the program
-// when the program's folder can be written (a build folder, an unpacked
-// zip); an installed program keeps it in the user's settings folder, with
-// the file beside the program, if any, as the default.
+// when the program is not installed and its folder can be written (a build
+// folder, an unpacked zip); an installed program keeps it in the user's
+// settings folder whoever runs it, root too, with the file beside the
+// program, if any, as the default.
 #pragma once
 
 #include <string>
@@ -19,8 +20,9 @@ struct SettingsFiles {
 };
 
 // The rule above, for a program in programFolder (trailing separator).
-SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool programFolderWritable,
-                                  const std::string &userFolder);
+// Without a user's folder an installed program stores nowhere (path empty).
+SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool installed,
+                                  bool programFolderWritable, const std::string &userFolder);
 // The rule for the running program; the user's folder is created when it is
 // the one chosen.
 SettingsFiles ProgramSettingsFiles();

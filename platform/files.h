@@ -5,8 +5,13 @@
 #include <string>
 #include <string_view>
 
-// Reads a regular file whole into out. False when it is missing, not a
-// regular file or unreadable.
+// errno after ReadWholeFile of a path that is there but is neither a
+// regular file nor a folder (a pipe, a device): it is not read, since it
+// could keep the reader waiting for ever. ErrorText names it.
+inline constexpr int kNotARegularFile = 0x10001;
+
+// Reads a regular file (or what a link names) whole into out. False when it
+// is missing, not a regular file or unreadable; opening it never blocks.
 bool ReadWholeFile(const std::string &path, std::string &out);
 
 // Gives path the new contents so that a crash, a full disk or a failed write
@@ -16,5 +21,5 @@ bool ReadWholeFile(const std::string &path, std::string &out);
 // nobody may write is refused (EACCES) and left as it is.
 bool ReplaceFileContents(const std::string &path, std::string_view contents);
 
-// The system's text for an errno value.
+// The system's text for an errno value (and for kNotARegularFile).
 std::string ErrorText(int code);

@@ -38,6 +38,12 @@ Section "loopset"
   File "${STAGE}/portlink.dll"
   File "${STAGE}/portlink.h"
   File "${STAGE}/README.txt"
+  ; The mark of an installed copy: its settings go to each user's %APPDATA%,
+  ; even for an administrator, who could write here. An unpacked zip has no
+  ; mark and keeps config.ini beside the programs.
+  FileOpen $0 "$INSTDIR\loopset-installed.txt" w
+  FileWrite $0 "Installed by the loopset installer: settings live in %APPDATA%\loopset\config.ini.$\r$\n"
+  FileClose $0
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\loopset"
@@ -63,6 +69,7 @@ Section "Uninstall"
   Delete "$INSTDIR\portlink.dll"
   Delete "$INSTDIR\portlink.h"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\loopset-installed.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\loopset\loopset.lnk"

@@ -48,13 +48,15 @@ std::string FinalTarget(const std::string &path) {
 }  // namespace
 
 bool ReadWholeFile(const std::string &path, std::string &out) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A pipe would hold a plain open up until a writer came, and a serial
+    // device until its carrier did; what is opened is checked before any read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = fstat(fd, &st) == 0;
     if (ok && !S_ISREG(st.st_mode)) {
         ok = false;
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : kNotARegularFile;
     }
     out.clear();
     if (ok) out.reserve(static_cast<size_t>(st.st_size));
@@ -109,5 +111,6 @@ bool ReplaceFileContents(const std::string &path, std::string_view contents) {
 }
 
 std::string ErrorText(int code) {
+    if (code == kNotARegularFile) return "not a regular file";
     return std::strerror(code);
 }

@@ -12,3 +12,11 @@ std::string ProgramFolder() {
     path.erase(slash == std::string::npos ? 0 : slash + 1);
     return path;
 }
+
+bool ProgramIsInstalled(const std::string &folder) {
+    // Packages put programs there; root may write there, but a file it left
+    // would belong to no package and outlive the program's removal.
+    for (const char *root : {"/usr/", "/opt/"})
+        if (folder.rfind(root, 0) == 0) return true;
+    return false;
+}

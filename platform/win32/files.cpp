@@ -80,6 +80,12 @@ bool ReadWholeFile(const std::string &path, std::string &out) {
         }
         return Fail(error);
     }
+    // A pipe, a console or a COM port would keep the read waiting.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        errno = kNotARegularFile;
+        return false;
+    }
     char chunk[65536];
     bool ok = true;
     for (;;) {
@@ -134,5 +140,6 @@ bool ReplaceFileContents(const std::string &path, std::string_view contents) {
 }
 
 std::string ErrorText(int code) {
+    if (code == kNotARegularFile) return "not a regular file";
     return std::strerror(code);
 }

@@ -21,3 +21,10 @@ std::string ProgramFolder() {
     path.erase(slash == std::wstring::npos ? 0 : slash + 1);
     return Utf16ToUtf8(path);
 }
+
+bool ProgramIsInstalled(const std::string &folder) {
+    // An administrator may write into Program Files; only the installer's
+    // mark tells an installed copy from an unpacked zip.
+    const DWORD attributes = GetFileAttributesW(Utf8ToUtf16(folder + kInstalledMarker).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}

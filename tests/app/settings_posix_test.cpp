@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include "files.h"
+#include "program_path.h"
 #include "settings_fixture.h"
 
 TEST_F(Settings, UnwritablePlaceReportsFailureAndLosesNothing) {
@@ -21,6 +22,22 @@ TEST_F(Settings, UnwritablePlaceReportsFailureAndLosesNothing) {
         EXPECT_EQ(FilesInDir(), 1);
     }
     EXPECT_EQ(Get(), "[Data]\nCom=6\n; keep me\n");
+
+    // A pipe in the file's place is neither waited on nor replaced.
+    fs::permissions(dir_, fs::perms::owner_all);
+    fs::remove(path_);
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_EQ(ReadComPort(path_), 1);
+    EXPECT_FALSE(WriteComPort(path_, 4));
+    EXPECT_EQ(ErrorText(errno), "not a regular file");
+    EXPECT_TRUE(fs::is_fifo(path_));
+}
+
+TEST(ProgramFolder, InstalledMeansUnderUsrOrOpt) {
+    for (const char *folder : {"/usr/bin/", "/usr/local/bin/", "/opt/loopset/bin/"})
+        EXPECT_TRUE(ProgramIsInstalled(folder)) << folder;
+    for (const char *folder : {"/home/u/loopset/build/default/bin/", "/usrx/bin/", "/tmp/opt/", ""})
+        EXPECT_FALSE(ProgramIsInstalled(folder)) << folder;
 }
 
 TEST_F(Settings, ReplacementHonoursTheFileAndLeavesNoTemporaryBehind) {

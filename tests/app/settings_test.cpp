@@ -37,12 +37,18 @@ TEST_F(Settings, WriteKeepsEverythingElse) {
 }
 
 TEST_F(Settings, BesideTheProgramWhenItsFolderTakesFilesElseTheUsersWithTheDefaultBeside) {
-    EXPECT_EQ(ChooseSettingsFiles("/opt/x/", true, "/home/u/.config/loopset/").path,
-              "/opt/x/config.ini");
-    const SettingsFiles installed = ChooseSettingsFiles("/usr/bin/", false, "/home/u/.config/loopset/");
-    EXPECT_EQ(installed.path, "/home/u/.config/loopset/config.ini");
-    EXPECT_EQ(installed.fallback, "/usr/bin/config.ini");
-    EXPECT_EQ(ChooseSettingsFiles("/usr/bin/", false, "").path, "/usr/bin/config.ini");
+    const std::string user = "/home/u/.config/loopset/";
+    EXPECT_EQ(ChooseSettingsFiles("/x/", false, true, user).path, "/x/config.ini");
+    EXPECT_EQ(ChooseSettingsFiles("/x/", false, false, "").path, "/x/config.ini");
+    // An installed program, whoever runs it (root may write beside it), and
+    // a folder the user cannot write: the user's file, the default beside.
+    for (const auto &[installed, writable] : {std::pair{true, true}, {true, false}, {false, false}}) {
+        const SettingsFiles files = ChooseSettingsFiles("/x/", installed, writable, user);
+        EXPECT_EQ(files.path, user + "config.ini");
+        EXPECT_EQ(files.fallback, "/x/config.ini");
+    }
+    EXPECT_EQ(ChooseSettingsFiles("/x/", true, true, "").path, "");
+    EXPECT_FALSE(WriteComPort("", 3));
 
     // The user's value wins; without one the file beside the program gives it.
     const std::string beside = dir_ + "/beside.ini";

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "files.h"
+#include "program_path.h"
 #include "settings_fixture.h"
 
 namespace {
@@ -32,4 +33,14 @@ TEST_F(Settings, WindowsKeepsLineEndsReplacesTheFileAndTakesAnyFolderName) {
     SetFileAttributesW(U8(path_).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Get(), "[Data]\r\nCom=12\r\n");
     EXPECT_EQ(FilesInDir(), 2);  // the file and the Hangul folder, no temporary file
+
+    // A device in the file's place is neither read nor replaced.
+    EXPECT_EQ(ReadComPort("NUL"), 1);
+    EXPECT_FALSE(WriteComPort("NUL", 4));
+    EXPECT_EQ(ErrorText(errno), "not a regular file");
+
+    // Only the installer's mark makes a folder an installed program's.
+    EXPECT_FALSE(ProgramIsInstalled(dir_ + "/"));
+    std::ofstream(U8(dir_ + "/" + kInstalledMarker)) << "";
+    EXPECT_TRUE(ProgramIsInstalled(dir_ + "/"));
 }
