@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "clock.h"
 #include "files.h"
 #include "frames.h"
 #include "text_number.h"
@@ -61,6 +63,11 @@ void CLoopsetDlg::UseTcp(const std::string &host, int port) {
 }
 
 void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t length) {
+    m_bLossLogged = false;
+    // A live view's request still out is overtaken: its answer, if it comes,
+    // is gathered over by this one's.
+    m_bLiveRequest = false;
+    m_commandSentMs = MonotonicMillis();
     if (m_nTransport == LINK_TCP) {
         AddLog(logText);
         // Over TCP the answer can arrive before Send has even returned, so the
@@ -124,8 +131,30 @@ void CLoopsetDlg::OnBtnConfigWrite() {
         m_fieldText[n] = '\0';
         values[i] = FieldTextToWord(m_fieldText);
     }
+    m_writtenConfig = values;
     const ConfigWriteFrame frame = BuildConfigWriteFrame(values);
     SendCommand("Send Config Write", frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+CLoopsetDlg::LiveSend CLoopsetDlg::SendLiveRead() {
+    if (m_commandSentMs >= 0 && MonotonicMillis() - m_commandSentMs < kCommandAnswerMs)
+        return LiveSend::Busy;
+    m_commandSentMs = -1;
+    const ReadFrame &frame = BuildAdcReadFrame();
+    const auto length = static_cast<int32_t>(frame.size());
+    m_bLiveRequest = true;
+    if (m_nTransport == LINK_TCP) {
+        m_link.ResetRxCount();
+        m_link.Send(frame.data(), length);
+        return LiveSend::Sent;
+    }
+    if (m_link.Send(frame.data(), length) != 0) {
+        m_bLiveRequest = false;
+        return LiveSend::Failed;
+    }
+    m_link.ResetRxCount();
+    WakeTimer();
+    return LiveSend::Sent;
 }
 
 bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
@@ -150,14 +179,25 @@ uint16_t CLoopsetDlg::ShowValue(int id, const uint8_t *frame, size_t offset) {
     return value;
 }
 
+void CLoopsetDlg::LogResponse(const ResponseOutcome &out, const std::string &text) {
+    if (!out.live) AddLog(text);
+}
+
 void CLoopsetDlg::Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, const char *text) {
     out.kind = kind;
     out.text = text;
-    AddLog(text);
+    LogResponse(out, text);
 }
 
 void CLoopsetDlg::OnTimer(unsigned) {
     m_link.Tick();
+    // Otherwise the log would stop at the request, as if the device were
+    // only slow to answer.
+    std::string reason;
+    if (!m_bLossLogged && m_link.LinkLost(&reason)) {
+        m_bLossLogged = true;
+        AddLog("Line lost: " + reason);
+    }
     if (m_link.m_nFramesReady == 0) {
         // Nothing is being gathered: the window sleeps until a send or an arrival.
         if (LinkIsQuiet()) {
@@ -167,12 +207,17 @@ void CLoopsetDlg::OnTimer(unsigned) {
         return;
     }
     m_link.m_nFramesReady = 0;
-    AddLog("Serial Full");
 
     using Kind = ResponseOutcome::Kind;
     ResponseOutcome out;
     const uint8_t *f = m_link.m_frameBuffer;
     const int32_t n = m_link.m_nFrameLength;
+    // The live view's answer is an ADC response; anything else that comes
+    // while it waits is some other request's, and logged as ever.
+    out.live = std::exchange(m_bLiveRequest, false) && n > static_cast<int32_t>(kOffsetCommand) &&
+               f[kOffsetCommand] == CMD_GET_ADC_VALUE;
+    if (!out.live) m_commandSentMs = -1;
+    LogResponse(out, "Serial Full");
     // A frame too short to hold its control byte cannot pass the test; reading
     // on would test a byte of an older frame.
     if (n < static_cast<int32_t>(kMinFrameSize) || f[0] != STX || f[n - 1] != ETX ||
@@ -185,14 +230,14 @@ void CLoopsetDlg::OnTimer(unsigned) {
     out.status = f[kOffsetStatus];
     // A wrong checksum is reported, not fatal.
     out.checksumOk = XorChecksum(f, static_cast<size_t>(n - 2)) == f[n - 2];
-    if (!out.checksumOk) AddLog(kLogChecksumError);
+    if (!out.checksumOk) LogResponse(out, kLogChecksumError);
     const Kind success = out.checksumOk ? Kind::Ok : Kind::ChecksumError;
 
     // A response shorter than its command's size cannot carry the values it is
     // read for; reading on would show bytes of an older frame.
     switch (out.command) {
         case CMD_GET_ADC_VALUE:
-            AddLog("CMD_GET_ADC_VALUE");
+            LogResponse(out, "CMD_GET_ADC_VALUE");
             if (n >= static_cast<int32_t>(kAdcResponseSize) && out.status == STATUS_OK &&
                 f[kAdcOffsetChannelCount] == kAdcChannelCount) {
                 out.hasAdc = out.hasExtra = true;
@@ -211,6 +256,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
                 for (size_t i = 0; i < kConfigValueCount; ++i)
                     out.config[i] = ShowValue(kConfigFields[i], f, kConfigReadOffsetValues + 2 * i);
                 out.extra = ShowValue(IDC_EXTRA_VALUE, f, kConfigReadOffsetExtra);
+                if (out.checksumOk) m_lastConfig = out.config;
                 Conclude(out, success, "Ok!");
             } else {
                 Conclude(out, Kind::Refused, "Error response!");
@@ -222,6 +268,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
                 (out.status == STATUS_OK || out.status == STATUS_CRC_ERROR)) {
                 out.hasExtra = true;
                 out.extra = ShowValue(IDC_EXTRA_VALUE, f, kConfigWriteOffsetExtra);
+                if (out.status == STATUS_OK && out.checksumOk) m_lastConfig = m_writtenConfig;
                 if (out.status == STATUS_OK)
                     Conclude(out, success, "CRC16 Ok!");
                 else

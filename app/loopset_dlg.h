@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device_link.h"
@@ -39,6 +40,16 @@ public:
 
     void AddLog(const std::string &text);
 
+    // The live view's ADC read: sent on the link as it is (no reopen, no
+    // stored port, no log line), and only while no button's request waits for
+    // its answer, so that the two never cross on the line. Its answer fills the
+    // fields and reaches OnResponse marked live, without log lines.
+    enum class LiveSend { Sent, Busy, Failed };
+    LiveSend SendLiveRead();
+    // The configuration last read from the device or written to it and
+    // acknowledged: what its readings are to be understood by.
+    const std::optional<ConfigValues> &LastConfig() const { return m_lastConfig; }
+
     CDeviceLink &Link() { return m_link; }
     CEventLog &Log() { return m_log; }
     const std::string &SettingsPath() const { return m_settingsPath; }
@@ -53,8 +64,11 @@ private:
     void WakeTimer();
     // Shows the big-endian word at frame[offset] in field id, in decimal.
     uint16_t ShowValue(int id, const uint8_t *frame, size_t offset);
-    // Logs the line that closes a response and records it in the outcome.
+    // Logs the line that closes a response (not for the live view's) and
+    // records it in the outcome.
     void Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, const char *text);
+    // A log line of a response, which the live view's answers do without.
+    void LogResponse(const ResponseOutcome &out, const std::string &text);
 
     ILoopsetView &m_view;
     CDeviceLink m_link;
@@ -64,4 +78,13 @@ private:
     uint8_t m_nTransport = LINK_SERIAL;
     bool m_bStorePort = true;
     bool m_bTimerRunning = false;
+    // A button's request waits for its answer since this time (-1: none);
+    // past kCommandAnswerMs it is given up for the live view's sake.
+    int64_t m_commandSentMs = -1;
+    static constexpr int64_t kCommandAnswerMs = 1000;
+    bool m_bLiveRequest = false;
+    ConfigValues m_writtenConfig{};
+    std::optional<ConfigValues> m_lastConfig;
+    // The loss of the line is logged once per command.
+    bool m_bLossLogged = false;
 };

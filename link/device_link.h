@@ -64,6 +64,9 @@ public:
     // one line. Open and Send start afresh; a TCP connection that is already
     // gone is reported again by the worker of the next frame. Any thread.
     bool LinkLost(std::string *reason = nullptr) const { return m_loss.Get(reason); }
+    // Why the last TCP connect failed ("connect(): " and the system's
+    // text), until a connection is made. Any thread.
+    bool ConnectFailure(std::string *reason) const { return m_tcp.ConnectFailure(reason); }
 
     // Serial arrival: pulls what waits (at most 10,000 bytes) with readcom.
     void ReadSerial();

@@ -28,8 +28,8 @@ void CDeviceLink::ReadSerial() {
     // read still counts as an arrival of no bytes, as any failed read does.
     if (result == kReadcomFailed) {
         char reason[96];
-        std::snprintf(reason, sizeof reason, "COM%d: readcom answered %d (the port hung up)",
-                      static_cast<int>(m_nPort), static_cast<int>(result));
+        std::snprintf(reason, sizeof reason, "readcom answered %d (the port hung up)",
+                      static_cast<int>(result));
         m_loss.Set(reason);
     }
     m_nRxCount += static_cast<int32_t>(static_cast<uint32_t>(count) & 0xFFFFu);

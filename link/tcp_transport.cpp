@@ -91,6 +91,7 @@ void CTcpTransport::SendWorker() {
 }
 
 bool CTcpTransport::ConnectCycles() {
+    m_connectFailure.Clear();
     for (int cycle = 0; cycle < kConnectCycles; ++cycle) {
         if (m_bConnected.load()) continue;
         m_bConnected.store(1);
@@ -116,8 +117,13 @@ bool CTcpTransport::ConnectCycles() {
             const SocketError result = m_sockets->connect(socket, to, m_stop);
             // Already connected counts as connected.
             if (result.fault == SocketFault::kNone ||
-                result.fault == SocketFault::kAlreadyConnected)
+                result.fault == SocketFault::kAlreadyConnected) {
+                m_connectFailure.Clear();
                 return true;
+            }
+            // The first failure says why; a retry on the same socket only
+            // finds it aborted.
+            m_connectFailure.Set("connect(): ", SocketErrorText(result).c_str());
             if (!Pause(kConnectPauseMs)) break;
         }
         m_bConnected.store(0);

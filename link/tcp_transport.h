@@ -35,6 +35,8 @@ public:
     void StartSend(const char *host, int32_t port, const uint8_t *bytes, int32_t length);
     // Ends the workers and closes the socket; nothing starts afterwards.
     void Stop();
+    // Why the last connect failed, until a connection is made. Any thread.
+    bool ConnectFailure(std::string *reason) const { return m_connectFailure.Get(reason); }
 
     // A send worker is running.
     std::atomic<int32_t> m_bSending{0};
@@ -77,6 +79,8 @@ private:
     // every later worker on that connection reports it again, since no answer
     // can come over it any more.
     CLinkLoss m_connectionLoss;
+    // The last connect's failure: the holder's answer to "why no connection".
+    CLinkLoss m_connectFailure;
 
     // Only one send worker runs at a time, and at most one receive worker: a
     // new connection is made only after the old socket has been retired.

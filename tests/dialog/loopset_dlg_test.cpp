@@ -249,4 +249,11 @@ TEST_F(DialogTest, TimerRunsOnlyWhileThereIsSomethingToGather) {
     dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
     for (int tick = 0; tick < CDeviceLink::kIdleGap; ++tick) dlg->OnTimer(0);
     EXPECT_FALSE(view.timerRunning);
+
+    // A port that hangs up is one log line, however often the timer ticks.
+    const std::string before = view.logText;
+    Fake().readcomResult = 999;
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    for (int tick = 0; tick < 3; ++tick) dlg->OnTimer(0);
+    EXPECT_EQ(view.logText, before + Entries({"Line lost: readcom answered 999 (the port hung up)"}));
 }

@@ -205,7 +205,7 @@ TEST_F(LinkTest, HungUpPortIsALostLinkUntilTheNextOpenOrSend) {
     Arrive({}, 2);
     std::string reason;
     EXPECT_TRUE(link->LinkLost(&reason));
-    EXPECT_EQ(reason, "COM3: readcom answered 999 (the port hung up)");
+    EXPECT_EQ(reason, "readcom answered 999 (the port hung up)");
     EXPECT_EQ(link->m_nRxCount, 3);
     EXPECT_EQ(link->m_nIdleTicks, 2);
     link->Send(kFrame.data(), 8);
