@@ -66,10 +66,14 @@ void ConsoleView::OnSettingsNotStored(const std::string &path, const std::string
 }
 
 void ConsoleView::ShowWarning(const std::string &text) {
-    ShowError("loopctl", text);
+    ShowBox("", text);
 }
 
 void ConsoleView::ShowError(const std::string &caption, const std::string &text) {
+    ShowBox(caption + ": ", text);
+}
+
+void ConsoleView::ShowBox(const std::string &caption, const std::string &text) {
     // One line per box: its line breaks (an empty line, too) become a space.
     std::string line;
     for (char c : text) {
@@ -81,7 +85,7 @@ void ConsoleView::ShowError(const std::string &caption, const std::string &text)
     }
     std::lock_guard lock(m_boxMutex);
     m_boxes.push_back(line);
-    fprintf(m_logStream, "%s%s: %s\n", m_prefix.c_str(), caption.c_str(), line.c_str());
+    fprintf(m_logStream, "loopctl: %s%s%s\n", m_prefix.c_str(), caption.c_str(), line.c_str());
     fflush(m_logStream);
 }
 

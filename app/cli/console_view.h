@@ -58,6 +58,8 @@ public:
 private:
     static void Post(void *context, uint32_t message, uint32_t wParam, int32_t lParam);
     void DeliverPosted();
+    // A box as one line: "loopctl: ", the prefix, caption (with its ": ") and text.
+    void ShowBox(const std::string &caption, const std::string &text);
 
     FILE *m_logStream;
     std::string m_prefix;

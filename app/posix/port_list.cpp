@@ -59,13 +59,22 @@ bool EmptyUartSlot(const std::string &ttyDir) {
     return !type.empty() && type == "0";
 }
 
-// Another program holds the device exclusively, or with a lock as we do.
-bool InUse(const std::string &path) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == EBUSY;
-    const bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+// Only a terminal can be a serial port: a folder, a pipe or /dev/null that a
+// PORTLINK_COM<n> names is none. A device that will not open for us (another
+// group's, or held exclusively) is judged by the kernel's list of terminals.
+// *inUse: another program holds it exclusively, or with a lock as we do.
+bool IsTerminal(const std::string &device, const std::string &ttyDir, bool *inUse) {
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *inUse = errno == EBUSY;
+        return *inUse || access(ttyDir.c_str(), F_OK) == 0;
+    }
+    const bool terminal = isatty(fd) != 0;
+    *inUse = terminal && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(fd);
-    return locked;
+    return terminal;
 }
 
 // The USB device above the tty in sysfs: the first folder up the device's
@@ -114,8 +123,7 @@ std::vector<PortInfo> ListPorts(const PortScanRoots &roots) {
         const std::string device = RealPath(info.path);
         if (device.empty()) continue;  // nothing there
         const std::string ttyDir = roots.sys + "/class/tty/" + BaseName(device);
-        if (EmptyUartSlot(ttyDir)) continue;
-        info.inUse = InUse(device);
+        if (EmptyUartSlot(ttyDir) || !IsTerminal(device, ttyDir, &info.inUse)) continue;
         ReadUsb(ttyDir, RealPath(roots.sys), info);
         info.byId = StableName(roots.dev, device);
         ports.push_back(info);

@@ -46,6 +46,14 @@
  * (that call answers as for a closed port). post() must not call back into
  * the library.
  *
+ * One window per process: initcom replaces the library's window, and opencom
+ * gives the port the window that is current at that moment, which the port
+ * keeps until closecom. A process that works several ports from several
+ * threads, each with a window of its own, must make every initcom and the
+ * opencom after it one step that no other thread's initcom can come between
+ * (one lock around the pair), or give every port the same window and hand
+ * each message to the port's owner by its lParam, the port number.
+ *
  * Result codes: 0 success of opencom, setcom, readcom, writecom, ondata;
  * 1 success of the others (and: opencom's trial open failed, setcom refused);
  * 2 port not in the table (opencom: failed after the trial open);
