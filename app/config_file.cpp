@@ -1,8 +1,11 @@
 #include "config_file.h"
 
+#include <cerrno>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "config_fields.h"
+#include "files.h"
 
 std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string &error) {
     const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
@@ -46,4 +49,32 @@ std::string DifferingFields(const ConfigValues &a, const ConfigValues &b) {
         names += std::string(kConfigFieldTable[i].channel) + "." + kConfigFieldTable[i].name;
     }
     return names;
+}
+
+std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error) {
+    std::string text;
+    if (!ReadWholeFile(path, text)) {
+        error = path + ": " + ErrorText(errno);
+        return std::nullopt;
+    }
+    auto values = ParseConfigJson(text, error);
+    if (!values) error = path + ": " + error;
+    return values;
+}
+
+bool SaveConfigFile(const std::string &path, const ConfigValues &values, std::string &error) {
+    if (ReplaceFileContents(path, ConfigJson(values))) return true;
+    error = path + ": " + ErrorText(errno);
+    return false;
+}
+
+std::optional<uint16_t> WholeWord(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 65535)
+        return std::nullopt;
+    return static_cast<uint16_t>(value);
 }

@@ -5,8 +5,10 @@
 // 0 to 65535.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "frames.h"
 
@@ -16,3 +18,12 @@ std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string
 std::string ConfigJson(const ConfigValues &values);
 // Names of the values that differ ("ch1.ref_max"), in block order.
 std::string DifferingFields(const ConfigValues &a, const ConfigValues &b);
+
+// A file's values, or none with "PATH: why" in error. Only a regular file is
+// read (a pipe would keep the reader waiting).
+std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error);
+// Replaces the file whole, or leaves it as it was and says why in error.
+bool SaveConfigFile(const std::string &path, const ConfigValues &values, std::string &error);
+// A field's text as a value for a file: a whole number from 0 to 65535,
+// blanks around it allowed; none for anything else.
+std::optional<uint16_t> WholeWord(std::string_view text);

@@ -17,6 +17,8 @@ struct ResponseOutcome {
     };
 
     Kind kind = Kind::Malformed;
+    // The answer to the live view's request, which the log does not show.
+    bool live = false;
     uint8_t command = 0;  // the response's command byte; 0 when malformed
     uint8_t status = 0;
     bool checksumOk = false;

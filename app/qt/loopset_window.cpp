@@ -1,8 +1,10 @@
 #include "loopset_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
@@ -16,6 +18,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include "config_fields.h"
+#include "config_file.h"
 #include "dialog_layout.h"
 #include "port_list.h"
 #include "dialog_units.h"
@@ -71,6 +75,74 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     setFont(DialogFont());
     BuildControls();
     m_dlg = std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api);
+    m_live = std::make_unique<CLiveView>(*m_dlg, *this);
+
+    // The template stays as it is: the further commands live in a context
+    // menu, with the shortcuts the Windows build puts in the system menu.
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto addCommand = [this](const QString &text, const QKeySequence &keys, auto run) {
+        auto *action = new QAction(text, this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, run);
+        addAction(action);
+    };
+    addCommand(QStringLiteral("Live view"), QKeySequence(Qt::CTRL | Qt::Key_L),
+               [this] { OpenLiveView(); });
+    addCommand(QStringLiteral("Save configuration..."), QKeySequence(Qt::CTRL | Qt::Key_S), [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Save configuration"), QStringLiteral("loop.json"),
+            QStringLiteral("Configurations (*.json)"));
+        if (!path.isEmpty()) SaveConfiguration(path);
+    });
+    addCommand(QStringLiteral("Load configuration..."), QKeySequence(Qt::CTRL | Qt::Key_O), [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Load configuration"), QString(),
+            QStringLiteral("Configurations (*.json);;All files (*)"));
+        if (!path.isEmpty()) LoadConfiguration(path);
+    });
+}
+
+void CLoopsetWindow::OnResponse(const ResponseOutcome &out) {
+    if (m_live->OnResponse(out, LiveNow()) && m_liveWindow) m_liveWindow->Refresh();
+}
+
+void CLoopsetWindow::OpenLiveView() {
+    if (!m_liveWindow) m_liveWindow = new CLiveViewWindow(*m_live, this);
+    m_liveWindow->Open();
+}
+
+bool CLoopsetWindow::LoadConfiguration(const QString &path) {
+    std::string error;
+    const auto values = LoadConfigFile(path.toStdString(), error);
+    if (!values) {
+        ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
+        return false;
+    }
+    for (size_t i = 0; i < kConfigValueCount; ++i)
+        SetFieldText(kConfigFieldTable[i].id, std::to_string((*values)[i]));
+    return true;
+}
+
+bool CLoopsetWindow::SaveConfiguration(const QString &path) {
+    ConfigValues values{};
+    for (size_t i = 0; i < kConfigValueCount; ++i) {
+        const ConfigField &field = kConfigFieldTable[i];
+        const auto value = WholeWord(GetFieldText(field.id));
+        if (!value) {
+            ShowBox(BoxKind::Warning, ApplicationTitle(),
+                    QStringLiteral("%1.%2 is not a whole number from 0 to 65535")
+                        .arg(QLatin1String(field.channel), QLatin1String(field.name)));
+            return false;
+        }
+        values[i] = *value;
+    }
+    std::string error;
+    if (!SaveConfigFile(path.toStdString(), values, error)) {
+        ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
+        return false;
+    }
+    return true;
 }
 
 CLoopsetWindow::~CLoopsetWindow() {
@@ -78,6 +150,10 @@ CLoopsetWindow::~CLoopsetWindow() {
     // going away (and the link joins its workers below).
     m_boxGate->Close();
     for (QTimer *timer : std::as_const(m_timers)) timer->stop();
+    // The live view's window stops the live view, which logs through the
+    // dialog: both go while the dialog is still there.
+    delete m_liveWindow;
+    m_live.reset();
     // Closes the port, which stops portlink's listener: nothing posts to this
     // window once the dialog is gone.
     m_dlg.reset();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "box_gate.h"
+#include "live_view_window.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
 
@@ -78,6 +79,16 @@ public:
     void StopTimer(unsigned id) override;
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
+    void OnResponse(const ResponseOutcome &out) override;
+
+    // The live view's window (made when first opened), and the menu's
+    // commands, which the dialog's context menu and their shortcuts run.
+    CLiveViewWindow *LiveViewWindow() const { return m_liveWindow; }
+    void OpenLiveView();
+    // Fill the eight configuration fields from a file, or save them to one;
+    // false with a message box when that cannot be done.
+    bool LoadConfiguration(const QString &path);
+    bool SaveConfiguration(const QString &path);
 
 protected:
     bool event(QEvent *e) override;
@@ -113,9 +124,12 @@ private:
     BoxHook m_boxHook;
     std::optional<int> m_endedResult;
     std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
-    // Last: it closes its port (and stops portlink's listener) before the
-    // window that the listener posts to goes away.
+    // Last but for the live view: it closes its port (and stops portlink's
+    // listener) before the window that the listener posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;
+    // Uses the dialog: goes first.
+    std::unique_ptr<CLiveView> m_live;
+    CLiveViewWindow *m_liveWindow = nullptr;
 };
 
 // The application's title: the program's file name without its extension.

@@ -214,5 +214,42 @@ TEST_F(WindowTest, TheThreeButtonsAgainstTheSimulatedDevice) {
     click(IDC_BTN_CONFIG_WRITE,
           {"Send Config Write", "Serial Full", "CMD_SET_CONFIG_DATA", "CRC16 Ok!"});
     EXPECT_TRUE(boxes.empty()) << boxes.join("|").toStdString();
+
+    // The live view polls the same port, quietly, and a button still works
+    // between its samples; its readings mean what the configuration says.
+    QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+    CLiveViewWindow *live = window->LiveViewWindow();
+    ASSERT_TRUE(live && live->isVisible());
+    live->RateBox()->setValue(20);
+    const CLiveViewModel &model = live->Model();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.Size() >= 5; }, 3000)) << sim.Log();
+    click(IDC_BTN_CONFIG_READ, {"Send Config Read", "Serial Full", "CMD_GET_CONFIG_DATA", "Ok!"});
+    const size_t before = model.Size();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.Size() >= before + 5; }, 3000));
+    EXPECT_EQ(model.Failures(), 0u);
+    EXPECT_TRUE(live->ValueLabel(0)->text().contains(" mA ")) << live->ValueLabel(0)->text().toStdString();
+    QTest::mouseClick(live->CaptureButton(0, false), Qt::LeftButton);
+    const double mean = *model.CaptureMean(0, model.At(model.Size() - 1).seconds);
+    EXPECT_EQ(window->GetFieldText(IDC_CH1_REF_MIN), std::to_string(std::lround(mean)));
+    live->close();
+    const QString log = window->LogField()->toPlainText();
+    EXPECT_EQ(log.count("CMD_GET_ADC_VALUE"), 1) << "no line per sample";
+    EXPECT_TRUE(log.contains("Live View Start") && log.trimmed().endsWith("Live View Stop"));
+
+    // The eight fields to a file and back; a file that is no configuration
+    // changes nothing.
+    const QString file = dir.path() + "/line3.json";
+    ASSERT_TRUE(window->SaveConfiguration(file));
+    window->SetFieldText(IDC_CH2_DISP_MAX, "7");
+    ASSERT_TRUE(window->LoadConfiguration(file));
+    EXPECT_EQ(window->GetFieldText(IDC_CH2_DISP_MAX), "2000");
+    QFile bad(dir.path() + "/bad.json");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("{\"ch1\": 5}") > 0);
+    bad.close();
+    window->SetFieldText(IDC_CH2_DISP_MAX, "7");
+    EXPECT_FALSE(window->LoadConfiguration(bad.fileName()));
+    EXPECT_EQ(window->GetFieldText(IDC_CH2_DISP_MAX), "7");
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].endsWith("bad.json: no ch1.ref_min")) << boxes[0].toStdString();
     qunsetenv("PORTLINK_COM9");
 }
