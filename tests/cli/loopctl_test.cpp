@@ -426,4 +426,17 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
     EXPECT_EQ(objects[0], AdcJson(4, 2));
     EXPECT_EQ(objects[1]["error"], "cannot open COM8 (/no/\xEF\xBF\xBD): no such device");
     EXPECT_EQ(objects[2], AdcJson(3, 1));
+
+    // A port's path may hold anything, a line end too: still one line, one object.
+    const std::string odd = "/tmp/loopctl-odd\nport\xff" + std::to_string(getpid());
+    unlink(odd.c_str());
+    ASSERT_EQ(symlink(good.name, odd.c_str()), 0);
+    const std::string oddEnv = "PORTLINK_COM29='" + odd + "' ";
+    const std::string escaped = "COM29 /tmp/loopctl-odd\\x0aport\\xff" + std::to_string(getpid());
+    EXPECT_TRUE(Has(Loopctl("ports", {}, {}, oddEnv).out, escaped + "\n"));
+    const Json ports = JsonOf(Loopctl("ports --json", {}, {}, oddEnv))["ports"];
+    EXPECT_TRUE(std::any_of(ports.begin(), ports.end(), [&](const Json &p) {
+        return p["path"] == "/tmp/loopctl-odd\nport\xEF\xBF\xBD" + std::to_string(getpid());
+    })) << ports;
+    unlink(odd.c_str());
 }
