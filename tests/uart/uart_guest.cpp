@@ -243,8 +243,8 @@ TEST_F(Uart, BreakIsPostedAndThePortGoesOn) {
 }
 
 TEST_F(Uart, BreakInsideAnAnswerSpoilsIt) {
-    // The answer in two halves, a second apart: the break comes between them.
-    ASSERT_EQ(AskHost("sim --split 8 --pause 1000"), "ok");
+    // The answer in two halves, two seconds apart: the break comes between.
+    ASSERT_EQ(AskHost("sim --split 8 --pause 2000"), "ok");
     const ReadFrame &request = BuildAdcReadFrame();
     ASSERT_EQ(writecom(kCom, request.data(), static_cast<int32_t>(request.size())), 0);
     std::vector<uint8_t> got = ReadUntil(8);
