@@ -66,19 +66,22 @@ void CTrendView::paintEvent(QPaintEvent *) {
                    QString::number(v));
         p.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
     }
-    p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight,
-               milliamps ? QStringLiteral("mA, last 2 min") : QStringLiteral("ADC, last 2 min"));
     const size_t n = m_model.Size();
+    // Half a minute to begin with, growing with what is held up to the span.
+    const double held = n ? m_model.At(n - 1).seconds - m_model.At(0).seconds : 0;
+    const double span = std::clamp(std::ceil(held / 30) * 30, 30.0, kSpan);
+    p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight,
+               QStringLiteral("%1, last %2 s").arg(milliamps ? "mA" : "ADC").arg(span));
     if (n == 0) return;
     const double end = m_model.At(n - 1).seconds;
-    auto x = [&](double t) { return area.right() - (end - t) / kSpan * area.width(); };
+    auto x = [&](double t) { return area.right() - (end - t) / span * area.width(); };
     p.setRenderHint(QPainter::Antialiasing);
     for (int ch = 0; ch < kChannelCount; ++ch) {
         QPainterPath path;
         bool started = false;
         for (size_t i = 0; i < n; ++i) {
             const LiveSample &s = m_model.At(i);
-            if (end - s.seconds > kSpan) continue;
+            if (end - s.seconds > span) continue;
             const uint16_t adc = s.adc[static_cast<size_t>(ch)];
             const auto d = m_model.Derived(ch, adc);
             const QPointF point(x(s.seconds), y(milliamps ? (d ? d->milliamps : 0) : adc));

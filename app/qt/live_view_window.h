@@ -1,6 +1,6 @@
 // The live view on Linux: a window of its own beside the dialog with both
 // channels' raw value, loop current and display value, a trend of the last
-// two minutes drawn with plain QPainter, the rate, pause, "Save as CSV" and
+// minutes drawn with plain QPainter, the rate, pause, "Save as CSV" and
 // the two-point capture. CLiveView does the work; this only draws it.
 #pragma once
 

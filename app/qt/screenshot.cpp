@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -67,6 +68,11 @@ int main(int argc, char *argv[]) {
                                         QStringLiteral("COM port number of the device (1)."),
                                         QStringLiteral("n"), QStringLiteral("1"));
     parser.addOption(portOption);
+    const QCommandLineOption liveOption(
+        QStringLiteral("live-view"),
+        QStringLiteral("Also render the live view, after some seconds of samples, into this PNG."),
+        QStringLiteral("file"));
+    parser.addOption(liveOption);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("PNG to write."));
     parser.process(app);
     if (parser.positionalArguments().size() != 1) parser.showHelp(2);
@@ -97,6 +103,23 @@ int main(int argc, char *argv[]) {
     if (!shot.save(file)) {
         fprintf(stderr, "loopset-shot: cannot write %s\n", qPrintable(file));
         return 1;
+    }
+    if (parser.isSet(liveOption)) {
+        window.OpenLiveView();
+        CLiveViewWindow *live = window.LiveViewWindow();
+        live->RateBox()->setValue(20);
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < 8000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        const QString liveFile = parser.value(liveOption);
+        if (live->Model().Size() == 0 ||
+            !WithCaption(live->grab().toImage(), window.windowIcon(), live->windowTitle(),
+                         window.font())
+                 .save(liveFile)) {
+            fprintf(stderr, "loopset-shot: no live view picture in %s\n", qPrintable(liveFile));
+            return 1;
+        }
+        live->close();
     }
     window.EndDialog(kDialogCancel);
     return 0;
