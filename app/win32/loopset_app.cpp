@@ -18,7 +18,10 @@ namespace {
 // callbacks take no context.
 CLoopsetWindow *g_window = nullptr;
 std::wstring g_shotPath;
+std::wstring g_liveShotPath;
 bool g_shotSaved = false;
+// How long the live view samples before its picture.
+constexpr UINT kLiveShotMs = 8000;
 
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM dialog) {
     // A message box of ours: a system dialog window other than the main one.
@@ -38,12 +41,20 @@ void CALLBACK QuitTimer(HWND, UINT, UINT_PTR id, DWORD) {
     g_window->EndDialog(kDialogCancel);
 }
 
+bool Picture(HWND hwnd, const std::wstring &path) {
+    RedrawWindow(hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    return SaveWindowPicture(hwnd, path);
+}
+
 void CALLBACK ShotTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     if (!g_window) return;
-    RedrawWindow(g_window->Hwnd(), nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    g_shotSaved = SaveWindowPicture(g_window->Hwnd(), g_shotPath);
+    g_shotSaved = g_shotPath.empty() || Picture(g_window->Hwnd(), g_shotPath);
+    if (!g_liveShotPath.empty()) {
+        const CLiveViewWindow *live = g_window->LiveViewWindow();
+        g_shotSaved = g_shotSaved && live && Picture(live->Hwnd(), g_liveShotPath);
+    }
     g_window->EndDialog(kDialogCancel);
 }
 
@@ -67,16 +78,22 @@ bool CLoopsetApp::InitInstance() {
     g_window = window.get();
     if (m_options.quitAfterMs > 0)
         SetTimer(nullptr, 0, static_cast<UINT>(m_options.quitAfterMs), &QuitTimer);
-    if (!m_options.shotPath.empty()) {
+    if (!m_options.shotPath.empty() || !m_options.liveShotPath.empty()) {
         g_shotPath = m_options.shotPath;
+        g_liveShotPath = m_options.liveShotPath;
         window->Dialog().SetStorePort(false);
         int responses = 0;
-        window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &) {
+        window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &out) {
+            if (out.live) return;
             const HWND hwnd = w->Hwnd();
             if (++responses == 1) {
                 // The second read goes through the button, as a click would.
                 PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_CONFIG_READ, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_BTN_CONFIG_READ)));
+            } else if (responses == 2 && !g_liveShotPath.empty()) {
+                // The live view knows the ranges now, and shows loop currents.
+                w->OpenLiveView();
+                SetTimer(nullptr, 0, kLiveShotMs, &ShotTimer);
             } else if (responses == 2) {
                 // Give the window's last texts time to reach the screen.
                 SetTimer(nullptr, 0, 500, &ShotTimer);

@@ -13,7 +13,10 @@ public:
         // Read the ADC values and the configuration, save a picture of the
         // window into this PNG file and close (empty: no picture).
         std::wstring shotPath;
-        // For the picture: the device's COM port, kept out of the settings.
+        // The same after opening the live view and letting it sample for a
+        // few seconds, a picture of the live view's window (empty: none).
+        std::wstring liveShotPath;
+        // For the pictures: the device's COM port, kept out of the settings.
         int shotPort = 0;
     };
 

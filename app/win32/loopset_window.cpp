@@ -1,8 +1,15 @@
 #include "loopset_window.h"
 
+// clang-format off
+#include <windows.h>
+#include <commdlg.h>
+// clang-format on
+
 #include <algorithm>
 #include <cwchar>
 
+#include "config_fields.h"
+#include "config_file.h"
 #include "dialog_template.h"
 #include "text_utf16.h"
 
@@ -43,7 +50,8 @@ std::wstring ApplicationTitle() {
 CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     : m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
-      m_dlg(std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api)) {}
+      m_dlg(std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api)),
+      m_live(std::make_unique<CLiveView>(*m_dlg, *this)) {}
 
 CLoopsetWindow::~CLoopsetWindow() {
     // A worker that still waits for a box must not wait for a window that is
@@ -51,6 +59,10 @@ CLoopsetWindow::~CLoopsetWindow() {
     m_boxGate->Close();
     for (auto &[id, timer] : m_timers)
         if (timer.running && m_hwnd) KillTimer(m_hwnd, id);
+    // The live view's window stops the live view, which logs through the
+    // dialog: both go while the dialog is still there.
+    m_liveWindow.reset();
+    m_live.reset();
     // Closes the port, which stops portlink's listener; only then may the
     // window it posts to go away.
     m_dlg.reset();
@@ -99,7 +111,16 @@ void CLoopsetWindow::HandleMessage(MSG &msg) {
         m_dlg->PreTranslateMessage(ToWindowMessage(msg));
         return;
     }
+    // The shortcuts come before the dialog's keyboard handling, which would
+    // take the key for the focused control.
+    if (const UINT command = ShortcutOf(msg)) {
+        RunCommand(command);
+        return;
+    }
     if (m_hwnd && IsDialogMessageW(m_hwnd, &msg)) return;
+    // Tab, Enter and Escape in the live view work as in a dialog.
+    if (m_liveWindow && m_liveWindow->Hwnd() && IsDialogMessageW(m_liveWindow->Hwnd(), &msg))
+        return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
@@ -126,6 +147,7 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // The log holds a little over 64 KiB of text; the edit's own
             // limit would stop it well short.
             SendDlgItemMessageW(m_hwnd, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+            AddMenuCommands();
             // TRUE: the focus goes to the first control of the tab order.
             return m_dlg->OnInitDialog() ? TRUE : FALSE;
         }
@@ -152,6 +174,9 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             m_dlg->OnCancel();
             return TRUE;
+        case WM_SYSCOMMAND:
+            // The system's own commands (close, move) go on to the system.
+            return RunCommand(static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
         case WM_TIMER:
             OnTimerMessage(static_cast<unsigned>(wParam));
             return TRUE;
@@ -182,6 +207,110 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             return FALSE;
     }
+}
+
+void CLoopsetWindow::AddMenuCommands() {
+    // The template stays as it is: the further commands go to the system menu.
+    const HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+    if (!menu) return;
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kCmdLiveView, L"Live view\tCtrl+L");
+    AppendMenuW(menu, MF_STRING, kCmdSaveConfig, L"Save configuration...\tCtrl+S");
+    AppendMenuW(menu, MF_STRING, kCmdLoadConfig, L"Load configuration...\tCtrl+O");
+}
+
+UINT CLoopsetWindow::ShortcutOf(const MSG &msg) const {
+    // Pressed, not held down, in the dialog (not in a box or the live view),
+    // with Ctrl alone.
+    if (msg.message != WM_KEYDOWN || (msg.lParam & (1 << 30)) || !m_hwnd ||
+        (msg.hwnd != m_hwnd && !IsChild(m_hwnd, msg.hwnd)) || GetKeyState(VK_CONTROL) >= 0 ||
+        GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_MENU) < 0)
+        return 0;
+    switch (msg.wParam) {
+        case 'L':
+            return kCmdLiveView;
+        case 'S':
+            return kCmdSaveConfig;
+        case 'O':
+            return kCmdLoadConfig;
+        default:
+            return 0;
+    }
+}
+
+bool CLoopsetWindow::RunCommand(UINT id) {
+    switch (id) {
+        case kCmdLiveView:
+            OpenLiveView();
+            return true;
+        case kCmdSaveConfig:
+            if (const std::string path = AskConfigPath(true); !path.empty()) SaveConfiguration(path);
+            return true;
+        case kCmdLoadConfig:
+            if (const std::string path = AskConfigPath(false); !path.empty()) LoadConfiguration(path);
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string CLoopsetWindow::AskConfigPath(bool save) {
+    wchar_t path[MAX_PATH] = {};
+    if (save) wcscpy(path, L"loop.json");
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hwnd;
+    ofn.lpstrFilter = L"Configurations (*.json)\0*.json\0All files (*.*)\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"json";
+    ofn.lpstrTitle = save ? L"Save configuration" : L"Load configuration";
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    const BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    return chosen ? Utf16ToUtf8(path) : std::string();
+}
+
+void CLoopsetWindow::OpenLiveView() {
+    if (!m_liveWindow) m_liveWindow = std::make_unique<CLiveViewWindow>(*m_live, m_hwnd);
+    m_liveWindow->Open();
+}
+
+void CLoopsetWindow::OnResponse(const ResponseOutcome &outcome) {
+    if (m_live && m_live->OnResponse(outcome, LiveNow()) && m_liveWindow) m_liveWindow->Refresh();
+    if (m_responseHook) m_responseHook(outcome);
+}
+
+bool CLoopsetWindow::LoadConfiguration(const std::string &path) {
+    std::string error;
+    const auto values = LoadConfigFile(path, error);
+    if (!values) {
+        ShowWarning(error);
+        return false;
+    }
+    for (size_t i = 0; i < kConfigValueCount; ++i)
+        SetFieldText(kConfigFieldTable[i].id, std::to_string((*values)[i]));
+    return true;
+}
+
+bool CLoopsetWindow::SaveConfiguration(const std::string &path) {
+    ConfigValues values{};
+    for (size_t i = 0; i < kConfigValueCount; ++i) {
+        const ConfigField &field = kConfigFieldTable[i];
+        const auto value = WholeWord(GetFieldText(field.id));
+        if (!value) {
+            ShowWarning(std::string(field.channel) + "." + field.name +
+                        " is not a whole number from 0 to 65535");
+            return false;
+        }
+        values[i] = *value;
+    }
+    std::string error;
+    if (!SaveConfigFile(path, values, error)) {
+        ShowWarning(error);
+        return false;
+    }
+    return true;
 }
 
 void CLoopsetWindow::OnPaint() {
@@ -235,6 +364,8 @@ void CLoopsetWindow::StopTimer(unsigned id) {
 
 void CLoopsetWindow::EndDialog(int result) {
     m_endedResult = result;
+    // The live view polls no more once the dialog has ended.
+    if (m_liveWindow) m_liveWindow->Close();
     // Hidden now, destroyed once the dialog has closed its port.
     if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
 }

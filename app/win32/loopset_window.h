@@ -13,12 +13,20 @@
 #include <string>
 
 #include "box_gate.h"
+#include "live_view_window.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
 
 // Private messages of the window (WM_APP range: nothing else sends them).
 inline constexpr UINT kMsgRunBoxes = WM_APP + 1;
 inline constexpr UINT kMsgFirstTick = WM_APP + 2;
+
+// The commands added to the dialog's system menu (below the system's own
+// 0xF000 and multiples of 16, as WM_SYSCOMMAND requires), with their
+// shortcuts Ctrl+L, Ctrl+S and Ctrl+O.
+inline constexpr UINT kCmdLiveView = 0x0010;
+inline constexpr UINT kCmdSaveConfig = 0x0020;
+inline constexpr UINT kCmdLoadConfig = 0x0030;
 
 class CLoopsetWindow : public ILoopsetView {
 public:
@@ -34,13 +42,15 @@ public:
     // The window alone, created and shown, for a host that runs its own loop.
     bool Create();
     // One message of the loop: portlink's notification to the dialog first,
-    // then the dialog's keyboard handling, then the window procedure.
+    // then the menu's shortcuts, then the dialog's and the live view's
+    // keyboard handling, then the window procedure.
     void HandleMessage(MSG &msg);
     // The loop's result once the dialog has ended.
     std::optional<int> Ended() const { return m_endedResult; }
 
     HWND Hwnd() const { return m_hwnd; }
-    // Called (on the UI thread) after each processed response.
+    // Called (on the UI thread) after each processed response, the live
+    // view's included.
     using ResponseHook = std::function<void(const ResponseOutcome &)>;
     void SetResponseHook(ResponseHook hook) { m_responseHook = std::move(hook); }
     CLoopsetDlg &Dialog() { return *m_dlg; }
@@ -60,9 +70,17 @@ public:
     void StopTimer(unsigned id) override;
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return m_hwnd; }
-    void OnResponse(const ResponseOutcome &outcome) override {
-        if (m_responseHook) m_responseHook(outcome);
-    }
+    void OnResponse(const ResponseOutcome &outcome) override;
+
+    // The live view's window (made when first opened), and the system menu's
+    // commands, which their shortcuts run too.
+    CLiveViewWindow *LiveViewWindow() const { return m_liveWindow.get(); }
+    void OpenLiveView();
+    // Fill the eight configuration fields from a file, or save them to one
+    // (UTF-8 paths); false with the dialog's warning box when that cannot be
+    // done.
+    bool LoadConfiguration(const std::string &path);
+    bool SaveConfiguration(const std::string &path);
 
 private:
     struct Box {
@@ -82,6 +100,13 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnTimerMessage(unsigned id);
+    void AddMenuCommands();
+    // A system menu command; false for one of the system's own.
+    bool RunCommand(UINT id);
+    // The command a key press is a shortcut for, or 0.
+    UINT ShortcutOf(const MSG &msg) const;
+    // A file chosen in the common dialog (UTF-8), or empty when cancelled.
+    std::string AskConfigPath(bool save);
     void OnPaint();
     void ShowBox(bool warning, std::wstring caption, std::wstring text);
     void RunBox(bool warning, const std::wstring &caption, const std::wstring &text);
@@ -96,9 +121,12 @@ private:
     std::optional<int> m_endedResult;
     ResponseHook m_responseHook;
     std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
-    // Last: it closes its port (and stops portlink's listener) before the
-    // window that the listener posts to goes away.
+    // Last but for the live view: it closes its port (and stops portlink's
+    // listener) before the window that the listener posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;
+    // Use the dialog: go first, the window before the view it draws.
+    std::unique_ptr<CLiveView> m_live;
+    std::unique_ptr<CLiveViewWindow> m_liveWindow;
 };
 
 // The application's title: the program's file name without its extension.

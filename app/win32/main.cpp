@@ -26,10 +26,12 @@ int PositiveNumber(const wchar_t *text) {
 void Usage(const wchar_t *problem) {
     const std::wstring text =
         std::wstring(problem) +
-        L"\n\nloopset [--quit-after MS] [--shot FILE.png [--port N]]\n"
+        L"\n\nloopset [--quit-after MS] [--shot FILE.png] [--live-shot FILE.png] [--port N]\n"
         L"  --quit-after MS   close the window after MS milliseconds\n"
         L"  --shot FILE.png   read the ADC values and the configuration, save a picture of\n"
-        L"                    the window and close (--port: the device's COM port, 1)";
+        L"                    the window and close (--port: the device's COM port, 1)\n"
+        L"  --live-shot FILE.png  the same, then open the live view and save a picture of\n"
+        L"                    it after a few seconds of samples";
     MessageBoxW(nullptr, text.c_str(), L"loopset", MB_OK | MB_ICONERROR);
 }
 
@@ -49,6 +51,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             if (!ok) Usage(L"--quit-after needs a positive number of milliseconds");
         } else if (arg == L"--shot" && value) {
             options.shotPath = value;
+        } else if (arg == L"--live-shot" && value) {
+            options.liveShotPath = value;
         } else if (arg == L"--port") {
             options.shotPort = PositiveNumber(value);
             ok = options.shotPort > 0;
@@ -61,7 +65,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     if (argv) LocalFree(argv);
     if (!ok) return 2;
-    if (!options.shotPath.empty() && options.shotPort == 0) options.shotPort = 1;
+    if ((!options.shotPath.empty() || !options.liveShotPath.empty()) && options.shotPort == 0)
+        options.shotPort = 1;
 
     CLoopsetApp theApp(options);
     theApp.InitInstance();

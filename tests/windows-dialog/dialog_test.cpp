@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "loopset_window.h"
+#include "config_fields.h"
 #include "dialog_layout.h"
+#include "files.h"
+#include "loopset_window.h"
 #include "settings.h"
 #include "text_utf16.h"
 
@@ -71,7 +73,9 @@ protected:
     // The dialog, created and shown, with its answers counted.
     CLoopsetWindow &Open() {
         window_ = std::make_unique<CLoopsetWindow>(settings_);
-        window_->SetResponseHook([this](const ResponseOutcome &out) { outcomes_.push_back(out); });
+        window_->SetResponseHook([this](const ResponseOutcome &out) {
+            if (!out.live) outcomes_.push_back(out);
+        });
         EXPECT_TRUE(window_->Create());
         return *window_;
     }
@@ -364,6 +368,68 @@ TEST_F(Dialog, ReadOnlyFolderSendsTheSettingsToTheUsersFolderFromTheProgramsOwn)
     EXPECT_TRUE(outcomes_.back().hasAdc);
     window_.reset();
     EXPECT_EQ(ReadComPort(Utf16ToUtf8(stored.wstring())), port_);
+}
+
+}  // namespace
+
+namespace {
+
+// The live view polls the dialog's port, quietly, and a button still works
+// between its samples; its readings mean what the configuration says.
+TEST_F(Dialog, LiveViewFromTheSystemMenuSharesThePortAndCapturesAPoint) {
+    CLoopsetWindow &w = Open();
+    ASSERT_TRUE(ClickAndWait(IDC_BTN_CONFIG_READ)) << Field(IDC_LOG);
+    SendMessageW(w.Hwnd(), WM_SYSCOMMAND, kCmdLiveView, 0);
+    CLiveViewWindow *live = w.LiveViewWindow();
+    ASSERT_TRUE(live && IsWindowVisible(live->Hwnd()));
+    SetWindowTextW(live->RateEdit(), L"20");
+    const CLiveViewModel &model = live->Model();
+    EXPECT_EQ(model.Rate(), 20);
+    ASSERT_TRUE(Pump([&] { return model.Size() >= 5; })) << Field(IDC_LOG);
+    ASSERT_TRUE(ClickAndWait(IDC_BTN_ADC_READ)) << Field(IDC_LOG);
+    EXPECT_TRUE(outcomes_.back().hasAdc);
+    const size_t before = model.Size();
+    ASSERT_TRUE(Pump([&] { return model.Size() >= before + 5; }));
+    EXPECT_EQ(model.Failures(), 0u);
+    EXPECT_NE(Text(live->ValueLabel(0)).find(" mA   "), std::string::npos);
+
+    // The mean of the last two seconds, give or take the sample that left
+    // them between the click and this check; the 20 mA field keeps its value.
+    SetDlgItemTextW(w.Hwnd(), IDC_CH1_REF_MIN, L"");
+    const std::string max = Field(IDC_CH1_REF_MAX);
+    SendMessageW(live->CaptureButton(0, false), BM_CLICK, 0, 0);
+    const double mean = *model.CaptureMean(0, model.At(model.Size() - 1).seconds);
+    EXPECT_NEAR(std::atof(Field(IDC_CH1_REF_MIN).c_str()), mean, 1.0) << Field(IDC_CH1_REF_MIN);
+    EXPECT_EQ(Field(IDC_CH1_REF_MAX), max);
+
+    SendMessageW(live->Hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(live->Hwnd()));
+    const std::string log = Field(IDC_LOG);
+    EXPECT_NE(log.find("\tLive View Start"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("\tLive View Stop")) << log;
+    EXPECT_EQ(log.find("CMD_GET_ADC_VALUE"), log.rfind("CMD_GET_ADC_VALUE")) << "a line per sample";
+}
+
+TEST_F(Dialog, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
+    g_boxes.clear();
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, &CloseBoxes, nullptr, GetCurrentThreadId());
+    CLoopsetWindow &w = Open();
+    const std::string file = Utf16ToUtf8((fs::temp_directory_path() / L"라인3.json").wstring());
+    for (const ConfigField &f : kConfigFieldTable) w.SetFieldText(f.id, std::to_string(f.id * 3));
+    ASSERT_TRUE(w.SaveConfiguration(file));
+    for (const ConfigField &f : kConfigFieldTable) w.SetFieldText(f.id, "7");
+    ASSERT_TRUE(w.LoadConfiguration(file));
+    for (const ConfigField &f : kConfigFieldTable) EXPECT_EQ(Field(f.id), std::to_string(f.id * 3));
+
+    ASSERT_TRUE(ReplaceFileContents(file, "{\"ch1\": 5}"));
+    w.SetFieldText(IDC_CH1_REF_MIN, "7");
+    EXPECT_FALSE(w.LoadConfiguration(file));
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(Field(IDC_CH1_REF_MIN), "7");
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0].text, file + ": no ch1.ref_min");
+    EXPECT_EQ(g_boxes[0].owner, w.Hwnd());
+    DeleteFileW(Utf8ToUtf16(file).c_str());
 }
 
 }  // namespace

@@ -1,0 +1,493 @@
+#include "live_view_window.h"
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+// clang-format on
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "clock.h"
+#include "config_file.h"
+#include "dialog_template.h"
+#include "files.h"
+#include "text_utf16.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"LoopsetLiveView";
+constexpr wchar_t kTrendClass[] = L"LoopsetLiveTrend";
+constexpr wchar_t kTitle[] = L"Live view";
+constexpr UINT_PTR kTickTimer = 1;
+
+// Control ids; 1 and 2 stay free for the Enter and Escape of the keyboard
+// handling, which the window answers as a dialog would.
+constexpr int kIdCaptureFirst = 100;  // + channel * 2 + (20 mA ? 1 : 0)
+constexpr int kIdRate = 110;
+constexpr int kIdPause = 111;
+constexpr int kIdSave = 112;
+
+const COLORREF kChannelColours[kChannelCount] = {RGB(0, 90, 200), RGB(200, 60, 0)};
+
+CLiveViewWindow *WindowOf(HWND hwnd) {
+    return reinterpret_cast<CLiveViewWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+void RegisterClasses(WNDPROC window, WNDPROC trend) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    if (!GetClassInfoExW(instance, kWindowClass, &wc)) {
+        wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = window;
+        wc.hInstance = instance;
+        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kWindowClass;
+        RegisterClassExW(&wc);
+    }
+    if (!GetClassInfoExW(instance, kTrendClass, &wc)) {
+        wc = {};
+        wc.cbSize = sizeof wc;
+        // Redrawn whole when resized: the curves scale with the width.
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = trend;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = kTrendClass;
+        RegisterClassExW(&wc);
+    }
+}
+
+std::wstring Text(HWND hwnd) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// A static control redraws on every SetWindowText, so unchanged texts are
+// left alone: ten refreshes a second would otherwise flicker.
+bool SetTextIfChanged(HWND hwnd, const std::wstring &text) {
+    if (Text(hwnd) == text) return false;
+    SetWindowTextW(hwnd, text.c_str());
+    return true;
+}
+
+std::wstring ValueText(const CLiveViewModel &model, int channel) {
+    char text[128];
+    if (model.Size() == 0) {
+        std::snprintf(text, sizeof text, "CH.%d   -", channel + 1);
+        return Utf8ToUtf16(text);
+    }
+    const uint16_t adc = model.At(model.Size() - 1).adc[static_cast<size_t>(channel)];
+    int n = std::snprintf(text, sizeof text, "CH.%d   %u", channel + 1, adc);
+    if (const auto d = model.Derived(channel, adc)) {
+        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   %.2f mA   %.1f",
+                           d->milliamps, d->display);
+        if (d->level != LoopLevel::Normal)
+            std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   (%s)",
+                          LevelText(d->level));
+    }
+    return Utf8ToUtf16(text);
+}
+
+SIZE TextSize(HDC dc, const wchar_t *text) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    return size;
+}
+
+}  // namespace
+
+double LiveNow() {
+    return static_cast<double>(MonotonicMicros()) / 1e6;
+}
+
+CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
+    RegisterClasses(&CLiveViewWindow::WindowProc, &CLiveViewWindow::TrendProc);
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        m_font = CreateFontIndirectW(&metrics.lfMessageFont);
+
+    // Owned by the dialog: above it, minimised and closed with it.
+    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+                    GetModuleHandleW(nullptr), this);
+    if (!m_hwnd) return;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+        m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
+        for (int end = 0; end < 2; ++end)
+            m_capture[ch][end] = AddControl(L"Button", end ? L"Use as 20 mA" : L"Use as 4 mA",
+                                            BS_PUSHBUTTON | WS_TABSTOP, kIdCaptureFirst + ch * 2 + end);
+    }
+    m_trend = AddControl(kTrendClass, L"", 0, 0);
+    m_rateLabel =
+        AddControl(L"Static", L"Samples a second:", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
+    m_rateEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
+                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT, 0, 0, 0,
+                                 0, m_hwnd, reinterpret_cast<HMENU>(INT_PTR{kIdRate}),
+                                 GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(m_rateEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    SendMessageW(m_rateEdit, EM_SETLIMITTEXT, 2, 0);
+    m_rateUpDown = AddControl(UPDOWN_CLASSW, L"",
+                              UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0);
+    SendMessageW(m_rateUpDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(m_rateEdit), 0);
+    SendMessageW(m_rateUpDown, UDM_SETRANGE32, CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
+    SendMessageW(m_rateUpDown, UDM_SETPOS32, 0, m_live.Model().Rate());
+    m_pause = AddControl(L"Button", L"Pause", BS_PUSHBUTTON | WS_TABSTOP, kIdPause);
+    m_save = AddControl(L"Button", L"Save as CSV", BS_PUSHBUTTON | WS_TABSTOP, kIdSave);
+    m_summary = AddControl(L"Static", L"", SS_RIGHT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
+
+    // A size from the font that shows the longest texts whole, beside the
+    // dialog where the screen has room.
+    const SIZE least = Layout();
+    RECT frame = {0, 0, least.cx, least.cy};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+    m_minTrack = {frame.right - frame.left, frame.bottom - frame.top};
+    frame.bottom += least.cy;
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    RECT at = {};
+    GetWindowRect(owner, &at);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT &work = monitor.rcWork;
+    int x = at.right + 8;
+    if (x + width > work.right) x = std::max<int>(work.left, at.left - 8 - width);
+    const int y = std::clamp<int>(at.top, work.top, std::max<int>(work.top, work.bottom - height));
+    SetWindowPos(m_hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    Refresh();
+}
+
+CLiveViewWindow::~CLiveViewWindow() {
+    if (m_hwnd) {
+        KillTimer(m_hwnd, kTickTimer);
+        DestroyWindow(m_hwnd);
+    }
+    m_live.Stop();
+    if (m_font) DeleteObject(m_font);
+}
+
+HWND CLiveViewWindow::AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id) {
+    const HWND hwnd = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
+                                      m_hwnd, reinterpret_cast<HMENU>(INT_PTR{id}),
+                                      GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    return hwnd;
+}
+
+void CLiveViewWindow::Open() {
+    if (!m_hwnd) return;
+    if (!m_live.Running()) {
+        m_live.Start(LiveNow());
+        RestartTimer();
+        Tick();
+    }
+    ShowWindow(m_hwnd, SW_SHOW);
+    if (IsIconic(m_hwnd)) ShowWindow(m_hwnd, SW_RESTORE);
+    SetForegroundWindow(m_hwnd);
+}
+
+void CLiveViewWindow::Close() {
+    // No timer while closed: a hidden live view costs nothing.
+    if (m_hwnd) KillTimer(m_hwnd, kTickTimer);
+    m_timerRunning = false;
+    m_live.Stop();
+    if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
+}
+
+void CLiveViewWindow::RestartTimer() {
+    // The timer runs at the sample rate: a quiet live view wakes the program
+    // no more often than it samples.
+    m_timerRunning = SetTimer(m_hwnd, kTickTimer, m_live.TickMs(), nullptr) != 0;
+}
+
+void CLiveViewWindow::Tick() {
+    m_live.Tick(LiveNow());
+    Refresh();
+}
+
+void CLiveViewWindow::Refresh() {
+    if (!m_hwnd) return;
+    const CLiveViewModel &model = m_live.Model();
+    bool changed = false;
+    for (int ch = 0; ch < kChannelCount; ++ch)
+        changed |= SetTextIfChanged(m_values[ch], ValueText(model, ch));
+    wchar_t summary[64];
+    std::swprintf(summary, 64, L"%llu samples, %llu failed",
+                  static_cast<unsigned long long>(model.Stats(0).Count()),
+                  static_cast<unsigned long long>(model.Failures()));
+    changed |= SetTextIfChanged(m_summary, summary);
+    // The view may pause itself (its port gone): the button says what it does.
+    SetTextIfChanged(m_pause, model.Paused() ? L"Resume" : L"Pause");
+    if (changed) InvalidateRect(m_trend, nullptr, FALSE);
+}
+
+SIZE CLiveViewWindow::Layout() {
+    if (!m_summary) return {};
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    const HDC dc = GetDC(m_hwnd);
+    const HGDIOBJ old = SelectObject(dc, m_font);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc, &tm);
+    const int margin = tm.tmHeight / 2 + 2;
+    const int rowHeight = tm.tmHeight * 7 / 4;
+    const int pad = tm.tmAveCharWidth * 3;
+    const int captureWidth = TextSize(dc, L"Use as 20 mA").cx + pad;
+    const int labelWidth = TextSize(dc, L"Samples a second:").cx + 4;
+    const int pauseWidth = std::max(TextSize(dc, L"Resume").cx, TextSize(dc, L"Pause").cx) + pad;
+    const int saveWidth = TextSize(dc, L"Save as CSV").cx + pad;
+    const int editWidth = TextSize(dc, L"20").cx + tm.tmAveCharWidth * 2 + 6;
+    const int valueWidth = TextSize(dc, L"CH.2   4095   24.00 mA   65535.0   (out of range)").cx;
+    const int summaryWidth = TextSize(dc, L"888888 samples, 8888 failed").cx + 4;
+    SelectObject(dc, old);
+    ReleaseDC(m_hwnd, dc);
+
+    const int right = client.right - margin;
+    int y = margin;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+        const int buttons = right - 2 * captureWidth - margin / 2;
+        MoveWindow(m_values[ch], margin, y, std::max(0, buttons - 2 * margin), rowHeight, TRUE);
+        MoveWindow(m_capture[ch][0], buttons, y, captureWidth, rowHeight, TRUE);
+        MoveWindow(m_capture[ch][1], buttons + captureWidth + margin / 2, y, captureWidth,
+                   rowHeight, TRUE);
+        y += rowHeight + margin / 2;
+    }
+    const int bottom = client.bottom - margin - rowHeight;
+    MoveWindow(m_trend, margin, y + margin / 2, std::max(0, right - margin),
+               std::max(0, bottom - margin - y - margin / 2), TRUE);
+    int x = margin;
+    MoveWindow(m_rateLabel, x, bottom, labelWidth, rowHeight, TRUE);
+    x += labelWidth + 4;
+    const int spin = GetSystemMetrics(SM_CXVSCROLL);
+    MoveWindow(m_rateEdit, x, bottom, editWidth, rowHeight, TRUE);
+    MoveWindow(m_rateUpDown, x + editWidth, bottom, spin, rowHeight, TRUE);
+    x += editWidth + spin + margin;
+    MoveWindow(m_pause, x, bottom, pauseWidth, rowHeight, TRUE);
+    x += pauseWidth + margin / 2;
+    MoveWindow(m_save, x, bottom, saveWidth, rowHeight, TRUE);
+    x += saveWidth + margin;
+    MoveWindow(m_summary, x, bottom, std::max(0, right - x), rowHeight, TRUE);
+    const int rowWidth = labelWidth + 4 + editWidth + spin + margin + pauseWidth +
+                         margin / 2 + saveWidth + margin + summaryWidth;
+    const int valuesWidth = valueWidth + 2 * margin + 2 * captureWidth + margin / 2;
+    return {std::max(rowWidth, valuesWidth) + 2 * margin,
+            margin * 4 + rowHeight * 3 + margin + tm.tmHeight * 8};
+}
+
+LRESULT CALLBACK CLiveViewWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto *self = static_cast<CLiveViewWindow *>(
+            reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->m_hwnd = hwnd;
+    }
+    CLiveViewWindow *self = WindowOf(hwnd);
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->m_hwnd = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT CLiveViewWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            return 0;
+        case WM_TIMER:
+            if (wParam == kTickTimer) Tick();
+            return 0;
+        case WM_CLOSE:
+            // Hidden, not destroyed: it opens again with what it held.
+            Close();
+            return 0;
+        case WM_SIZE:
+            Layout();
+            return 0;
+        case WM_GETMINMAXINFO: {
+            auto *info = reinterpret_cast<MINMAXINFO *>(lParam);
+            info->ptMinTrackSize = m_minTrack;
+            return 0;
+        }
+        case WM_CTLCOLORSTATIC: {
+            const HDC dc = reinterpret_cast<HDC>(wParam);
+            for (int ch = 0; ch < kChannelCount; ++ch)
+                if (reinterpret_cast<HWND>(lParam) == m_values[ch])
+                    SetTextColor(dc, kChannelColours[ch]);
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        default:
+            return DefWindowProcW(m_hwnd, message, wParam, lParam);
+    }
+}
+
+void CLiveViewWindow::OnCommand(int id, int code) {
+    if (id == IDCANCEL) {
+        Close();
+    } else if (id >= kIdCaptureFirst && id < kIdCaptureFirst + 2 * kChannelCount) {
+        if (code != BN_CLICKED) return;
+        const int channel = (id - kIdCaptureFirst) / 2;
+        const bool twenty = (id - kIdCaptureFirst) % 2 == 1;
+        if (!m_live.Capture(channel, twenty, LiveNow())) Warn(L"No reading in the last 2 seconds.");
+    } else if (id == kIdPause && code == BN_CLICKED) {
+        m_live.Model().SetPaused(!m_live.Model().Paused());
+        Refresh();
+    } else if (id == kIdSave && code == BN_CLICKED) {
+        SaveCsv();
+    } else if (id == kIdRate && code == EN_CHANGE) {
+        // Taken as it is typed when it is a rate; anything else is put back
+        // when the field is left.
+        const auto rate = WholeWord(Utf16ToUtf8(Text(m_rateEdit)));
+        if (rate && *rate >= CLiveViewModel::kMinRate && *rate <= CLiveViewModel::kMaxRate &&
+            *rate != m_live.Model().Rate()) {
+            m_live.Model().SetRate(*rate);
+            if (m_timerRunning) RestartTimer();
+        }
+    } else if (id == kIdRate && code == EN_KILLFOCUS) {
+        SetTextIfChanged(m_rateEdit, std::to_wstring(m_live.Model().Rate()));
+    }
+}
+
+void CLiveViewWindow::Warn(const std::wstring &text) {
+    MessageBoxW(m_hwnd, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CLiveViewWindow::SaveCsv() {
+    wchar_t path[MAX_PATH] = L"live.csv";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hwnd;
+    ofn.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrTitle = L"Save as CSV";
+    ofn.lpstrDefExt = L"csv";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&ofn)) return;
+    if (!ReplaceFileContents(Utf16ToUtf8(path), m_live.Model().Csv()))
+        Warn(L"Cannot write " + std::wstring(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
+}
+
+LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    switch (message) {
+        case WM_ERASEBKGND:
+            // The paint covers every pixel; erasing first would flicker.
+            return 1;
+        case WM_PAINT:
+            if (CLiveViewWindow *self = WindowOf(GetParent(hwnd))) {
+                self->PaintTrend(hwnd);
+                return 0;
+            }
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void CLiveViewWindow::PaintTrend(HWND trend) {
+    PAINTSTRUCT ps;
+    const HDC dc = BeginPaint(trend, &ps);
+    RECT rect;
+    GetClientRect(trend, &rect);
+    // Drawn off screen and copied in one go, so no half-drawn trend shows.
+    const HDC memory = CreateCompatibleDC(dc);
+    const HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right),
+                                                  std::max<LONG>(1, rect.bottom));
+    const HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    DrawTrend(memory, rect);
+    BitBlt(dc, 0, 0, rect.right, rect.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    EndPaint(trend, &ps);
+}
+
+void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) const {
+    const CLiveViewModel &model = m_live.Model();
+    FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const HGDIOBJ oldFont = SelectObject(dc, m_font);
+    SetBkMode(dc, TRANSPARENT);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc, &tm);
+    const int labels = TextSize(dc, L"4095").cx + 8;
+    const RECT area = {rect.left + labels, rect.top + tm.tmHeight / 2,
+                       rect.right - tm.tmAveCharWidth, rect.bottom - tm.tmHeight - 4};
+    if (area.right <= area.left || area.bottom <= area.top) {
+        SelectObject(dc, oldFont);
+        return;
+    }
+    const double width = area.right - area.left, height = area.bottom - area.top;
+
+    // Loop current when the ranges are known, else the raw counts of a 12-bit
+    // converter.
+    const bool milliamps = model.Ranges().has_value();
+    const double top = milliamps ? 24.0 : 4095.0;
+    auto y = [&](double v) {
+        return static_cast<int>(area.bottom - std::clamp(v / top, 0.0, 1.0) * height + 0.5);
+    };
+    const HPEN grid = CreatePen(PS_SOLID, 1, RGB(200, 200, 200));
+    const HGDIOBJ oldPen = SelectObject(dc, grid);
+    const HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, area.left, area.top, area.right, area.bottom);
+    SetTextColor(dc, RGB(96, 96, 96));
+    const std::array<int, 3> marks =
+        milliamps ? std::array<int, 3>{4, 12, 20} : std::array<int, 3>{0, 2048, 4095};
+    for (int v : marks) {
+        MoveToEx(dc, area.left, y(v), nullptr);
+        LineTo(dc, area.right, y(v));
+        RECT label = {rect.left, y(v) - tm.tmHeight / 2, area.left - 4, y(v) + tm.tmHeight / 2 + 1};
+        DrawTextW(dc, std::to_wstring(v).c_str(), -1, &label, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+    }
+    RECT caption = {area.left, area.bottom + 2, area.right, rect.bottom};
+    DrawTextW(dc, milliamps ? L"mA, last 2 min" : L"ADC, last 2 min", -1, &caption,
+              DT_RIGHT | DT_SINGLELINE | DT_TOP);
+
+    const size_t n = model.Size();
+    if (n > 0) {
+        const double end = model.At(n - 1).seconds;
+        std::vector<POINT> points;
+        points.reserve(n);
+        for (int ch = 0; ch < kChannelCount; ++ch) {
+            points.clear();
+            for (size_t i = 0; i < n; ++i) {
+                const LiveSample &s = model.At(i);
+                if (end - s.seconds > kSpan) continue;
+                const uint16_t adc = s.adc[static_cast<size_t>(ch)];
+                const auto d = model.Derived(ch, adc);
+                const double v = milliamps ? (d ? d->milliamps : 0) : adc;
+                points.push_back({static_cast<LONG>(area.right - (end - s.seconds) / kSpan * width),
+                                  y(v)});
+            }
+            const HPEN pen = CreatePen(PS_SOLID, 2, kChannelColours[ch]);
+            SelectObject(dc, pen);
+            if (points.size() == 1) {
+                MoveToEx(dc, points[0].x - 1, points[0].y, nullptr);
+                LineTo(dc, points[0].x + 1, points[0].y);
+            } else {
+                Polyline(dc, points.data(), static_cast<int>(points.size()));
+            }
+            SelectObject(dc, grid);
+            DeleteObject(pen);
+        }
+    }
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldFont);
+    DeleteObject(grid);
+}

@@ -1,0 +1,75 @@
+// The live view on Windows: a top-level window of its own, owned by the
+// dialog, with both channels' raw value, loop current and display value, a
+// trend of the last two minutes drawn with plain GDI, the rate, pause, "Save
+// as CSV" and the two-point capture. CLiveView does the work; this only
+// draws it and gives it a timer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "live_view.h"
+
+class CLiveViewWindow {
+public:
+    // The span the trend shows, in seconds.
+    static constexpr double kSpan = 120.0;
+
+    // owner: the dialog, which the window stays above.
+    CLiveViewWindow(CLiveView &live, HWND owner);
+    // Stops the live view, which logs through the dialog: the dialog must
+    // still be there.
+    ~CLiveViewWindow();
+    CLiveViewWindow(const CLiveViewWindow &) = delete;
+    CLiveViewWindow &operator=(const CLiveViewWindow &) = delete;
+
+    // Starts polling and shows the window (or brings it to the front).
+    void Open();
+    // Stops polling and hides the window, as its close box does.
+    void Close();
+    // The window's values and trend, after a sample or a failure.
+    void Refresh();
+
+    HWND Hwnd() const { return m_hwnd; }
+    HWND CaptureButton(int channel, bool twentyMilliamps) const {
+        return m_capture[channel][twentyMilliamps ? 1 : 0];
+    }
+    HWND RateEdit() const { return m_rateEdit; }
+    HWND PauseButton() const { return m_pause; }
+    HWND ValueLabel(int channel) const { return m_values[channel]; }
+    const CLiveViewModel &Model() const { return m_live.Model(); }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(int id, int code);
+    HWND AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id);
+    // Places the controls; returns the least client size that shows them.
+    SIZE Layout();
+    void Tick();
+    void RestartTimer();
+    void SaveCsv();
+    void PaintTrend(HWND trend);
+    void DrawTrend(HDC dc, const RECT &rect) const;
+    void Warn(const std::wstring &text);
+
+    CLiveView &m_live;
+    HWND m_hwnd = nullptr;
+    HFONT m_font = nullptr;
+    HWND m_values[kChannelCount] = {};
+    HWND m_capture[kChannelCount][2] = {};
+    HWND m_trend = nullptr;
+    HWND m_rateLabel = nullptr;
+    HWND m_rateEdit = nullptr;
+    HWND m_rateUpDown = nullptr;
+    HWND m_pause = nullptr;
+    HWND m_save = nullptr;
+    HWND m_summary = nullptr;
+    POINT m_minTrack = {};
+    bool m_timerRunning = false;
+};
+
+// Seconds on a clock that only goes forward, for the live view.
+double LiveNow();
