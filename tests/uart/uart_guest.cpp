@@ -135,10 +135,10 @@ TEST_F(Uart, RatesReadBackFromTheDriverOrAreRefused) {
     const struct {
         int32_t rate;
         bool done;
-    } cases[] = {{50, true},      {110, true},     {300, true},   {1200, true},    {2400, true},
-                 {4800, true},    {9600, true},    {19200, true}, {38400, true},   {57600, true},
-                 {115200, true},  {12345, true},   {31250, true}, {230400, false}, {460800, false},
-                 {921600, false}, {3000000, false}};
+    } cases[] = {{50, true},      {110, true},      {300, true},   {1200, true},    {2400, true},
+                 {4800, true},    {9600, true},     {19200, true}, {38400, true},   {57600, true},
+                 {115200, true},  {12345, true},    {31250, true}, {230400, false}, {460800, false},
+                 {921600, false}, {3000000, false}, {0, false}};
     Side side;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.rate);
