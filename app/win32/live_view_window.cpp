@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -418,7 +419,7 @@ void CLiveViewWindow::PaintTrend(HWND trend) {
     EndPaint(trend, &ps);
 }
 
-void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) const {
+void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
     const CLiveViewModel &model = m_live.Model();
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const HGDIOBJ oldFont = SelectObject(dc, m_font);
@@ -461,8 +462,9 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) const {
     const size_t n = model.Size();
     if (n > 0) {
         const double end = model.At(n - 1).seconds;
-        std::vector<POINT> points;
-        points.reserve(n);
+        // One point a pixel column at most, into a buffer kept from paint to
+        // paint: redrawn at the sample rate, the trend must cost next to nothing.
+        std::vector<POINT> &points = m_points;
         for (int ch = 0; ch < kChannelCount; ++ch) {
             points.clear();
             for (size_t i = 0; i < n; ++i) {
@@ -471,8 +473,13 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) const {
                 const uint16_t adc = s.adc[static_cast<size_t>(ch)];
                 const auto d = model.Derived(ch, adc);
                 const double v = milliamps ? (d ? d->milliamps : 0) : adc;
-                points.push_back({static_cast<LONG>(area.right - (end - s.seconds) / kSpan * width),
-                                  y(v)});
+                const POINT point = {
+                    static_cast<LONG>(std::lround(area.right - (end - s.seconds) / kSpan * width)),
+                    y(v)};
+                if (!points.empty() && points.back().x == point.x)
+                    points.back() = point;
+                else
+                    points.push_back(point);
             }
             const HPEN pen = CreatePen(PS_SOLID, 2, kChannelColours[ch]);
             SelectObject(dc, pen);

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "live_view.h"
 
@@ -52,7 +53,7 @@ private:
     void RestartTimer();
     void SaveCsv();
     void PaintTrend(HWND trend);
-    void DrawTrend(HDC dc, const RECT &rect) const;
+    void DrawTrend(HDC dc, const RECT &rect);
     void Warn(const std::wstring &text);
 
     CLiveView &m_live;
@@ -67,6 +68,7 @@ private:
     HWND m_pause = nullptr;
     HWND m_save = nullptr;
     HWND m_summary = nullptr;
+    std::vector<POINT> m_points;
     POINT m_minTrack = {};
     bool m_timerRunning = false;
 };

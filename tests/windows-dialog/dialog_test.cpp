@@ -5,6 +5,7 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -408,6 +409,15 @@ TEST_F(Dialog, LiveViewFromTheSystemMenuSharesThePortAndCapturesAPoint) {
     EXPECT_NE(log.find("\tLive View Start"), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("\tLive View Stop")) << log;
     EXPECT_EQ(log.find("CMD_GET_ADC_VALUE"), log.rfind("CMD_GET_ADC_VALUE")) << "a line per sample";
+
+    // Its shortcut in the dialog, Ctrl held in the thread's key state, opens it again.
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    PostMessageW(Item(IDC_CH1_REF_MIN), WM_KEYDOWN, 'L', 1);
+    Drain();
+    SetKeyboardState(std::array<BYTE, 256>{}.data());
+    EXPECT_TRUE(IsWindowVisible(live->Hwnd()));
 }
 
 TEST_F(Dialog, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
