@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -119,15 +119,16 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
         m_font = CreateFontIndirectW(&metrics.lfMessageFont);
 
     // Owned by the dialog: above it, minimised and closed with it.
-    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
-                    GetModuleHandleW(nullptr), this);
+    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, kTitle,
+                    WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                    CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), this);
     if (!m_hwnd) return;
     for (int ch = 0; ch < kChannelCount; ++ch) {
         m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
         for (int end = 0; end < 2; ++end)
-            m_capture[ch][end] = AddControl(L"Button", end ? L"Use as 20 mA" : L"Use as 4 mA",
-                                            BS_PUSHBUTTON | WS_TABSTOP, kIdCaptureFirst + ch * 2 + end);
+            m_capture[ch][end] =
+                AddControl(L"Button", end ? L"Use as 20 mA" : L"Use as 4 mA",
+                           BS_PUSHBUTTON | WS_TABSTOP, kIdCaptureFirst + ch * 2 + end);
     }
     m_trend = AddControl(kTrendClass, L"", 0, 0);
     m_rateLabel =
@@ -138,8 +139,8 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
                                  GetModuleHandleW(nullptr), nullptr);
     SendMessageW(m_rateEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     SendMessageW(m_rateEdit, EM_SETLIMITTEXT, 2, 0);
-    m_rateUpDown = AddControl(UPDOWN_CLASSW, L"",
-                              UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0);
+    m_rateUpDown =
+        AddControl(UPDOWN_CLASSW, L"", UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0);
     SendMessageW(m_rateUpDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(m_rateEdit), 0);
     SendMessageW(m_rateUpDown, UDM_SETRANGE32, CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
     SendMessageW(m_rateUpDown, UDM_SETPOS32, 0, m_live.Model().Rate());
@@ -178,9 +179,9 @@ CLiveViewWindow::~CLiveViewWindow() {
 }
 
 HWND CLiveViewWindow::AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id) {
-    const HWND hwnd = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                                      m_hwnd, reinterpret_cast<HMENU>(INT_PTR{id}),
-                                      GetModuleHandleW(nullptr), nullptr);
+    const HWND hwnd =
+        CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, m_hwnd,
+                        reinterpret_cast<HMENU>(INT_PTR{id}), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     return hwnd;
 }
@@ -278,8 +279,8 @@ SIZE CLiveViewWindow::Layout() {
     MoveWindow(m_save, x, bottom, saveWidth, rowHeight, TRUE);
     x += saveWidth + margin;
     MoveWindow(m_summary, x, bottom, std::max(0, right - x), rowHeight, TRUE);
-    const int rowWidth = labelWidth + 4 + editWidth + spin + margin + pauseWidth +
-                         margin / 2 + saveWidth + margin + summaryWidth;
+    const int rowWidth = labelWidth + 4 + editWidth + spin + margin + pauseWidth + margin / 2 +
+                         saveWidth + margin + summaryWidth;
     const int valuesWidth = valueWidth + 2 * margin + 2 * captureWidth + margin / 2;
     return {std::max(rowWidth, valuesWidth) + 2 * margin,
             margin * 4 + rowHeight * 3 + margin + tm.tmHeight * 8};
@@ -383,8 +384,7 @@ void CLiveViewWindow::SaveCsv() {
         Warn(L"Cannot write " + std::wstring(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
 }
 
-LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_ERASEBKGND:
             // The paint covers every pixel; erasing first would flicker.
@@ -408,8 +408,8 @@ void CLiveViewWindow::PaintTrend(HWND trend) {
     GetClientRect(trend, &rect);
     // Drawn off screen and copied in one go, so no half-drawn trend shows.
     const HDC memory = CreateCompatibleDC(dc);
-    const HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right),
-                                                  std::max<LONG>(1, rect.bottom));
+    const HBITMAP bitmap =
+        CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right), std::max<LONG>(1, rect.bottom));
     const HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
     DrawTrend(memory, rect);
     BitBlt(dc, 0, 0, rect.right, rect.bottom, memory, 0, 0, SRCCOPY);
@@ -453,7 +453,8 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
         MoveToEx(dc, area.left, y(v), nullptr);
         LineTo(dc, area.right, y(v));
         RECT label = {rect.left, y(v) - tm.tmHeight / 2, area.left - 4, y(v) + tm.tmHeight / 2 + 1};
-        DrawTextW(dc, std::to_wstring(v).c_str(), -1, &label, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+        DrawTextW(dc, std::to_wstring(v).c_str(), -1, &label,
+                  DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
     }
     RECT caption = {area.left, area.bottom + 2, area.right, rect.bottom};
     DrawTextW(dc, milliamps ? L"mA, last 2 min" : L"ADC, last 2 min", -1, &caption,

@@ -244,10 +244,12 @@ bool CLoopsetWindow::RunCommand(UINT id) {
             OpenLiveView();
             return true;
         case kCmdSaveConfig:
-            if (const std::string path = AskConfigPath(true); !path.empty()) SaveConfiguration(path);
+            if (const std::string path = AskConfigPath(true); !path.empty())
+                SaveConfiguration(path);
             return true;
         case kCmdLoadConfig:
-            if (const std::string path = AskConfigPath(false); !path.empty()) LoadConfiguration(path);
+            if (const std::string path = AskConfigPath(false); !path.empty())
+                LoadConfiguration(path);
             return true;
         default:
             return false;
