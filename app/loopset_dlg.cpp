@@ -1,5 +1,6 @@
 #include "loopset_dlg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,12 +63,24 @@ void CLoopsetDlg::UseTcp(const std::string &host, int port) {
     m_link.m_nTcpPort = port;
 }
 
+bool CLoopsetDlg::LiveRequestOut() const {
+    return m_liveSentMs >= 0 && MonotonicMillis() - m_liveSentMs < kCommandAnswerMs;
+}
+
 void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t length) {
-    m_bLossLogged = false;
-    // A live view's request still out is overtaken: its answer, if it comes,
-    // is gathered over by this one's.
-    m_bLiveRequest = false;
     m_commandSentMs = MonotonicMillis();
+    if (LiveRequestOut()) {
+        // The live view's answer is on its way: reopening the port or
+        // gathering afresh now would lose it, and it would stand in for this
+        // request's. The request goes once that answer is in (a click after
+        // another in the meantime replaces it).
+        m_deferred.logText = logText;
+        m_deferred.length = std::min<int32_t>(length, sizeof m_deferred.frame);
+        std::memcpy(m_deferred.frame, frame, static_cast<size_t>(m_deferred.length));
+        WakeTimer();
+        return;
+    }
+    m_bLossLogged = false;
     if (m_nTransport == LINK_TCP) {
         AddLog(logText);
         // Over TCP the answer can arrive before Send has even returned, so the
@@ -89,12 +102,20 @@ void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t
     WakeTimer();
 }
 
+void CLoopsetDlg::SendDeferred() {
+    if (m_deferred.length == 0 || LiveRequestOut()) return;
+    const DeferredCommand command = m_deferred;
+    m_deferred.length = 0;
+    SendCommand(command.logText, command.frame, command.length);
+}
+
 bool CLoopsetDlg::LinkIsQuiet() const {
     // Over TCP bytes arrive on the link's own threads, which cannot restart a
     // window's timer: it keeps running there. On a serial port every arrival
     // comes through PreTranslateMessage. Once the idle gap has passed and no
     // gathered frame can complete, a tick would change nothing.
-    return m_link.m_nTransport != LINK_TCP && m_link.m_nIdleTicks >= CDeviceLink::kIdleGap &&
+    return m_deferred.length == 0 && m_link.m_nTransport != LINK_TCP &&
+           m_link.m_nIdleTicks >= CDeviceLink::kIdleGap &&
            (m_link.m_nExpectedLength == 0 || m_link.m_nRxCount < m_link.m_nExpectedLength);
 }
 
@@ -142,14 +163,14 @@ CLoopsetDlg::LiveSend CLoopsetDlg::SendLiveRead() {
     m_commandSentMs = -1;
     const ReadFrame &frame = BuildAdcReadFrame();
     const auto length = static_cast<int32_t>(frame.size());
-    m_bLiveRequest = true;
+    m_liveSentMs = MonotonicMillis();
     if (m_nTransport == LINK_TCP) {
         m_link.ResetRxCount();
         m_link.Send(frame.data(), length);
         return LiveSend::Sent;
     }
     if (m_link.Send(frame.data(), length) != 0) {
-        m_bLiveRequest = false;
+        m_liveSentMs = -1;
         return LiveSend::Failed;
     }
     m_link.ResetRxCount();
@@ -191,6 +212,9 @@ void CLoopsetDlg::Conclude(ResponseOutcome &out, ResponseOutcome::Kind kind, con
 
 void CLoopsetDlg::OnTimer(unsigned) {
     m_link.Tick();
+    // A request that waited for the live view's answer goes once that is
+    // in, or given up.
+    if (m_link.m_nFramesReady == 0) SendDeferred();
     // Otherwise the log would stop at the request, as if the device were
     // only slow to answer.
     std::string reason;
@@ -212,9 +236,12 @@ void CLoopsetDlg::OnTimer(unsigned) {
     ResponseOutcome out;
     const uint8_t *f = m_link.m_frameBuffer;
     const int32_t n = m_link.m_nFrameLength;
-    // The live view's answer is an ADC response; anything else that comes
-    // while it waits is some other request's, and logged as ever.
-    out.live = std::exchange(m_bLiveRequest, false) && n > static_cast<int32_t>(kOffsetCommand) &&
+    // The live view's answer is the first ADC response while its request is
+    // out; anything else is some other request's, and logged as ever (and the
+    // live view's answer is then not coming: the device answers in turn).
+    const bool liveOut = m_liveSentMs >= 0 && MonotonicMillis() - m_liveSentMs < kCommandAnswerMs;
+    m_liveSentMs = -1;
+    out.live = liveOut && n > static_cast<int32_t>(kOffsetCommand) &&
                f[kOffsetCommand] == CMD_GET_ADC_VALUE;
     if (!out.live) m_commandSentMs = -1;
     LogResponse(out, "Serial Full");
@@ -285,6 +312,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
     // response's word on them is the checksum's.
     if (out.kind == Kind::ChecksumError) out.text = kLogChecksumError;
     m_view.OnResponse(out);
+    SendDeferred();
 }
 
 void CLoopsetDlg::OnOK() {

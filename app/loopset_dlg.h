@@ -59,6 +59,8 @@ private:
     // the port, log, send, and gather the answer from the start.
     void SendCommand(const char *logText, const uint8_t *frame, int32_t length);
     void StorePort();
+    bool LiveRequestOut() const;
+    void SendDeferred();
     // The timer runs only while there is something to gather.
     bool LinkIsQuiet() const;
     void WakeTimer();
@@ -82,7 +84,14 @@ private:
     // past kCommandAnswerMs it is given up for the live view's sake.
     int64_t m_commandSentMs = -1;
     static constexpr int64_t kCommandAnswerMs = 1000;
-    bool m_bLiveRequest = false;
+    // The live view's request is out since this time (-1: none).
+    int64_t m_liveSentMs = -1;
+    // A button's request that waits for the live view's answer.
+    struct DeferredCommand {
+        const char *logText = nullptr;
+        uint8_t frame[kConfigWriteFrameSize] = {};
+        int32_t length = 0;
+    } m_deferred;
     ConfigValues m_writtenConfig{};
     std::optional<ConfigValues> m_lastConfig;
     // The loss of the line is logged once per command.

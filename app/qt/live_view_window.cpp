@@ -8,7 +8,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPixmap>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -49,51 +50,59 @@ CTrendView::CTrendView(const CLiveViewModel &model, QWidget *parent)
 
 void CTrendView::paintEvent(QPaintEvent *) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
     const QRectF area = QRectF(rect()).adjusted(36, 8, -8, -18);
-    p.setPen(Qt::lightGray);
-    p.drawRect(area);
     // Loop current when the ranges are known, else the raw counts of a 12-bit
     // converter.
     const bool milliamps = m_model.Ranges().has_value();
     const double top = milliamps ? 24.0 : 4095.0;
     auto y = [&](double v) { return area.bottom() - std::clamp(v / top, 0.0, 1.0) * area.height(); };
-    p.setPen(Qt::darkGray);
-    const std::array<double, 3> marks =
-        milliamps ? std::array<double, 3>{4, 12, 20} : std::array<double, 3>{0, 2048, 4095};
-    for (double v : marks) {
-        p.drawText(QRectF(0, y(v) - 8, 32, 16), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(v));
-        p.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
-    }
     const size_t n = m_model.Size();
     // Half a minute to begin with, growing with what is held up to the span.
     const double held = n ? m_model.At(n - 1).seconds - m_model.At(0).seconds : 0;
     const double span = std::clamp(std::ceil(held / 30) * 30, 30.0, kSpan);
-    p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight,
-               QStringLiteral("%1, last %2 s").arg(milliamps ? "mA" : "ADC").arg(span));
+    // The grid and its texts change only with the size, the unit and the span:
+    // drawn once into a picture, not ten times a second.
+    const QString legend = QStringLiteral("%1, last %2 s").arg(milliamps ? "mA" : "ADC").arg(span);
+    if (m_background.size() != size() * devicePixelRatio() || m_legend != legend) {
+        m_legend = legend;
+        m_background = QPixmap(size() * devicePixelRatio());
+        m_background.setDevicePixelRatio(devicePixelRatio());
+        m_background.fill(Qt::white);
+        QPainter b(&m_background);
+        b.setPen(Qt::lightGray);
+        b.drawRect(area);
+        b.setPen(Qt::darkGray);
+        const std::array<double, 3> marks =
+            milliamps ? std::array<double, 3>{4, 12, 20} : std::array<double, 3>{0, 2048, 4095};
+        for (double v : marks) {
+            b.drawText(QRectF(0, y(v) - 8, 32, 16), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::number(v));
+            b.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
+        }
+        b.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, legend);
+    }
+    p.drawPixmap(0, 0, m_background);
     if (n == 0) return;
     const double end = m_model.At(n - 1).seconds;
     auto x = [&](double t) { return area.right() - (end - t) / span * area.width(); };
-    p.setRenderHint(QPainter::Antialiasing);
+    // One point a pixel column at most, into buffers kept from paint to paint:
+    // redrawn ten times a second, the trend must cost next to nothing.
     for (int ch = 0; ch < kChannelCount; ++ch) {
-        QPainterPath path;
-        bool started = false;
+        QPolygonF &line = m_lines[ch];
+        line.clear();
         for (size_t i = 0; i < n; ++i) {
             const LiveSample &s = m_model.At(i);
             if (end - s.seconds > span) continue;
             const uint16_t adc = s.adc[static_cast<size_t>(ch)];
             const auto d = m_model.Derived(ch, adc);
-            const QPointF point(x(s.seconds), y(milliamps ? (d ? d->milliamps : 0) : adc));
-            if (started) {
-                path.lineTo(point);
-            } else {
-                path.moveTo(point);
-                started = true;
-            }
+            const QPointF point(std::round(x(s.seconds)), y(milliamps ? (d ? d->milliamps : 0) : adc));
+            if (!line.isEmpty() && line.back().x() == point.x())
+                line.back() = point;
+            else
+                line.append(point);
         }
-        p.setPen(QPen(kChannelColours[ch], 1.5));
-        p.drawPath(path);
+        p.setPen(QPen(kChannelColours[ch], 2));
+        p.drawPolyline(line);
     }
 }
 
@@ -174,8 +183,11 @@ void CLiveViewWindow::Open() {
 }
 
 void CLiveViewWindow::Tick() {
+    // Samples are drawn as their answers come in; a tick redraws only for a
+    // request given up.
+    const uint64_t failures = m_live.Model().Failures();
     m_live.Tick(LiveNow());
-    Refresh();
+    if (m_live.Model().Failures() != failures) Refresh();
 }
 
 void CLiveViewWindow::Refresh() {

@@ -4,6 +4,9 @@
 // the two-point capture. CLiveView does the work; this only draws it.
 #pragma once
 
+#include <QPixmap>
+#include <QPolygonF>
+#include <QString>
 #include <QWidget>
 
 #include "live_view.h"
@@ -24,6 +27,9 @@ protected:
 
 private:
     const CLiveViewModel &m_model;
+    QPolygonF m_lines[kChannelCount];
+    QPixmap m_background;
+    QString m_legend;
 };
 
 class CLiveViewWindow : public QWidget {

@@ -3,16 +3,24 @@
 // wake-ups of the whole process (every thread's context switches) and its
 // CPU, and its resident memory now and at its peak.
 //
-//   window_figures [--idle-seconds N]        (any Qt platform; xvfb-run for X11,
-//                                             QT_QPA_PLATFORM=offscreen without one)
+// With --live-seconds N it then runs the live view at 10 samples a second for
+// N seconds and prints the process's CPU and memory over that time, then
+// presses the configuration read button once a second, ten times, and prints
+// how long each took to be answered.
+//
+//   window_figures [--idle-seconds N] [--live-seconds N]
+//                  (any Qt platform; xvfb-run for X11, QT_QPA_PLATFORM=offscreen without one)
 #include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -118,13 +126,69 @@ protected:
     }
 };
 
+size_t CountOf(const std::string &text, const char *what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+void LiveFigures(CLoopsetWindow &window, int seconds) {
+    window.OpenLiveView();
+    CLiveViewWindow *live = window.LiveViewWindow();
+    live->RateBox()->setValue(10);
+    // Settle, then measure. A loop of its own: the application's quit would
+    // close every window, the live view's too.
+    QEventLoop settle;
+    QTimer::singleShot(2000, &settle, &QEventLoop::quit);
+    settle.exec();
+    auto runFor = [](std::chrono::milliseconds span) {
+        QEventLoop loop;
+        QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    // The live view alone, then with a button pressed every second.
+    const std::string rssBefore = StatusField("VmRSS:");
+    const double cpuBefore = CpuSeconds();
+    const size_t samplesBefore = live->Model().Size();
+    const Clock::time_point start = Clock::now();
+    runFor(std::chrono::seconds(seconds));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds() - cpuBefore;
+    printf("live view, 10 samples a second, %.0f s\n", wall);
+    printf("  samples                    %zu (%zu failed)\n", live->Model().Size() - samplesBefore,
+           static_cast<size_t>(live->Model().Failures()));
+    printf("  CPU                        %.3f %% of one core, whole program\n", 100.0 * cpu / wall);
+    printf("  resident memory            %s at the start, %s at the end\n", rssBefore.c_str(),
+           StatusField("VmRSS:").c_str());
+    std::vector<double> buttonMs;
+    const uint64_t failuresBefore = live->Model().Failures();
+    for (int press = 0; press < 10; ++press) {
+        runFor(std::chrono::milliseconds(1000));
+        const size_t answered = CountOf(window.Dialog().Log().Text(), "CMD_GET_CONFIG_DATA");
+        const Clock::time_point clicked = Clock::now();
+        window.Dialog().OnBtnConfigRead();
+        while (CountOf(window.Dialog().Log().Text(), "CMD_GET_CONFIG_DATA") == answered &&
+               Clock::now() - clicked < std::chrono::seconds(2))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        buttonMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
+    }
+    std::sort(buttonMs.begin(), buttonMs.end());
+    printf("  button to answer           p50 %.1f ms, max %.1f ms over %zu presses (%zu samples failed)\n",
+           buttonMs[buttonMs.size() / 2], buttonMs.back(), buttonMs.size(),
+           static_cast<size_t>(live->Model().Failures() - failuresBefore));
+    if (getenv("LOOPSET_FIGURES_LOG")) fputs(window.Dialog().Log().Text().c_str(), stderr);
+    live->close();
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
     const Clock::time_point mainEntered = Clock::now();
-    int idleSeconds = 10;
-    for (int i = 1; i + 1 < argc; ++i)
+    int idleSeconds = 10, liveSeconds = 0;
+    for (int i = 1; i + 1 < argc; ++i) {
         if (!strcmp(argv[i], "--idle-seconds")) idleSeconds = atoi(argv[i + 1]);
+        if (!strcmp(argv[i], "--live-seconds")) liveSeconds = atoi(argv[i + 1]);
+    }
 
     CSimProcess sim;
     if (!sim.Start(LOOPSIM_PATH, {})) {
@@ -201,6 +265,7 @@ int main(int argc, char *argv[]) {
            100.0 * idleCpu / idleWall, idleCpu, idleWall);
     printf("resident memory              %s now, %s peak\n", StatusField("VmRSS:").c_str(),
            StatusField("VmHWM:").c_str());
+    if (liveSeconds > 0) LiveFigures(window, liveSeconds);
     window.EndDialog(kDialogCancel);
     return 0;
 }
