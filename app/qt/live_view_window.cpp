@@ -193,6 +193,8 @@ void CLiveViewWindow::Tick() {
 void CLiveViewWindow::Refresh() {
     const CLiveViewModel &model = m_live.Model();
     for (int ch = 0; ch < kChannelCount; ++ch) m_values[ch]->setText(ValueText(model, ch));
+    // The view pauses itself when the port cannot send.
+    if (m_pause->isChecked() != model.Paused()) m_pause->setChecked(model.Paused());
     m_summary->setText(QStringLiteral("%1 samples, %2 failed")
                            .arg(model.Stats(0).Count())
                            .arg(model.Failures()));

@@ -257,3 +257,37 @@ TEST_F(DialogTest, TimerRunsOnlyWhileThereIsSomethingToGather) {
     for (int tick = 0; tick < 3; ++tick) dlg->OnTimer(0);
     EXPECT_EQ(view.logText, before + Entries({"Line lost: readcom answered 999 (the port hung up)"}));
 }
+
+// The live view's reads go out on the open port without a log line, and their
+// answers come back marked and unlogged; a button pressed meanwhile waits for
+// that answer (reopening the port or gathering afresh would lose it), and the
+// live view waits for the button's.
+TEST_F(DialogTest, LiveReadsAreQuietAndAButtonWaitsForTheLiveAnswer) {
+    Start();
+    auto framed = [](Bytes frame) {
+        frame[frame.size() - 2] = XorChecksum(frame.data(), frame.size() - 2);
+        return frame;
+    };
+    const Bytes adc = framed({2, 0, 16, 0x2B, 0, 0xAA, 2, 0, 1, 0x2C, 0x0F, 0xA0, 0, 7, 0, 3});
+    const std::string log = view.logText;
+    const size_t opened = Opened().size();
+    ASSERT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Sent);
+    EXPECT_EQ(Fake().calls.back(), "writecom(1,8)");
+    dlg->OnBtnConfigRead();
+    EXPECT_EQ(Fake().calls.back(), "writecom(1,8)") << "the button waits";
+    EXPECT_EQ(Fake().written[3], 0x2B);
+    EXPECT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Busy);
+    EXPECT_EQ(view.logText, log);
+    Receive(adc);
+    ASSERT_EQ(view.outcomes.size(), 1u);
+    EXPECT_TRUE(view.outcomes[0].live);
+    EXPECT_EQ(view.outcomes[0].ch1, 300);
+    EXPECT_EQ(Fake().written[3], 0x3B) << "then the button's request goes";
+    EXPECT_EQ(view.logText, log + Entries({"Send Config Read"}));
+    EXPECT_EQ(Opened().size(), opened + 1);
+    Receive(framed({2, 0, 26, 0x3B, 0, 0xAA, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5,
+                    0, 6, 0, 7, 0, 8, 0, 9, 0, 3}));
+    EXPECT_FALSE(view.outcomes.back().live);
+    EXPECT_EQ(dlg->LastConfig(), (ConfigValues{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Sent);
+}
