@@ -26,7 +26,7 @@ static BOOL finish(HANDLE port, OVERLAPPED *ov, BOOL started, DWORD *n) {
     return GetOverlappedResult(port, ov, n, FALSE);
 }
 
-int peer_round_trips(int com, int requests, double *us) {
+int peer_round_trips(int com, int requests, int event_first, double *us) {
     wchar_t name[32];
     swprintf(name, 32, L"\\\\.\\COM%d", com);
     HANDLE port = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
@@ -56,8 +56,16 @@ int peer_round_trips(int com, int requests, double *us) {
     for (done = 0; done < requests; ++done) {
         const double start = now_us();
         DWORD n = 0, events = 0;
+        /* Event-driven, as a listener is: the wait is armed before the
+         * request goes, and the answer is read once the event says it came. */
+        BOOL armed = FALSE;
+        if (event_first) {
+            ResetEvent(wait.hEvent);
+            armed = WaitCommEvent(port, &events, &wait) || GetLastError() == ERROR_IO_PENDING;
+        }
         ResetEvent(io.hEvent);
         if (!finish(port, &io, WriteFile(port, request, sizeof request, NULL, &io), &n)) break;
+        if (armed && !finish(port, &wait, FALSE, &n)) goto out;
         unsigned char answer[64];
         size_t got = 0, want = 5;
         while (got < want) {
