@@ -2,34 +2,9 @@
 
 #include <cstring>
 
-#include "clock.h"
+#include "deadline.h"
 
 namespace portlink {
-namespace {
-
-uint64_t NowMs() {
-    return static_cast<uint64_t>(MonotonicMillis());
-}
-
-// A bounded or unbounded wait measured against the monotonic clock, so that a
-// wait interrupted and resumed still ends on time.
-class Deadline {
-public:
-    explicit Deadline(uint32_t timeoutMs)
-        : m_infinite(timeoutMs == kInfinite), m_end(m_infinite ? 0 : NowMs() + timeoutMs) {}
-    uint32_t Remaining() const {
-        if (m_infinite) return kInfinite;
-        const uint64_t now = NowMs();
-        return now >= m_end ? 0 : static_cast<uint32_t>(m_end - now);
-    }
-    bool Expired() const { return !m_infinite && NowMs() >= m_end; }
-
-private:
-    bool m_infinite;
-    uint64_t m_end;
-};
-
-}  // namespace
 
 CComPort::CComPort(SerialBackend &backend) : m_backend(backend) {}
 

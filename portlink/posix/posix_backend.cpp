@@ -15,6 +15,7 @@
 #include "backend.h"
 #include "clock.h"
 #include "codes.h"
+#include "deadline.h"
 #include "errno_codes.h"
 #include "line_state.h"
 
@@ -38,27 +39,17 @@ int RetryIoctl(int fd, unsigned long request, void *arg) {
 
 // A bounded or unbounded wait against the monotonic clock, so that a wait
 // interrupted and resumed still ends on time.
-class Deadline {
-public:
-    explicit Deadline(uint32_t timeoutMs)
-        : m_infinite(timeoutMs == kInfinite), m_end(MonotonicMillis() + int64_t{timeoutMs}) {}
-    int PollTimeout() const {
-        if (m_infinite) return -1;
-        const int64_t left = m_end - MonotonicMillis();
-        return left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-    }
-    bool Expired() const { return !m_infinite && MonotonicMillis() >= m_end; }
 
-private:
-    bool m_infinite;
-    int64_t m_end;
-};
+int PollTimeout(const Deadline &deadline) {
+    const uint32_t left = deadline.Remaining();
+    return left == kInfinite ? -1 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
 
 // Sleeps until fd has one of events or has hung up, or the deadline passes:
 // 0, kErrHangUp, or the failure of poll.
 uint32_t PollFor(int fd, short events, const Deadline &deadline) {
     pollfd p{fd, events, 0};
-    if (poll(&p, 1, deadline.PollTimeout()) < 0 && errno != EINTR) return CodeFromErrno(errno);
+    if (poll(&p, 1, PollTimeout(deadline)) < 0 && errno != EINTR) return CodeFromErrno(errno);
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? kErrHangUp : kOk;
 }
 
