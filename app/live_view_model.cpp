@@ -1,6 +1,7 @@
 #include "live_view_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 // The whole buffer up front: a live view that runs for hours allocates
@@ -46,6 +47,11 @@ void CLiveViewModel::Add(const LiveSample &sample) {
         m_first = (m_first + 1) % kCapacity;
     }
     for (size_t ch = 0; ch < kChannelCount; ++ch) m_stats[ch].Add(sample.adc[ch]);
+}
+
+double CLiveViewModel::TrendSeconds() const {
+    const double held = m_size ? At(m_size - 1).seconds - At(0).seconds : 0;
+    return std::clamp(std::ceil(held / 30) * 30, 30.0, 120.0);
 }
 
 std::optional<double> CLiveViewModel::CaptureMean(int channel, double now) const {

@@ -56,6 +56,9 @@ public:
     const LiveSample &At(size_t i) const { return m_samples[(m_first + i) % kCapacity]; }
     uint64_t Failures() const { return m_failures; }
     const CSampleStats &Stats(int channel) const { return m_stats[static_cast<size_t>(channel)]; }
+    // The seconds a trend shows: half a minute to begin with, growing with
+    // what is held, in half minutes, up to two minutes.
+    double TrendSeconds() const;
     // The mean raw reading of a channel over the last kCaptureSeconds before
     // now; none without a sample there.
     std::optional<double> CaptureMean(int channel, double now) const;

@@ -57,9 +57,7 @@ void CTrendView::paintEvent(QPaintEvent *) {
     const double top = milliamps ? 24.0 : 4095.0;
     auto y = [&](double v) { return area.bottom() - std::clamp(v / top, 0.0, 1.0) * area.height(); };
     const size_t n = m_model.Size();
-    // Half a minute to begin with, growing with what is held up to the span.
-    const double held = n ? m_model.At(n - 1).seconds - m_model.At(0).seconds : 0;
-    const double span = std::clamp(std::ceil(held / 30) * 30, 30.0, kSpan);
+    const double span = m_model.TrendSeconds();
     // The grid and its texts change only with the size, the unit and the span:
     // drawn once into a picture, not ten times a second.
     const QString legend = QStringLiteral("%1, last %2 s").arg(milliamps ? "mA" : "ADC").arg(span);

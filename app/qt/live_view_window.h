@@ -19,8 +19,6 @@ class QTimer;
 class CTrendView : public QWidget {
 public:
     explicit CTrendView(const CLiveViewModel &model, QWidget *parent);
-    // The span the trend shows, in seconds.
-    static constexpr double kSpan = 120.0;
 
 protected:
     void paintEvent(QPaintEvent *) override;

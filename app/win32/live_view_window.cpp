@@ -457,8 +457,10 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
                   DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
     }
     RECT caption = {area.left, area.bottom + 2, area.right, rect.bottom};
-    DrawTextW(dc, milliamps ? L"mA, last 2 min" : L"ADC, last 2 min", -1, &caption,
-              DT_RIGHT | DT_SINGLELINE | DT_TOP);
+    const double span = model.TrendSeconds();
+    const std::wstring legend = (milliamps ? L"mA, last " : L"ADC, last ") +
+                                std::to_wstring(static_cast<int>(span)) + L" s";
+    DrawTextW(dc, legend.c_str(), -1, &caption, DT_RIGHT | DT_SINGLELINE | DT_TOP);
 
     const size_t n = model.Size();
     if (n > 0) {
@@ -470,12 +472,12 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
             points.clear();
             for (size_t i = 0; i < n; ++i) {
                 const LiveSample &s = model.At(i);
-                if (end - s.seconds > kSpan) continue;
+                if (end - s.seconds > span) continue;
                 const uint16_t adc = s.adc[static_cast<size_t>(ch)];
                 const auto d = model.Derived(ch, adc);
                 const double v = milliamps ? (d ? d->milliamps : 0) : adc;
                 const POINT point = {
-                    static_cast<LONG>(std::lround(area.right - (end - s.seconds) / kSpan * width)),
+                    static_cast<LONG>(std::lround(area.right - (end - s.seconds) / span * width)),
                     y(v)};
                 if (!points.empty() && points.back().x == point.x)
                     points.back() = point;

@@ -14,9 +14,6 @@
 
 class CLiveViewWindow {
 public:
-    // The span the trend shows, in seconds.
-    static constexpr double kSpan = 120.0;
-
     // owner: the dialog, which the window stays above.
     CLiveViewWindow(CLiveView &live, HWND owner);
     // Stops the live view, which logs through the dialog: the dialog must

@@ -87,6 +87,8 @@ TEST(LiveViewModel, CaptureMeanStatisticsCsvAndAFixedHold) {
     EXPECT_EQ(m.Size(), CLiveViewModel::kCapacity);
     EXPECT_EQ(m.At(0).seconds, 15.0) << "the oldest go first";
     EXPECT_EQ(m.Stats(0).Count(), 40 + CLiveViewModel::kCapacity + 5);
+    EXPECT_EQ(m.TrendSeconds(), 120.0);
+    EXPECT_EQ(CLiveViewModel().TrendSeconds(), 30.0);
 }
 
 }  // namespace
