@@ -8,9 +8,10 @@ TEST_F(Settings, EveryFileAndComValueGivesADefinedPort) {
     EXPECT_EQ(PortOf("[ data ]\r\n  COM = 4 \r\n[B]\r\nCom=8\r\n"), 4);
     EXPECT_EQ(PortOf("[Data]\nCom=3\nCom=5\n"), 3);  // the first of duplicates wins
     EXPECT_EQ(PortOf("[Other]\nCom=6\n"), 1);
-    for (std::string com : {"0", "31", "abc", "-3", "", "99999999999999999999"})
+    for (std::string com : {"0", "31", "abc", "-3", "", "99999999999999999999", "'12\""})
         EXPECT_EQ(PortOf("[Data]\nCom=" + com + "\n"), 1) << com;
-    for (std::string com : {" 12", "12abc", "12"}) EXPECT_EQ(PortOf("[Data]\nCom=" + com), 12);
+    for (std::string com : {" 12", "12abc", "12", "\"12\"", "'12'"})
+        EXPECT_EQ(PortOf("[Data]\nCom=" + com), 12);
     EXPECT_EQ(PortOf("[Data]\nCom=30"), 30);
 }
 
@@ -42,7 +43,8 @@ TEST_F(Settings, BesideTheProgramWhenItsFolderTakesFilesElseTheUsersWithTheDefau
     EXPECT_EQ(ChooseSettingsFiles("/x/", false, false, "").path, "/x/config.ini");
     // An installed program, whoever runs it (root may write beside it), and
     // a folder the user cannot write: the user's file, the default beside.
-    for (const auto &[installed, writable] : {std::pair{true, true}, {true, false}, {false, false}}) {
+    for (const auto &[installed, writable] :
+         {std::pair{true, true}, {true, false}, {false, false}}) {
         const SettingsFiles files = ChooseSettingsFiles("/x/", installed, writable, user);
         EXPECT_EQ(files.path, user + "config.ini");
         EXPECT_EQ(files.fallback, "/x/config.ini");

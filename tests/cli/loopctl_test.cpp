@@ -142,7 +142,7 @@ struct FakeDevice {
                     break;
                 case CMD_SET_CONFIG_DATA:
                     config.assign(request + kWriteOffsetBlock, request + kWriteOffsetCrc);
-                    if (fault == kForgets) ++config.back();
+                    if (fault == kForgets) ++config.front(), ++config.back();
                     Answer(words({CMD_SET_CONFIG_DATA, 0, status}, {404}));
                     break;
             }
@@ -178,6 +178,7 @@ TEST(Loopctl, ReadsWritesAndReadsBackOverTcp) {
         EXPECT_TRUE(Has(adc.err, line)) << line << " missing in\n" << adc.err;
     EXPECT_EQ(Loopctl(to + " config-write 100 3900 0 1000 200 3800 5 65535").exitCode, 0);
     const Json j = JsonOf(Loopctl("config-read --json " + to));  // options may follow the command
+    EXPECT_EQ(j["tcp"], sim.Path());
     EXPECT_EQ(j["ch1"],
               Json::parse(R"({"ref_min":100,"ref_max":3900,"disp_min":0,"disp_max":1000})"));
     EXPECT_EQ(j["ch2"],
@@ -373,9 +374,12 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
         "error":"the device answered with an error: Error response!","exit":1})"));
     const Result lied = Loopctl(std::string("--json --verify --device ") + forgetful.name + write);
     EXPECT_EQ(lied.exitCode, 1);
-    EXPECT_EQ(JsonOf(lied), Json::parse(R"({"port":1,"command":"config-write","result":"CRC16 Ok!",
-        "extra":5404,"verified":false,"differ":["ch2.disp_max"],
-        "error":"verify: the device keeps other values: ch2.disp_max 19 instead of 18","exit":1})"));
+    Json lie = Json::parse(R"({"port":1,"command":"config-write","result":"CRC16 Ok!",
+        "extra":5404,"verified":false,"differ":["ch1.ref_min","ch2.disp_max"],"exit":1})");
+    lie["error"] =
+        "verify: the device keeps other values: ch1.ref_min 267 instead of 11, "
+        "ch2.disp_max 19 instead of 18";
+    EXPECT_EQ(JsonOf(lied), lie);
     const Result unproven = Loopctl(std::string("--verify --device ") + garbled.name + write);
     EXPECT_EQ(unproven.exitCode, 1);
     EXPECT_TRUE(Has(unproven.err, "\nloopctl: verify: the read back failed: ERROR CRC\n"))
@@ -390,8 +394,10 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
     for (const FakeDevice *d : {&good, &once, &silent, &refusing, &late})
         env += "PORTLINK_COM" + std::to_string(port++) + "=" + d->name + " ";
     env += "PORTLINK_COM8='/no/\xff' ";
-    const Result all = Loopctl("--timeout 0.3 --port 7,3,5,6 adc", {}, {}, env);
+    const std::string ini = "loopctl-list-" + std::to_string(getpid()) + ".ini";
+    const Result all = Loopctl("--timeout 0.3 --port 7,3,5,6 adc", ini, {}, env);
     EXPECT_EQ(all.exitCode, 3) << all.err;
+    EXPECT_FALSE(std::filesystem::exists(ini)) << "a list stored a port";
     EXPECT_EQ(all.out,
               "COM7  CH.1   7101  CH.2   7202  extra  7303\n"
               "COM3  CH.1   1101  CH.2   1202  extra  1303\n"
