@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace fs = std::filesystem;
 
@@ -29,13 +30,12 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
     fs::create_directories(uart);
     fs::create_directories(sys / "class/tty");
     fs::create_directories(dev / "serial/by-id");
-    for (const auto &[file, text] : std::initializer_list<std::pair<const char *, const char *>>{
-             {"idVendor", "0403\n"},
-             {"idProduct", "6001\n"},
-             {"manufacturer", "FTDI\n"},
-             {"product", "FT232R USB UART\n"},
-             {"serial", "A1B2C3\n"}})
-        std::ofstream(usb / file) << text;
+    const char *ids[][2] = {{"idVendor", "0403"},
+                            {"idProduct", "6001"},
+                            {"manufacturer", "FTDI"},
+                            {"product", "FT232R USB UART"},
+                            {"serial", "A1B2C3"}};
+    for (const auto &[file, text] : ids) std::ofstream(usb / file) << text << "\n";
     fs::create_directory_symlink(tty, sys / "class/tty" / usbTty);
     fs::create_directory_symlink(tty.parent_path(), tty / "device");
     fs::create_directory_symlink(uart, sys / "class/tty" / uartTty);
@@ -46,15 +46,10 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
     ASSERT_EQ(mkfifo((dev / "fifo").c_str(), 0600), 0);
     std::ofstream(dev / "file") << "";
 
-    const std::vector<std::pair<int, std::string>> named = {
-        {11, (dev / "ttyUSB0").string()},
-        {4, (dev / "ttyS3").string()},
-        {42, (dev / "ttyUSB0").string()},  // beyond 30, named by the environment
-        {5, dev.string()},
-        {6, (dev / "fifo").string()},
-        {7, (dev / "file").string()},
-        {8, "/dev/null"},
-        {9, "/dev/zero"}};
+    // COM42 is beyond 30, named by the environment; 5 to 9 are no terminals.
+    const std::map<int, std::string> named = {
+        {11, dev / "ttyUSB0"}, {4, dev / "ttyS3"}, {42, dev / "ttyUSB0"}, {5, dev},
+        {6, dev / "fifo"},     {7, dev / "file"},  {8, "/dev/null"},      {9, "/dev/zero"}};
     for (const auto &[n, path] : named)
         setenv(("PORTLINK_COM" + std::to_string(n)).c_str(), path.c_str(), 1);
     const std::vector<PortInfo> ports = ListPorts({sys.string(), dev.string()});
@@ -62,8 +57,7 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
 
     std::vector<int> numbers;
     for (const PortInfo &p : ports)
-        for (const auto &[n, path] : named)
-            if (p.port == n) numbers.push_back(n);
+        if (named.count(p.port)) numbers.push_back(p.port);
     EXPECT_EQ(numbers, (std::vector<int>{11, 42}));
     const auto com11 =
         std::find_if(ports.begin(), ports.end(), [](auto &p) { return p.port == 11; });
