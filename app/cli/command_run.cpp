@@ -9,6 +9,7 @@
 
 #include "clock.h"
 #include "config_fields.h"
+#include "config_file.h"
 #include "files.h"
 #include "port_path.h"
 #include "port_problem.h"
@@ -18,8 +19,10 @@ namespace {
 uint8_t ExpectedCommand(Command command) {
     switch (command) {
         case Command::Adc:
+        case Command::Watch:
             return CMD_GET_ADC_VALUE;
         case Command::ConfigRead:
+        case Command::ConfigDiff:
             return CMD_GET_CONFIG_DATA;
         case Command::ConfigWrite:
             return CMD_SET_CONFIG_DATA;
@@ -145,6 +148,31 @@ int CRun::Verify() {
     return Fail(kExitDeviceError, "verify: the device keeps other values: " + detail);
 }
 
+// The device's configuration against a saved one.
+int CRun::Diff(const ResponseOutcome &answer) {
+    const ConfigValues &device = answer.config;
+    const std::string differ = DifferingFields(device, m_o.written);
+    m_result.json["file"] = m_o.file;
+    m_result.json["same"] = differ.empty();
+    if (differ.empty()) {
+        m_result.text += "same as " + m_o.file + "\n";
+        return kExitOk;
+    }
+    std::string detail;
+    Json names = Json::array();
+    for (size_t i = 0; i < kConfigValueCount; ++i) {
+        if (device[i] == m_o.written[i]) continue;
+        const std::string name =
+            std::string(kConfigFieldTable[i].channel) + "." + kConfigFieldTable[i].name;
+        names.push_back(name);
+        detail += (detail.empty() ? "" : ", ") + name + " " + std::to_string(device[i]) +
+                  " (file " + std::to_string(m_o.written[i]) + ")";
+    }
+    m_result.json["differ"] = names;
+    m_result.text += "differs from " + m_o.file + ": " + detail + "\n";
+    return kExitDeviceError;
+}
+
 RunResult CRun::Execute() {
     if (m_o.tcpHost.empty())
         m_result.json["port"] = m_port;
@@ -159,11 +187,17 @@ RunResult CRun::Execute() {
         m_result.code = code;
         return m_result;
     }
+    if (m_o.command == Command::Watch) {
+        m_result.code = Watch();
+        m_result.streamed = true;
+        return m_result;
+    }
     ResponseOutcome answer;
     code = Exchange(m_o.command, &answer);
     if (code == kExitOk || code == kExitDeviceError) {
         code = Report(answer);
         if (code == kExitOk && m_o.verify) code = Verify();
+        if (code == kExitOk && m_o.command == Command::ConfigDiff) code = Diff(answer);
     }
     m_result.code = code;
     return m_result;

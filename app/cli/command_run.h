@@ -17,6 +17,7 @@ struct RunResult {
     Json json;
     std::string text;   // the answer's lines
     std::string error;  // why it failed, when it did
+    bool streamed = false;  // printed as it went (watch): nothing more to print
 };
 
 class CRun {
@@ -37,6 +38,11 @@ private:
     int AwaitAnswer(uint8_t expected, ResponseOutcome *answer);
     int Report(const ResponseOutcome &out);
     int Verify();
+    int Diff(const ResponseOutcome &answer);
+    int Watch();
+    // One ADC read of watch: kExitOk with the values in out, or a failure's
+    // code with its reason in error.
+    int Sample(ResponseOutcome &out, std::string &error);
     int Fail(int code, const std::string &message);
     std::string PortText() const;
     std::string TimeoutText() const;

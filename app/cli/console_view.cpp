@@ -40,6 +40,7 @@ bool ConsoleView::RunOnce(int timeoutMs) {
         if (left <= 0) return true;
         const unsigned ready = m_loop.Wait(static_cast<int>(left));
         if (ready & CConsoleLoop::kFailed) return false;
+        if (m_stopFlag && *m_stopFlag) return true;
         // Posted messages go before the timer, as in a window's queue.
         if (ready & CConsoleLoop::kPosted) DeliverPosted();
         if (ready & CConsoleLoop::kTimer) {

@@ -4,6 +4,7 @@
 // sleeps until portlink posts or the dialog's timer is due.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -34,6 +35,12 @@ public:
 
     // Responses processed so far, oldest first.
     const std::vector<ResponseOutcome> &Outcomes() const { return m_outcomes; }
+    // Forgets them, keeping the room: a run of many requests stays flat.
+    void ForgetOutcomes() { m_outcomes.clear(); }
+    // RunOnce returns as soon as *flag is set and the loop is woken (Wake
+    // may be called from a signal handler).
+    void SetStopFlag(const volatile std::sig_atomic_t *flag) { m_stopFlag = flag; }
+    void Wake() { m_loop.Wake(); }
     // Message boxes shown so far (their texts), from any thread.
     std::vector<std::string> Boxes() const;
 
@@ -69,6 +76,7 @@ private:
     int m_pinnedSelection = -1;
     std::vector<ResponseOutcome> m_outcomes;
     int m_endResult = 0;
+    const volatile std::sig_atomic_t *m_stopFlag = nullptr;
 
     mutable std::mutex m_boxMutex;
     std::vector<std::string> m_boxes;

@@ -130,9 +130,11 @@ void CRun::PressButton(Command command) {
     std::lock_guard turn(PortOpenTurn());
     switch (command) {
         case Command::Adc:
+        case Command::Watch:
             m_dlg.OnBtnAdcRead();
             break;
         case Command::ConfigRead:
+        case Command::ConfigDiff:
             m_dlg.OnBtnConfigRead();
             break;
         case Command::ConfigWrite:

@@ -21,6 +21,7 @@ int Run(int argc, char **argv) {
     if (o.ports.size() > 1) return RunOnPorts(o);
     CRun run(o, o.ports.empty() ? 0 : o.ports.front(), "");
     const RunResult r = run.Execute();
+    if (r.streamed) return r.code;
     if (o.json)
         PrintJson(r.json);
     else

@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 
+#include "config_file.h"
 #include "loopctl_output.h"
 
 namespace {
@@ -26,6 +27,11 @@ constexpr char kFooter[] =
     "  config-write   write it: CH.1 ref min, ref max, disp min, disp max, then CH.2\n"
     "                 likewise; each 0 to 65535\n"
     "  ports          list the COM ports that have a device, and what it is\n"
+    "  watch          ADC reads one after another, a line each, with the loop current\n"
+    "                 and display value derived from the configured ranges; a summary\n"
+    "                 on standard error at the end (SIGINT or SIGTERM ends it)\n"
+    "  config-diff FILE  read the configuration and compare it with a saved one\n"
+    "                 (the JSON of --json config-read): 0 the same, 1 naming what differs\n"
     "\n"
     "The log lines go to standard error. Exit status: 0 success, 1 the device\n"
     "answered with an error (or kept other values than written, with --verify),\n"
@@ -74,7 +80,29 @@ std::optional<std::string> CheckPorts(Options &o) {
     return std::nullopt;
 }
 
+// A configuration file as the values of config-write, or as what
+// config-diff compares with: a bad one ends the run before anything is sent.
+std::optional<std::string> LoadValues(Options &o, const std::string &path) {
+    std::string error;
+    const auto values = LoadConfigFile(path, error);
+    if (!values) return error;
+    o.written = *values;
+    o.values.clear();
+    for (uint16_t v : *values) o.values.push_back(std::to_string(v));
+    return std::nullopt;
+}
+
 std::optional<std::string> CheckValues(Options &o) {
+    if (o.command == Command::ConfigDiff) {
+        if (o.values.size() != 1) return "config-diff needs one FILE";
+        o.file = o.values.front();
+        return LoadValues(o, o.file);
+    }
+    if (!o.from.empty()) {
+        if (o.command != Command::ConfigWrite) return "--from goes with config-write";
+        if (!o.values.empty()) return "config-write takes --from FILE or 8 values, not both";
+        if (auto problem = LoadValues(o, o.from)) return problem;
+    }
     if (o.command != Command::ConfigWrite) {
         if (!o.values.empty()) return "'" + o.commandName + "' takes no values";
         if (o.verify) return "--verify goes with config-write";
@@ -106,11 +134,19 @@ std::optional<std::string> CheckOptions(Options &o) {
         o.command = Command::ConfigWrite;
     } else if (o.commandName == "ports") {
         o.command = Command::Ports;
+    } else if (o.commandName == "watch") {
+        o.command = Command::Watch;
+    } else if (o.commandName == "config-diff") {
+        o.command = Command::ConfigDiff;
     } else {
         return "unknown command '" + o.commandName + "'";
     }
     if (auto problem = CheckValues(o)) return problem;
     if (auto problem = CheckPorts(o)) return problem;
+    if (o.command != Command::Watch && (o.csv || o.noDerived || o.count != 0 || o.intervalSeconds != 0.5))
+        return "--interval, --count, --csv and --no-derived go with watch";
+    if (o.command == Command::Watch && o.ports.size() > 1) return "watch works on one port";
+    if (o.csv && o.json) return "--csv or --json, not both";
     if (o.command == Command::Ports &&
         (!o.ports.empty() || !o.device.empty() || !o.tcp.empty() || o.retries > 0))
         return "'ports' takes only --json";
@@ -155,9 +191,26 @@ int ParseOptions(int argc, char **argv, Options &o) {
     app.add_flag("--json", o.json, "print the result as one JSON object (one per port)");
     app.add_option("--settings", o.settings,
                    "settings file to use instead of config.ini beside the program");
-    app.add_option("command", o.commandName, "adc | config-read | config-write | ports")
+    app.add_option("command", o.commandName,
+                   "adc | config-read | config-write | ports | watch | config-diff")
         ->required();
-    app.add_option("values", o.values, "config-write's eight values");
+    app.add_option("values", o.values, "config-write's eight values; config-diff's FILE");
+    app.add_option("--from", o.from, "config-write: the values of a configuration file");
+    app.add_option("--interval", o.intervalSeconds,
+                   "watch: seconds from one read to the next (default 0.5; 0: as fast as the "
+                   "device answers)")
+        ->check([](const std::string &v) {
+            char *end = nullptr;
+            const double t = std::strtod(v.c_str(), &end);
+            return end != v.c_str() && *end == '\0' && std::isfinite(t) && t >= 0 && t <= 3600
+                       ? ""
+                       : "--interval needs seconds (0 <= S <= 3600), not '" + v + "'";
+        });
+    app.add_option("--count", o.count, "watch: this many reads, then the summary")
+        ->check(CLI::Range(1L, 1000000000L));
+    app.add_flag("--csv", o.csv, "watch: CSV with a header line");
+    app.add_flag("--no-derived", o.noDerived,
+                 "watch: raw values only, without reading the configured ranges first");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {

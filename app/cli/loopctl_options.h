@@ -17,7 +17,7 @@ enum ExitCode {
     kExitLineLost = 6,  // the line or the connection went away before the answer
 };
 
-enum class Command { Adc, ConfigRead, ConfigWrite, Ports };
+enum class Command { Adc, ConfigRead, ConfigWrite, Ports, Watch, ConfigDiff };
 
 struct Options {
     Command command = Command::Adc;
@@ -34,7 +34,14 @@ struct Options {
     bool verify = false;
     bool json = false;
     std::vector<std::string> values;
-    ConfigValues written{};
+    ConfigValues written{};  // config-write's values; config-diff's file's
+    std::string from;        // config-write --from FILE
+    std::string file;        // config-diff FILE
+    // watch
+    double intervalSeconds = 0.5;
+    long count = 0;  // 0: until SIGINT or SIGTERM
+    bool csv = false;
+    bool noDerived = false;
 };
 
 // Fills o from the command line. Returns -1 when the options are good, else

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -426,4 +427,62 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
         return p["path"] == "/tmp/loopctl-odd\nport\xEF\xBF\xBD" + std::to_string(getpid());
     })) << ports;
     unlink(odd.c_str());
+}
+
+// watch: a line per sample in each form, the ranges read once, derived values,
+// failed samples as lines, a lost line as the end, SIGINT as a clean end with
+// the summary; configuration files saved, compared and written, a bad one
+// sending nothing.
+TEST(Loopctl, WatchAndConfigurationFiles) {
+    FakeDevice dev(4), silent(5, FakeDevice::kSilent), gone(6, FakeDevice::kHangsUp);
+    const std::string to = std::string("--device ") + dev.name;
+    // Ranges 4001..4002 and 4003..4004: ADC 4101 is 4 + 16 * 100 mA.
+    const Result json = Loopctl(to + " --json watch --count 3 --interval 0");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const std::vector<Json> lines = JsonLines(json);
+    ASSERT_EQ(lines.size(), 3u);
+    for (Json line : lines) {
+        EXPECT_EQ(line["time"].get<std::string>().size(), 23u) << line;
+        line.erase("time");
+        EXPECT_EQ(line, Json::parse(R"({"ch1":{"adc":4101,"mA":1604.0,"display":4103.0,"level":"failure"},
+            "ch2":{"adc":4202,"mA":3156.0,"display":4204.0,"level":"failure"}})"));
+    }
+    EXPECT_EQ(dev.requests, 4) << "the ranges once, then three reads";
+    EXPECT_TRUE(Has(json.err, "loopctl: watch: 3 samples, 0 failed; CH.1 min 4101 mean 4101.00 max "
+                              "4101 sd 0.00; CH.2 min 4202"))
+        << json.err;
+    const std::string csv = Loopctl(to + " watch --csv --no-derived --count 2 --interval 0").out;
+    EXPECT_EQ(csv.substr(0, 65), "time,ch1_adc,ch1_mA,ch1_display,ch2_adc,ch2_mA,ch2_display,error\n");
+    EXPECT_EQ(csv.substr(88, 18), ",4101,,,4202,,,\n20") << csv;
+    EXPECT_EQ(dev.requests, 6);
+    const Result failing = Loopctl(std::string("--device ") + silent.name +
+                                   " --timeout 0.2 watch --no-derived --count 2 --interval 0");
+    EXPECT_EQ(failing.exitCode, 3);
+    EXPECT_EQ(std::count(failing.out.begin(), failing.out.end(), '\n'), 2) << failing.out;
+    EXPECT_TRUE(Has(failing.out, "  error: no answer within 0.2 s\n")) << failing.out;
+    EXPECT_TRUE(Has(failing.err, "watch: 2 samples, 2 failed (raw")) << failing.err;
+    EXPECT_EQ(Loopctl(std::string("--device ") + gone.name + " watch --no-derived").exitCode, 6);
+    const Result stopped =
+        Loopctl(to + " watch --interval 0.05", {}, {}, "timeout --preserve-status -s INT 0.5 ");
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
+    EXPECT_TRUE(Has(stopped.err, " failed; CH.1 min 4101")) << stopped.err;
+
+    const std::string file = "loopctl-config-" + std::to_string(getpid()) + ".json";
+    ASSERT_EQ(Loopctl("--json " + to + " config-read", {}, file).exitCode, 0);
+    const std::string same = Loopctl(to + " config-diff " + file).out;
+    EXPECT_EQ(same.substr(same.find("extra  4009\n") + 12), "same as " + file + "\n");
+    std::ofstream(file) << R"({"ch1":{"ref_min":1,"ref_max":4002,"disp_min":4003,"disp_max":4004},
+        "ch2":{"ref_min":4005,"ref_max":4006,"disp_min":4007,"disp_max":9}})";
+    const Result differ = Loopctl(to + " --json config-diff " + file);
+    EXPECT_EQ(differ.exitCode, 1);
+    EXPECT_EQ(JsonOf(differ)["differ"], Json::parse(R"(["ch1.ref_min","ch2.disp_max"])"));
+    ASSERT_EQ(Loopctl(to + " --verify config-write --from " + file).exitCode, 0);
+    EXPECT_EQ(JsonOf(Loopctl("--json " + to + " config-read"))["ch2"]["disp_max"], 9);
+    std::ofstream(file) << R"({"ch1":{"ref_min":1}})";
+    const int sent = dev.requests;
+    const Result bad = Loopctl(to + " --json config-write --from " + file);
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(JsonOf(bad)["error"], file + ": no ch1.ref_max");
+    EXPECT_EQ(dev.requests, sent) << "nothing sent";
+    unlink(file.c_str());
 }
