@@ -13,20 +13,20 @@ _loopctl() {
         --device)
             COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
             return ;;
-        --settings)
+        --settings|--from|config-diff)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tcp|--timeout|--retries)
+        --tcp|--timeout|--retries|--interval|--count)
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port --device --tcp --timeout --retries --verify --json --settings --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port --device --tcp --timeout --retries --verify --json --settings --from --interval --count --csv --no-derived --help" -- "$cur"))
         return
     fi
     local word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
-        case $word in adc|config-read|config-write|ports) return ;; esac
+        case $word in adc|config-read|config-write|ports|watch|config-diff) return ;; esac
     done
-    COMPREPLY=($(compgen -W "adc config-read config-write ports" -- "$cur"))
+    COMPREPLY=($(compgen -W "adc config-read config-write ports watch config-diff" -- "$cur"))
 }
 complete -F _loopctl loopctl
