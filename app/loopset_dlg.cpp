@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "clock.h"
+#include "config_fields.h"
 #include "files.h"
 #include "frames.h"
 #include "text_number.h"
@@ -19,11 +20,6 @@ constexpr unsigned kTimerPeriodMs = 2;
 constexpr int32_t kBaudRate = 115200;
 
 constexpr char kLogChecksumError[] = "ERROR CRC";
-
-constexpr int kConfigFields[kConfigValueCount] = {
-    IDC_CH1_REF_MIN, IDC_CH1_REF_MAX, IDC_CH1_DISP_MIN, IDC_CH1_DISP_MAX,
-    IDC_CH2_REF_MIN, IDC_CH2_REF_MAX, IDC_CH2_DISP_MIN, IDC_CH2_DISP_MAX,
-};
 
 }  // namespace
 
@@ -147,7 +143,7 @@ void CLoopsetDlg::OnBtnConfigWrite() {
     ConfigValues values{};
     for (size_t i = 0; i < kConfigValueCount; ++i) {
         // Each field is read with room for 15 characters and the terminator.
-        const std::string text = m_view.GetFieldText(kConfigFields[i]);
+        const std::string text = m_view.GetFieldText(kConfigFieldTable[i].id);
         const size_t n = text.copy(m_fieldText, sizeof m_fieldText - 1);
         m_fieldText[n] = '\0';
         values[i] = FieldTextToWord(m_fieldText);
@@ -281,7 +277,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
             if (n >= static_cast<int32_t>(kConfigReadResponseSize) && out.status == STATUS_OK) {
                 out.hasConfig = out.hasExtra = true;
                 for (size_t i = 0; i < kConfigValueCount; ++i)
-                    out.config[i] = ShowValue(kConfigFields[i], f, kConfigReadOffsetValues + 2 * i);
+                    out.config[i] = ShowValue(kConfigFieldTable[i].id, f, kConfigReadOffsetValues + 2 * i);
                 out.extra = ShowValue(IDC_EXTRA_VALUE, f, kConfigReadOffsetExtra);
                 if (out.checksumOk) m_lastConfig = out.config;
                 Conclude(out, success, "Ok!");

@@ -135,6 +135,9 @@ typedef struct PortlinkWindow {
 PORTLINK_API int32_t initcom(PortlinkWindow *window);
 PORTLINK_API int32_t destroycom(void);
 PORTLINK_API int32_t opencom(int32_t port);
+/* A rate the driver does not take (one beyond a UART's clock, say) is
+ * refused with 1 and the line keeps the settings it had, rather than
+ * running at a rate nobody asked for. */
 PORTLINK_API int32_t setcom(int32_t port, int32_t lineControl, int32_t baudRate);
 PORTLINK_API int32_t setmdm(int32_t port, int32_t mode);
 PORTLINK_API int32_t flowcom(int32_t port, int32_t mode);
