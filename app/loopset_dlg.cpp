@@ -41,8 +41,7 @@ bool CLoopsetDlg::OnInitDialog() {
 
     const int port = ReadComPort(m_settingsPath, fallback);
     m_view.SetPortSelection(port - 1);
-    m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
-    m_link.m_nBaudRate = kBaudRate;
+    m_link.UsePort(static_cast<uint8_t>(m_view.GetPortSelection() + 1), kBaudRate);
     // A port that will not open is reported by the link; start-up goes on.
     m_link.Open(m_nTransport, m_view.PortWindow());
 
@@ -54,9 +53,7 @@ bool CLoopsetDlg::OnInitDialog() {
 
 void CLoopsetDlg::UseTcp(const std::string &host, int port) {
     m_nTransport = LINK_TCP;
-    std::memset(m_link.m_szHost, 0, sizeof m_link.m_szHost);
-    host.copy(m_link.m_szHost, sizeof m_link.m_szHost - 1);
-    m_link.m_nTcpPort = port;
+    m_link.UseHost(host, port);
 }
 
 bool CLoopsetDlg::LiveRequestOut() const {
@@ -87,7 +84,7 @@ void CLoopsetDlg::SendCommand(const char *logText, const uint8_t *frame, int32_t
     }
     // No selection (text typed into the selector) gives port 0, whose open
     // fails and says so.
-    m_link.m_nPort = static_cast<uint8_t>(m_view.GetPortSelection() + 1);
+    m_link.UsePort(static_cast<uint8_t>(m_view.GetPortSelection() + 1), kBaudRate);
     m_link.Open(LINK_SERIAL, m_view.PortWindow());
     StorePort();
     AddLog(logText);
@@ -110,9 +107,7 @@ bool CLoopsetDlg::LinkIsQuiet() const {
     // window's timer: it keeps running there. On a serial port every arrival
     // comes through PreTranslateMessage. Once the idle gap has passed and no
     // gathered frame can complete, a tick would change nothing.
-    return m_deferred.length == 0 && m_link.m_nTransport != LINK_TCP &&
-           m_link.m_nIdleTicks >= CDeviceLink::kIdleGap &&
-           (m_link.m_nExpectedLength == 0 || m_link.m_nRxCount < m_link.m_nExpectedLength);
+    return m_deferred.length == 0 && m_link.m_nTransport != LINK_TCP && m_link.Quiet();
 }
 
 void CLoopsetDlg::WakeTimer() {
@@ -180,9 +175,7 @@ bool CLoopsetDlg::PreTranslateMessage(const WindowMessage &msg) {
         m_link.ReadSerial();
         // A frame now complete is taken at the next turn of the loop rather
         // than at the running timer's next period.
-        const bool complete = m_link.m_nExpectedLength > 0 &&
-                              m_link.m_nRxCount >= m_link.m_nExpectedLength;
-        if (complete) m_bTimerRunning = false;
+        if (m_link.FrameGathered()) m_bTimerRunning = false;
         WakeTimer();
     }
     return false;
@@ -210,7 +203,7 @@ void CLoopsetDlg::OnTimer(unsigned) {
     m_link.Tick();
     // A request that waited for the live view's answer goes once that is
     // in, or given up.
-    if (m_link.m_nFramesReady == 0) SendDeferred();
+    if (!m_link.FrameReady()) SendDeferred();
     // Otherwise the log would stop at the request, as if the device were
     // only slow to answer.
     std::string reason;
@@ -218,7 +211,8 @@ void CLoopsetDlg::OnTimer(unsigned) {
         m_bLossLogged = true;
         AddLog("Line lost: " + reason);
     }
-    if (m_link.m_nFramesReady == 0) {
+    const std::span<const uint8_t> frame = m_link.TakeFrame();
+    if (frame.empty()) {
         // Nothing is being gathered: the window sleeps until a send or an arrival.
         if (LinkIsQuiet()) {
             m_view.StopTimer(kTimerId);
@@ -226,12 +220,14 @@ void CLoopsetDlg::OnTimer(unsigned) {
         }
         return;
     }
-    m_link.m_nFramesReady = 0;
+    OnFrame(frame);
+}
 
+void CLoopsetDlg::OnFrame(std::span<const uint8_t> frame) {
     using Kind = ResponseOutcome::Kind;
     ResponseOutcome out;
-    const uint8_t *f = m_link.m_frameBuffer;
-    const int32_t n = m_link.m_nFrameLength;
+    const uint8_t *f = frame.data();
+    const auto n = static_cast<int32_t>(frame.size());
     // The live view's answer is the first ADC response while its request is
     // out; anything else is some other request's, and logged as ever (and the
     // live view's answer is then not coming: the device answers in turn).

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "device_link.h"
@@ -33,6 +34,9 @@ public:
     void OnBtnConfigRead();
     void OnBtnConfigWrite();
     void OnTimer(unsigned id);
+    // Checks, shows and logs one answer, as OnTimer does with each frame the
+    // link completes; whatever the bytes, they are judged, never trusted.
+    void OnFrame(std::span<const uint8_t> frame);
     // Hands a port notification for our port to the link; never consumes it.
     bool PreTranslateMessage(const WindowMessage &msg);
     void OnOK();

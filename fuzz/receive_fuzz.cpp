@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "headless_view.h"
+#include "fake_view.h"
 #include "loopset_dlg.h"
 
 namespace {
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static Model model;
     model.count = model.expected = 0, model.idle = 6;
     const auto byte = [&]() -> uint8_t { return size > 0 ? (--size, *data++) : 0; };
-    CHeadlessView view;
+    FakeView view;
     auto dlg =
         std::make_unique<CLoopsetDlg>(view, "/nonexistent/loopset-fuzz/config.ini", kFakePortlink);
     dlg->Log().SetClock([] { return LocalTime{2026, 1, 1, 0, 0, 0}; });

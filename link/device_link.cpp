@@ -45,6 +45,12 @@ CDeviceLink::~CDeviceLink() {
     if (m_nOpenPort != m_nPort) m_api.closecom(m_nOpenPort);
 }
 
+void CDeviceLink::UseHost(const std::string &host, int32_t port) {
+    std::memset(m_szHost, 0, sizeof m_szHost);
+    host.copy(m_szHost, sizeof m_szHost - 1);
+    m_nTcpPort = port;
+}
+
 void CDeviceLink::Warn(const char *text) {
     if (m_messages)
         m_messages->ShowWarning(text);

@@ -1,15 +1,17 @@
 // CDeviceLink: the one object through which the dialog exchanges frames with
 // the device, over a serial port (portlink) or a TCP connection.
 //
-// The holder (the dialog) writes m_nPort, m_nBaudRate and m_nRxCount, calls
-// Open, Send, ReadSerial and Tick on its UI thread, and after every Tick takes
-// a completed frame through m_nFramesReady, m_nFrameLength and m_frameBuffer.
-// All storage is inside the object: nothing is allocated after construction.
+// The holder (the dialog) chooses the port or host, calls Open, Send,
+// ReadSerial and Tick on its UI thread, and after every Tick takes a completed
+// frame with TakeFrame. The fields stay public for reading; only the link
+// writes them. All storage is inside the object: nothing is allocated after
+// construction.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "link_loss.h"
@@ -51,6 +53,12 @@ public:
     // The socket calls of the TCP transport; set before the first TCP Open.
     void SetSockets(const SocketApi &sockets) { m_tcp.SetSockets(sockets); }
 
+    // The COM port and rate of the next serial Open.
+    void UsePort(uint8_t port, int32_t baudRate) { m_nPort = port, m_nBaudRate = baudRate; }
+    // The host and port of the next TCP Open; a host longer than the field
+    // holds is cut.
+    void UseHost(const std::string &host, int32_t port);
+
     // Selects the transport and opens it. A serial Open closes the port of the
     // previous Open and opens m_nPort at m_nBaudRate, 8N1, no flow control,
     // with data notification to ownerWindow. Failures are shown as warnings.
@@ -79,6 +87,22 @@ public:
     // The holder's reset after a Send, so the answer is gathered from index 0.
     // Same as writing m_nRxCount = 0, but safe while a TCP receive worker runs.
     void ResetRxCount();
+
+    // A frame is complete and not yet taken.
+    bool FrameReady() const { return m_nFramesReady != 0; }
+    // The completed frame (empty when none is ready); it stays valid until
+    // the next Tick.
+    std::span<const uint8_t> TakeFrame();
+    // The frame being gathered is all in: the next Tick completes it. Serial
+    // only (read on the UI thread, where the serial arrivals are).
+    bool FrameGathered() const { return m_nExpectedLength > 0 && m_nRxCount >= m_nExpectedLength; }
+    // Past the idle gap with nothing that could still complete: a Tick would
+    // change nothing. Serial only, as FrameGathered.
+    bool Quiet() const { return m_nIdleTicks >= kIdleGap && !FrameGathered(); }
+    // The TCP transport is sending a frame, or its connection is made or
+    // being made. Any thread.
+    bool Sending() const { return m_bSending.load() != 0; }
+    bool Connected() const { return m_bConnected.load() != 0; }
 
     // Fields, in the order the holder knows them.
     PortlinkWindow *m_hOwner = nullptr;

@@ -60,6 +60,12 @@ void CDeviceLink::ResetRxCount() {
     m_nRxCount = 0;
 }
 
+std::span<const uint8_t> CDeviceLink::TakeFrame() {
+    if (m_nFramesReady == 0) return {};
+    m_nFramesReady = 0;
+    return {m_frameBuffer, static_cast<size_t>(m_nFrameLength)};
+}
+
 void CDeviceLink::Tick() {
     std::lock_guard<std::mutex> lock(m_rxLock);
     if (m_nIdleTicks < kIdleGap) ++m_nIdleTicks;

@@ -43,6 +43,8 @@ public:
     void Wake() { m_loop.Wake(); }
     // Message boxes shown so far (their texts), from any thread.
     std::vector<std::string> Boxes() const;
+    // The dialog's timer runs: the loop wakes for it even with no message.
+    bool TimerRunning() const { return m_timerRunning; }
 
     // ILoopsetView
     void ShowWarning(const std::string &text) override;

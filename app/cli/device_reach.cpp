@@ -108,16 +108,16 @@ int CRun::WaitForConnection() {
         return Fail(kExitPortOpen,
                     "cannot connect to " + PortText() + " (" + m_view.Boxes().front() + ")");
     // The timer keeps ticking while the worker connects.
-    CDeviceLink &link = m_dlg.Link();
-    while (link.m_bSending.load() != 0 && MsLeft() > 0) {
+    const CDeviceLink &link = m_dlg.Link();
+    while (link.Sending() && MsLeft() > 0) {
         if (!m_view.RunOnce(static_cast<int>(MsLeft())))
             return Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
     }
-    if (link.m_bSending.load() == 0 && link.m_bConnected.load() != 0) return -1;
+    if (!link.Sending() && link.Connected()) return -1;
     std::string why;
     if (!m_view.Boxes().empty())
         why = m_view.Boxes().front();
-    else if (link.m_bSending.load() != 0)
+    else if (link.Sending())
         why = "no connection within " + TimeoutText();
     else
         link.ConnectFailure(&why);

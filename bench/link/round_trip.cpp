@@ -138,8 +138,7 @@ bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, Done d
             alloc_count::SetInLink(true);
             dlg.PreTranslateMessage(msg);
             alloc_count::SetInLink(false);
-            if (!g_gathered && link.m_nExpectedLength > 0 &&
-                link.m_nRxCount >= link.m_nExpectedLength) {
+            if (!g_gathered && link.FrameGathered()) {
                 g_gathered = true;
                 g_gatheredAt = Clock::now();
             }

@@ -203,8 +203,7 @@ bool RunLink(const Target &target, int count, Samples &s) {
     bool opened = false;
     {
         CDeviceLink link(RealPortlink(), &view);
-        link.m_nPort = kLinkPort;
-        link.m_nBaudRate = 115200;
+        link.UsePort(kLinkPort, 115200);
         link.Open(LINK_SERIAL, view.PortWindow());
         opened = view.Warnings().empty();
         const ReadFrame &frame = BuildAdcReadFrame();
@@ -214,7 +213,7 @@ bool RunLink(const Target &target, int count, Samples &s) {
             link.Send(frame.data(), static_cast<int32_t>(frame.size()));
             link.ResetRxCount();
             bool ok = true;
-            while (ok && link.m_nFramesReady == 0) {
+            while (ok && !link.FrameReady()) {
                 WindowMessage msg;
                 ok = view.TakeMessage(msg, deadline);
                 if (!ok || msg.message != PORTLINK_WM_PORT_NOTIFY || msg.lParam != kLinkPort)
@@ -224,8 +223,8 @@ bool RunLink(const Target &target, int count, Samples &s) {
                 link.Tick();
             }
             s.Add(i, start, ok);
-            if (ok && !IsAdcAnswer(link.m_frameBuffer)) ++s.errors;
-            link.m_nFramesReady = 0;
+            const std::span<const uint8_t> answer = link.TakeFrame();
+            if (ok && !IsAdcAnswer(answer.data())) ++s.errors;
         }
     }
     initcom(nullptr);

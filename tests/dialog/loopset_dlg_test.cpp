@@ -60,14 +60,11 @@ TEST_F(DialogTest, StartUpPortFilterAndClosing) {
     EXPECT_EQ(Opened(), Strings{"opencom(12)"});
     EXPECT_EQ(Fake().window, &view.window);
     EXPECT_EQ(view.logText, Entries({"Start!"}));
-    EXPECT_EQ(view.timerId, 0u);
-    EXPECT_EQ(view.timerPeriodMs, 2u);
+    EXPECT_TRUE(view.timerRunning);
 
     // Only notifications for our serial port are read; only Escape closes.
     for (WindowMessage msg : {WindowMessage{1124, 1, 12}, {1124, 1, 4}, {1125, 1, 12}})
         EXPECT_FALSE(dlg->PreTranslateMessage(msg));
-    dlg->Link().m_nTransport = LINK_TCP;
-    dlg->PreTranslateMessage({1124, 1, 12});
     EXPECT_EQ(std::count(Fake().calls.begin(), Fake().calls.end(), "readcom(12)"), 1);
     dlg->OnOK();
     EXPECT_EQ(view.endResult, 0);
@@ -91,7 +88,9 @@ TEST_F(DialogTest, ButtonsStoreThePortBeforeSendingAndGatherTheAnswerFromTheStar
     view.selection = 4;
     std::string comWhenSent;
     Fake().onWrite = [&] { comWhenSent = ReadProfileString(ini, "Data", "Com", "-"); };
-    dlg->Link().m_nRxCount = 7;
+    Fake().chunks.push_back({STX, 0, 16});  // the start of an answer nobody asked for
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    ASSERT_EQ(dlg->Link().m_nRxCount, 3);
     dlg->OnBtnAdcRead();
     EXPECT_EQ(comWhenSent, "5");
     EXPECT_EQ(std::count(Fake().calls.begin(), Fake().calls.end(), "opencom(5)"), 1);
@@ -187,16 +186,12 @@ TEST_F(DialogTest, ResponsesAreCheckedShownAndLogged) {
         Receive(adc());
         view.fields.clear();
         const size_t mark = view.logText.size();
-        if (frame[0] == STX) {
+        // The link never takes a frame that does not start with STX; the
+        // dialog checks all the same, for a link that would.
+        if (frame[0] == STX)
             Receive(frame);
-        } else {
-            // The link never takes a frame that does not start with STX; the
-            // dialog checks all the same, for a link that would.
-            std::copy(frame.begin(), frame.end(), dlg->Link().m_frameBuffer);
-            dlg->Link().m_nFrameLength = static_cast<int32_t>(frame.size());
-            dlg->Link().m_nFramesReady = 1;
-            dlg->OnTimer(0);
-        }
+        else
+            dlg->OnFrame(frame);
         // Whatever did not make a frame is dropped by the idle gap.
         for (int tick = 0; tick < CDeviceLink::kIdleGap; ++tick) dlg->OnTimer(0);
         EXPECT_EQ(view.logText.substr(mark), Entries({"Serial Full"}) + Entries(logged))
