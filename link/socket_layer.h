@@ -1,8 +1,9 @@
 // The TCP transport's view of the platform's sockets: a handle, an IPv4
 // endpoint, the errors the transport tells apart, a stop event that cuts a
-// connect or a pause short, and host resolution. Only the platform's own file
-// (posix/socket_layer.cpp, later a Winsock twin) sees the system's socket headers;
-// everything that includes this one stays free of them.
+// connect or a pause short, and host resolution. Only the socket layer's own
+// files (posix/ or win32/socket_layer.cpp and the socket_address.cpp they
+// share) see the system's socket headers; everything that includes this one
+// stays free of them.
 #pragma once
 
 #include <cstdint>

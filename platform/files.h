@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// Failures are told with ErrorText, which every user of these needs.
+#include "system_error.h"
+
 // errno after ReadWholeFile of a path that is there but is neither a
 // regular file nor a folder (a pipe, a device): it is not read, since it
 // could keep the reader waiting for ever. ErrorText names it.
@@ -20,6 +23,3 @@ bool ReadWholeFile(const std::string &path, std::string &out);
 // link kept. The file's permission bits are kept, and honoured: a file that
 // nobody may write is refused (EACCES) and left as it is.
 bool ReplaceFileContents(const std::string &path, std::string_view contents);
-
-// The system's text for an errno value (and for kNotARegularFile).
-std::string ErrorText(int code);

@@ -23,8 +23,7 @@ uint32_t CComEventPort::Close() {
 }
 
 uint32_t CComEventPort::StartListening() {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     if (m_hListenThread.joinable()) return m_lastError;
     m_stopRequested = false;
     try {

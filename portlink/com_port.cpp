@@ -56,8 +56,7 @@ uint32_t CComPort::Close() {
 
 uint32_t CComPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity,
                              uint8_t stopBits) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     state.baudRate = baudRate;
@@ -70,8 +69,7 @@ uint32_t CComPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity
 }
 
 uint32_t CComPort::SetEventCharacter(uint8_t ch, bool addToMask) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     m_eventChar = ch;
@@ -82,8 +80,7 @@ uint32_t CComPort::SetEventCharacter(uint8_t ch, bool addToMask) {
 }
 
 uint32_t CComPort::SetEventMask(uint32_t mask) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     m_eventMask = mask;
     m_abortWait = true;
     if (m_hIoEvent != kNoHandle) m_backend.Wake(m_hIoEvent);
@@ -164,8 +161,7 @@ void CComPort::ReArmEvents() {
 }
 
 uint32_t CComPort::SetFlowControl(uint8_t kind) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     LineState state;
     if (const uint32_t code = m_backend.GetState(m_hPort, state)) return Fail(code);
     if (kind > kFlowSoftware) return Fail(kErrInvalidArg);
@@ -181,8 +177,7 @@ uint32_t CComPort::SetFlowControl(uint8_t kind) {
 }
 
 uint32_t CComPort::SetReadMode(uint8_t mode) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     if (mode > kReadBlocking) return Fail(kErrInvalidArg);
     // The device always stays non-blocking with VMIN = VTIME = 0; the blocking
     // mode is this object's own wait, which keeps it cancellable.
@@ -246,46 +241,42 @@ uint32_t CComPort::WriteText(const char *text, uint32_t *written, uint32_t timeo
                  written, timeoutMs);
 }
 
+bool CComPort::ReadyToTransfer(const void *bytes, uint32_t count, uint32_t *moved,
+                               uint32_t timeoutMs) {
+    if (moved) *moved = 0;
+    if (!BeginCall()) return false;
+    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite)
+        Fail(kErrInvalidFunction);
+    else if (count != 0 && bytes == nullptr)
+        Fail(kErrInvalidParameter);
+    return m_lastError == 0 && count != 0;
+}
+
 uint32_t CComPort::Write(const uint8_t *data, uint32_t count, uint32_t *written,
                          uint32_t timeoutMs) {
-    uint32_t local = 0;
-    uint32_t &counter = written ? *written : local;
-    counter = 0;
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
-    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
-    if (count == 0) return m_lastError;
-    if (data == nullptr) return Fail(kErrInvalidParameter);
+    if (!ReadyToTransfer(data, count, written, timeoutMs)) return m_lastError;
     size_t done = 0;
     // Bounded by the backend: on time-out it has discarded what was not sent.
     if (const uint32_t code = m_backend.Write(m_hPort, data, count, timeoutMs, done)) {
         return Fail(code);
     }
-    counter = static_cast<uint32_t>(done);
+    if (written) *written = static_cast<uint32_t>(done);
     return m_lastError;
 }
 
 uint32_t CComPort::Read(uint8_t *buffer, uint32_t count, uint32_t *got, uint32_t timeoutMs) {
-    uint32_t local = 0;
-    uint32_t &counter = got ? *got : local;
-    counter = 0;
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
-    if (m_hIoEvent == kNoHandle && timeoutMs != kInfinite) return Fail(kErrInvalidFunction);
-    if (count == 0) return m_lastError;
-    if (buffer == nullptr) return Fail(kErrInvalidParameter);
+    if (!ReadyToTransfer(buffer, count, got, timeoutMs)) return m_lastError;
     size_t n = 0;
     const uint32_t code =
         m_backend.Read(m_hPort, buffer, count, m_readMode == kReadBlocking, timeoutMs, n);
-    counter = static_cast<uint32_t>(n);
+    if (got) *got = static_cast<uint32_t>(n);
     // Whatever was taken, the listener may watch for new data again.
     ReArmEvents();
     return Fail(code);
 }
 
 uint32_t CComPort::Purge(uint32_t flags) {
-    m_lastError = 0;
-    if (m_hPort == kNoHandle) return Fail(kErrInvalidHandle);
+    if (!BeginCall()) return m_lastError;
     const bool input = (flags & kPurgeRxClear) != 0;
     const bool output = (flags & kPurgeTxClear) != 0;
     if (input || output) {

@@ -76,6 +76,9 @@ protected:
     uint32_t WaitEventsRaw(uint32_t timeoutMs);
     void ReArmEvents();
     uint32_t Fail(uint32_t code) { return m_lastError = code; }
+    // Starts a call that needs the device open: m_lastError cleared, or
+    // kErrInvalidHandle in it (and false) when the object is closed.
+    bool BeginCall() { return Fail(m_hPort == kNoHandle ? kErrInvalidHandle : 0) == 0; }
     bool ReadLineState(LineState &state);
 
     SerialBackend &m_backend;
@@ -91,6 +94,9 @@ protected:
 
 private:
     void SampleCounters();
+    // The checks a read and a write share before bytes move: false when the
+    // call ends here, answering m_lastError (0 for a count of 0).
+    bool ReadyToTransfer(const void *bytes, uint32_t count, uint32_t *moved, uint32_t timeoutMs);
 
     // Set by SetEventMask: the pending (or next) wait ends with no bits.
     std::atomic<bool> m_abortWait{false};

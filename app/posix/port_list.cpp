@@ -1,10 +1,8 @@
 #include "port_list.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include <fstream>
 #include <map>
 
+#include "exclusive_open.h"
 #include "port_path.h"
 
 extern char **environ;
@@ -66,15 +65,10 @@ bool EmptyUartSlot(const std::string &ttyDir) {
 bool IsTerminal(const std::string &device, const std::string &ttyDir, bool *inUse) {
     struct stat st {};
     if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *inUse = errno == EBUSY;
-        return *inUse || access(ttyDir.c_str(), F_OK) == 0;
-    }
-    const bool terminal = isatty(fd) != 0;
-    *inUse = terminal && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);
-    return terminal;
+    const int err = portlink::ProbeExclusive(device.c_str());
+    *inUse = err == EBUSY;
+    if (err == 0 || *inUse) return true;
+    return err != ENOTTY && access(ttyDir.c_str(), F_OK) == 0;
 }
 
 // The USB device above the tty in sysfs: the first folder up the device's

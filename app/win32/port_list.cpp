@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "exclusive_open.h"
 #include "port_list.h"
 #include "port_path.h"
 #include "text_utf16.h"
@@ -69,8 +70,7 @@ std::map<int, PortInfo> FromDeviceList() {
 }
 
 bool InUse(const std::string &path) {
-    HANDLE h = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE h = portlink::OpenExclusive(path.c_str());
     if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED;
     CloseHandle(h);
     return false;

@@ -2,18 +2,15 @@
 // getaddrinfo for names.
 #include "socket_layer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+
+#include "socket_address.h"
+#include "system_error.h"
 
 namespace {
 
@@ -28,17 +25,12 @@ SocketError Failure(int code) {
 }  // namespace
 
 std::string SocketErrorText(const SocketError &error) {
-    char buffer[256] = {};
-    const char *text = nullptr;
+    std::string text;
     if (error.resolver)
         text = gai_strerror(error.code);
     else if (error.code != 0)
-        text = strerror_r(error.code, buffer, sizeof buffer);
-    if (!text || !*text) {
-        std::snprintf(buffer, sizeof buffer, "Socket error %d", static_cast<int>(error.code));
-        text = buffer;
-    }
-    return text;
+        text = SystemErrorText(static_cast<uint32_t>(error.code));
+    return text.empty() ? "Socket error " + std::to_string(error.code) : text;
 }
 
 bool CStopEvent::Create() {
@@ -74,11 +66,7 @@ SocketHandle OpenTcpSocket(SocketError *error) {
 }
 
 SocketError ConnectSocket(SocketHandle socket, const Ipv4Endpoint &to, const CStopEvent &stop) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(to.port);
-    address.sin_addr.s_addr = htonl(to.address.value);
-
+    const sockaddr_in address = SocketAddressOf(to);
     const int fd = Fd(socket);
     // Non-blocking for the connect only, so that the wait happens in poll
     // beside the stop event; sends and receives stay blocking.
@@ -142,12 +130,7 @@ void CloseSocket(SocketHandle socket) {
 }
 
 bool ResolveHost(const char *host, Ipv4Address *address, SocketError *error) {
-    // inet_addr, not inet_pton: the short forms ("127.1") count as dotted too.
-    const in_addr_t dotted = inet_addr(host);
-    if (dotted != INADDR_NONE) {
-        *address = {ntohl(dotted)};
-        return true;
-    }
+    if (DottedAddress(host, address)) return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -159,9 +142,7 @@ bool ResolveHost(const char *host, Ipv4Address *address, SocketError *error) {
         *address = kNoAddress;
         return false;
     }
-    sockaddr_in first{};
-    std::memcpy(&first, found->ai_addr, sizeof first);
+    *address = AddressOf(found->ai_addr);
     freeaddrinfo(found);
-    *address = {ntohl(first.sin_addr.s_addr)};
     return true;
 }

@@ -2,17 +2,10 @@
 // event, GetAddrInfoW for names, and the system's message table for texts.
 #include "socket_layer.h"
 
-// winsock2.h before windows.h, or the old Winsock 1 header comes in with it.
-// clang-format off
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-// clang-format on
-
-#include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "socket_address.h"
+#include "system_error.h"
 #include "text_utf16.h"
 
 namespace {
@@ -58,18 +51,6 @@ SocketError LastFailure() {
     return Failure(WSAGetLastError());
 }
 
-// The message table's text for code, without the line end every entry
-// carries; empty when the system has none.
-std::wstring SystemText(DWORD code, DWORD language) {
-    wchar_t buffer[512];
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, language, buffer, ARRAYSIZE(buffer), nullptr);
-    std::wstring text(buffer, n);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
-    return text;
-}
-
 // Back to a plain blocking socket: the event selection made it non-blocking,
 // and FIONBIO is refused while a selection stands.
 void EndEventSelect(SOCKET socket) {
@@ -82,19 +63,9 @@ void EndEventSelect(SOCKET socket) {
 
 std::string SocketErrorText(const SocketError &error) {
     // The resolver's codes are Winsock's own here: one table serves both.
-    std::wstring text;
-    if (error.code != 0) {
-        const DWORD code = static_cast<DWORD>(error.code);
-        text = SystemText(code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
-        // A system without the user's language for this text: any language.
-        if (text.empty()) text = SystemText(code, 0);
-    }
-    if (text.empty()) {
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "Socket error %d", static_cast<int>(error.code));
-        return buffer;
-    }
-    return Utf16ToUtf8(text);
+    const std::string text =
+        error.code != 0 ? SystemErrorText(static_cast<uint32_t>(error.code)) : "";
+    return text.empty() ? "Socket error " + std::to_string(error.code) : text;
 }
 
 bool CStopEvent::Create() {
@@ -146,11 +117,7 @@ SocketHandle OpenTcpSocket(SocketError *error) {
 }
 
 SocketError ConnectSocket(SocketHandle socket, const Ipv4Endpoint &to, const CStopEvent &stop) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(to.port);
-    address.sin_addr.s_addr = htonl(to.address.value);
-
+    const sockaddr_in address = SocketAddressOf(to);
     const SOCKET s = Sock(socket);
     // The connect's completion comes as an event, waited on beside the stop
     // event. (WSAPoll would do, but older systems never report a failed
@@ -230,13 +197,7 @@ bool ResolveHost(const char *host, Ipv4Address *address, SocketError *error) {
         *error = Failure(started);
         return false;
     }
-    // inet_addr, like the POSIX twin: the short forms ("127.1") count as
-    // dotted too.
-    const unsigned long dotted = inet_addr(host);
-    if (dotted != INADDR_NONE) {
-        *address = {ntohl(dotted)};
-        return true;
-    }
+    if (DottedAddress(host, address)) return true;
     ADDRINFOW hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -249,9 +210,7 @@ bool ResolveHost(const char *host, Ipv4Address *address, SocketError *error) {
         if (found) FreeAddrInfoW(found);
         return false;
     }
-    sockaddr_in first{};
-    std::memcpy(&first, found->ai_addr, sizeof first);
+    *address = AddressOf(found->ai_addr);
     FreeAddrInfoW(found);
-    *address = {ntohl(first.sin_addr.s_addr)};
     return true;
 }

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -108,9 +107,4 @@ bool ReplaceFileContents(const std::string &path, std::string_view contents) {
     unlink(tmp.c_str());
     errno = err;
     return false;
-}
-
-std::string ErrorText(int code) {
-    if (code == kNotARegularFile) return "not a regular file";
-    return std::strerror(code);
 }

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "text_utf16.h"
 
@@ -137,9 +136,4 @@ bool ReplaceFileContents(const std::string &path, std::string_view contents) {
     if (ok) error = GetLastError();
     DeleteFileW(tmp);
     return Fail(error);
-}
-
-std::string ErrorText(int code) {
-    if (code == kNotARegularFile) return "not a regular file";
-    return std::strerror(code);
 }

@@ -1,10 +1,8 @@
 // The Linux backend: termios devices opened exclusively, waits in poll() on
 // the device and an eventfd.
-#include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include "codes.h"
 #include "deadline.h"
 #include "errno_codes.h"
+#include "exclusive_open.h"
 #include "line_state.h"
 
 namespace portlink {
@@ -59,36 +58,9 @@ bool NotSupported(int err) {
     return err == ENOTTY || err == EINVAL;
 }
 
-// Opens path and makes sure nobody else has it: our own lock (which also stops
-// root and a second open in this process) and another program's TIOCEXCL
-// (which does not stop root by itself). Answers the fd or -errno.
-int OpenExclusive(const char *path) {
-    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -errno;
-    int err = 0;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        err = errno == EWOULDBLOCK ? EBUSY : errno;
-    } else if (!isatty(fd)) {
-        err = errno == EBADF ? EBADF : ENOTTY;
-    } else {
-        int exclusive = 0;
-        if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) err = EBUSY;
-    }
-    if (err != 0) {
-        close(fd);
-        return -err;
-    }
-    return fd;
-}
-
 class PosixBackend final : public SerialBackend {
 public:
-    uint32_t Probe(const char *path) override {
-        const int fd = OpenExclusive(path);
-        if (fd < 0) return CodeFromErrno(-fd);
-        close(fd);
-        return kOk;
-    }
+    uint32_t Probe(const char *path) override { return CodeFromErrno(ProbeExclusive(path)); }
 
     uint32_t Open(const char *path, uint32_t /*inQueue*/, uint32_t /*outQueue*/,
                   PortHandle &handle) override {
@@ -113,8 +85,8 @@ public:
         // answer, line noise) would otherwise pass for the answer to the
         // first request.
         if (tcflush(fd, TCIOFLUSH) != 0) return CloseWith(fd, errno);
-        // Exclusive against later openers that honour TIOCEXCL; the lock taken
-        // above covers the rest.
+        // Exclusive against later openers that honour TIOCEXCL; the lock that
+        // OpenExclusive took covers the rest.
         ioctl(fd, TIOCEXCL);
         // Low latency, best effort: USB adapters otherwise hold received bytes
         // for their latency timer. Pseudo-terminals have no such setting.

@@ -10,6 +10,7 @@
 
 #include "backend.h"
 #include "codes.h"
+#include "exclusive_open.h"
 #include "text_utf16.h"
 
 namespace portlink {
@@ -55,27 +56,6 @@ uint32_t LastError() {
     return code != 0 ? code : kErrGenFailure;
 }
 
-// The device's line for the port classes: 8 bits, no parity, no flow control,
-// no error character, no abort on errors (which would stop all I/O until the
-// next ClearCommError).
-void MakeRaw(DCB &dcb) {
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = FALSE;
-}
-
 uint8_t FlowOf(const DCB &dcb) {
     if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {
         return kFlowHardware;
@@ -93,6 +73,22 @@ void SetFlow(DCB &dcb, uint8_t kind) {
     dcb.fInX = software;
     // A driver refuses XON/XOFF with the two characters alike.
     if (software && dcb.XonChar == dcb.XoffChar) dcb.XonChar = 0x11, dcb.XoffChar = 0x13;
+}
+
+// The device's line for the port classes: 8 bits, no parity, no flow control,
+// no error character, no abort on errors (which would stop all I/O until the
+// next ClearCommError).
+void MakeRaw(DCB &dcb) {
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    SetFlow(dcb, kFlowNone);
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
 }
 
 // Ends a pending operation: cancelled, then waited for, boundedly. False when
@@ -163,8 +159,7 @@ void Destroy(Device *d) {
 class Win32Backend final : public SerialBackend {
 public:
     uint32_t Probe(const char *path) override {
-        const HANDLE file = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE file = OpenExclusive(path);
         if (file == INVALID_HANDLE_VALUE) return LastError();
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
@@ -178,8 +173,7 @@ public:
                   PortHandle &handle) override {
         Device *d = new (std::nothrow) Device;
         if (d == nullptr) return kErrNotEnoughMemory;
-        d->file = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        d->file = OpenExclusive(path);
         if (d->file == INVALID_HANDLE_VALUE) return Fail(d);
         ApplyDefaultConfig(*d, path);
         for (HANDLE *event : {&d->readDone, &d->writeDone, &d->waitDone}) {

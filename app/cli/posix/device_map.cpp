@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "environment.h"
-#include "files.h"
+#include "system_error.h"
 
 int MapDevice(const std::string &device, int requestedPort, std::string *error) {
     // portlink reads PORTLINK_COM<n> at every open, so mapping the port here,

@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include "text_utf16.h"
+#include "exclusive_open.h"
+#include "system_error.h"
 
 std::string PortOpenProblem(const std::string &path) {
-    // The open is only a probe; it is closed at once.
-    HANDLE h = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // The library's own open, closed again at once.
+    const HANDLE h = portlink::OpenExclusive(path.c_str());
     if (h != INVALID_HANDLE_VALUE) {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
@@ -24,16 +24,11 @@ std::string PortOpenProblem(const std::string &path) {
         case ERROR_SHARING_VIOLATION:
             return "in use by another program";
         default: {
-            wchar_t *text = nullptr;
-            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-            std::string message = text ? Utf16ToUtf8(text) : "error " + std::to_string(error);
-            if (text) LocalFree(text);
-            while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                        message.back() == ' ' || message.back() == '.'))
+            // A sentence of the message table reads as a phrase after the port's name.
+            std::string message = SystemErrorText(error);
+            while (!message.empty() && (message.back() == ' ' || message.back() == '.'))
                 message.pop_back();
-            return message;
+            return message.empty() ? "error " + std::to_string(error) : message;
         }
     }
 }
