@@ -3,7 +3,6 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
-#include <commdlg.h>
 // clang-format on
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "config_file.h"
 #include "dialog_template.h"
 #include "files.h"
+#include "file_dialog.h"
 #include "text_utf16.h"
 
 namespace {
@@ -369,19 +369,12 @@ void CLiveViewWindow::Warn(const std::wstring &text) {
 }
 
 void CLiveViewWindow::SaveCsv() {
-    wchar_t path[MAX_PATH] = L"live.csv";
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hwnd;
-    ofn.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrTitle = L"Save as CSV";
-    ofn.lpstrDefExt = L"csv";
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!GetSaveFileNameW(&ofn)) return;
-    if (!ReplaceFileContents(Utf16ToUtf8(path), m_live.Model().Csv()))
-        Warn(L"Cannot write " + std::wstring(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
+    const std::string path = AskFilePath(
+        m_hwnd, {L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0", L"csv", L"Save as CSV", L"live.csv"},
+        true);
+    if (path.empty()) return;
+    if (!ReplaceFileContents(path, m_live.Model().Csv()))
+        Warn(L"Cannot write " + Utf8ToUtf16(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
 }
 
 LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,7 +2,6 @@
 
 // clang-format off
 #include <windows.h>
-#include <commdlg.h>
 // clang-format on
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include "config_fields.h"
 #include "config_file.h"
 #include "dialog_template.h"
+#include "file_dialog.h"
 #include "text_utf16.h"
 
 namespace {
@@ -257,20 +257,10 @@ bool CLoopsetWindow::RunCommand(UINT id) {
 }
 
 std::string CLoopsetWindow::AskConfigPath(bool save) {
-    wchar_t path[MAX_PATH] = {};
-    if (save) wcscpy(path, L"loop.json");
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hwnd;
-    ofn.lpstrFilter = L"Configurations (*.json)\0*.json\0All files (*.*)\0*.*\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"json";
-    ofn.lpstrTitle = save ? L"Save configuration" : L"Load configuration";
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
-                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    const BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-    return chosen ? Utf16ToUtf8(path) : std::string();
+    return AskFilePath(m_hwnd,
+                       {L"Configurations (*.json)\0*.json\0All files (*.*)\0*.*\0", L"json",
+                        save ? L"Save configuration" : L"Load configuration", L"loop.json"},
+                       save);
 }
 
 void CLoopsetWindow::OpenLiveView() {
