@@ -1,0 +1,170 @@
+// The main window on each system, through CWindowDriver: its controls against
+// the template's table, its keys and port selector, its message boxes, one
+// exchange with the simulated device with the live view after it, and
+// configuration files.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <random>
+#include <thread>
+
+#include "config_fields.h"
+#include "config_file.h"
+#include "files.h"
+#include "settings.h"
+#include "window_driver.h"
+
+namespace fs = std::filesystem;
+using namespace std::literals;
+
+class window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir);
+        // settings_check.sh runs the program from a folder it cannot write to.
+        d = OpenWindow(std::getenv("LOOPSET_READ_ONLY_FOLDER") ? "" : Path(u8"config.ini"));
+        if (!d) GTEST_SKIP() << "no simulated device: run through with_display.sh";
+    }
+    void TearDown() override {
+        d.reset();
+        fs::remove_all(dir, ignored);
+    }
+    std::string Path(const char8_t *name) {
+        const std::u8string path = (dir / name).u8string();
+        return {path.begin(), path.end()};
+    }
+
+    fs::path dir =
+        fs::temp_directory_path() / ("loopset-window-" + std::to_string(std::random_device{}()));
+    std::error_code ignored;
+    std::unique_ptr<CWindowDriver> d;
+};
+
+TEST_F(window, EveryControlOfTheTableIsShownInPlaceWithItsText) {
+    for (size_t i = 0; i < std::size(kDialogControls); ++i) {
+        const ControlSpec &c = kDialogControls[i];
+        SCOPED_TRACE(std::to_string(i) + " " + c.text);
+        Rect want = d->Map({c.x, c.y, c.width, c.height});
+        const Rect got = d->Geometry(i);
+        // A closed selector is as tall as its edit; the table's height is the dropped list's.
+        if (c.kind == ControlKind::PortSelector) want.height = got.height;
+        EXPECT_EQ(got, want) << got.x << ',' << got.y << ' ' << got.width << 'x' << got.height;
+        EXPECT_TRUE(d->Shown(i));
+        if (c.kind == ControlKind::PortSelector || c.kind == ControlKind::Log) continue;
+        EXPECT_EQ(d->Text(i), c.text);
+    }
+}
+
+TEST_F(window, TabFollowsTheTableEnterLeavesTheWindowOpenEscapeClosesIt) {
+    std::vector<int> visited{d->FocusId()}, want(std::begin(kTabOrder), std::end(kTabOrder));
+    want.push_back(kTabOrder[0]);  // and round again
+    while (visited.size() < want.size()) {
+        d->Key(WindowKey::Tab);
+        visited.push_back(d->FocusId());
+    }
+    EXPECT_EQ(visited, want);
+    for (int id : {IDC_CH1_REF_MIN, IDC_ADC_CH1, IDC_LOG, IDC_COM_PORT}) {
+        d->Focus(id);
+        d->Key(WindowKey::Enter);
+        EXPECT_FALSE(d->Ended()) << id;
+    }
+    d->Key(WindowKey::Escape);
+    EXPECT_EQ(d->Ended(), kDialogCancel);
+}
+
+TEST_F(window, ThePortSelectorOffersPortsFromOneAndTakesATypedNumberOnlyIfOffered) {
+    CLoopsetWindow &w = d->Window();
+    int n = 0;
+    do w.SetFieldText(IDC_COM_PORT, std::to_string(++n));
+    while (w.GetPortSelection() == n - 1);
+    EXPECT_GT(n, 4) << "ports offered";
+    for (const std::string &typed : {"0"s, "03"s, " 3"s, "abc"s, ""s}) {
+        w.SetFieldText(IDC_COM_PORT, typed);
+        EXPECT_EQ(w.GetPortSelection(), -1) << typed;
+    }
+    w.SetPortSelection(3);
+    EXPECT_EQ(d->Field(IDC_COM_PORT), "4");
+}
+
+TEST_F(window, WarningsAreTheWindowsBoxesOnItsThreadAndWorkersWaitForThemOrItsEnd) {
+    // A typed port with no device behind it: the link's own warning, and the
+    // port kept all the same.
+    const int absent = d->AbsentPort();
+    d->Window().SetFieldText(IDC_COM_PORT, std::to_string(absent));
+    d->Press(IDC_BTN_ADC_READ);
+    EXPECT_EQ(ReadComPort(d->Window().Dialog().SettingsPath()), absent);
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        d->Window().ShowWarning("경고 from a worker");
+        returned = true;
+    });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(returned) << "a box shown off the window's thread";
+    EXPECT_TRUE(d->PumpUntil([&] { return returned.load(); }));
+    worker.join();
+    ASSERT_EQ(d->boxes.size(), 2u);
+    EXPECT_NE(d->boxes[0].text.find("COM " + std::to_string(absent)), std::string::npos);
+    EXPECT_EQ(d->boxes[1].text, "경고 from a worker");
+    for (const CWindowDriver::Box &box : d->boxes) EXPECT_TRUE(box.fromWindow) << box.text;
+
+    // Nobody runs the window's events now: the boxes can never show. Several
+    // workers, so that one is still waking when the window is gone.
+    std::vector<std::future<void>> shown;
+    for (int i = 0; i < 4; ++i)
+        shown.push_back(std::async(std::launch::async,
+                                   [w = &d->Window()] { w->ShowError("socket()", "refused"); }));
+    EXPECT_EQ(shown[0].wait_for(100ms), std::future_status::timeout);
+    d.reset();
+    for (auto &one : shown) EXPECT_EQ(one.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(window, AButtonsAnswerFromTheDeviceThenTheLiveViewPollsThePortQuietly) {
+    EXPECT_EQ(d->Field(IDC_COM_PORT), std::to_string(d->SimPort()));  // the stored one
+    d->Press(IDC_BTN_CONFIG_READ);
+    ASSERT_TRUE(d->PumpUntil([&] { return d->Field(IDC_LOG).ends_with("\tOk!"); }))
+        << d->Field(IDC_LOG);
+    for (const ConfigField &f : kConfigFieldTable) EXPECT_TRUE(WholeWord(d->Field(f.id))) << f.name;
+    EXPECT_TRUE(d->LogAtEnd());
+    EXPECT_TRUE(d->PumpUntil([&] { return !d->Ticking(); }))
+        << "a timer ticking with nothing to gather";
+
+    d->Key(WindowKey::LiveView);
+    const CLiveViewModel &model = d->Window().LiveViewWindow()->Model();
+    ASSERT_TRUE(d->PumpUntil([&] { return model.Size() >= 5; })) << d->Field(IDC_LOG);
+    EXPECT_EQ(model.Failures(), 0u);
+    // Its readings fill the fields, and mean what the configuration says.
+    for (int id : {IDC_ADC_CH1, IDC_ADC_CH2}) EXPECT_TRUE(WholeWord(d->Field(id))) << id;
+    EXPECT_NE(d->LiveValue(0).find(" mA"), std::string::npos) << d->LiveValue(0);
+    // The mean at the click, which may leave out the oldest reading of this
+    // one; the 20 mA field keeps its value.
+    const std::string max = d->Field(IDC_CH1_REF_MAX);
+    d->LiveCapture(0, false);
+    EXPECT_NEAR(std::stod(d->Field(IDC_CH1_REF_MIN)),
+                *model.CaptureMean(0, model.At(model.Size() - 1).seconds), 1.0);
+    EXPECT_EQ(d->Field(IDC_CH1_REF_MAX), max);
+    d->LiveClose();
+    const std::string log = d->Field(IDC_LOG);
+    EXPECT_TRUE(log.ends_with("\tLive View Stop") && log.find("\tLive View Start") != log.npos)
+        << log;
+    EXPECT_EQ(log.find("ADC"), log.npos) << "a line per sample";
+}
+
+TEST_F(window, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
+    const std::string file = Path(u8"라인3.json"), bad = Path(u8"bad.json");
+    for (const ConfigField &f : kConfigFieldTable)
+        d->Window().SetFieldText(f.id, std::to_string(f.id * 3));
+    ASSERT_TRUE(d->Window().SaveConfiguration(file.c_str()));
+    for (const ConfigField &f : kConfigFieldTable) d->Window().SetFieldText(f.id, "7");
+    ASSERT_TRUE(d->Window().LoadConfiguration(file.c_str()));
+    for (const ConfigField &f : kConfigFieldTable)
+        EXPECT_EQ(d->Field(f.id), std::to_string(f.id * 3));
+    ASSERT_TRUE(ReplaceFileContents(bad, "{\"ch1\": 5}"));
+    EXPECT_FALSE(d->Window().LoadConfiguration(bad.c_str()));
+    EXPECT_EQ(d->Field(IDC_CH1_REF_MIN), std::to_string(IDC_CH1_REF_MIN * 3));
+    ASSERT_EQ(d->boxes.size(), 1u);
+    EXPECT_NE(d->boxes[0].text.find(bad), std::string::npos) << d->boxes[0].text;
+    EXPECT_TRUE(d->boxes[0].fromWindow);
+}
