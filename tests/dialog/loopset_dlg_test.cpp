@@ -76,11 +76,6 @@ TEST_F(DialogTest, StartUpPortFilterAndClosing) {
         Start(settings);
         EXPECT_EQ(Opened(), Strings{"opencom(1)"}) << (settings ? settings : "no file");
     }
-    CLoopsetDlg beside(view, {}, FakePortlinkApi());  // no path given: beside the program
-    beside.OnInitDialog();
-    EXPECT_EQ(
-        beside.SettingsPath(),
-        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "config.ini").string());
 }
 
 TEST_F(DialogTest, ButtonsStoreThePortBeforeSendingAndGatherTheAnswerFromTheStart) {

@@ -1,17 +1,11 @@
 // The simulated device: its answers, framing and faults in memory, then the
-// program itself over a real pty and loopback TCP.
+// program itself over a real pty.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -99,18 +93,6 @@ Bytes Ask(int fd, const Bytes &request, size_t count, int timeoutMs = 2000) {
 
 int OpenLine(const std::string &path) {
     return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-}
-
-// A connection to loopsim's "host:port", and the port it came from.
-int ConnectTcp(const std::string &address, int *localPort) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const auto port = static_cast<uint16_t>(std::stoi(address.substr(address.find(':') + 1)));
-    sockaddr_in at{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof at;
-    auto *named = reinterpret_cast<sockaddr *>(&at);
-    if (connect(fd, named, length) != 0 || getsockname(fd, named, &length) != 0) return -1;
-    *localPort = ntohs(at.sin_port);
-    return fd;
 }
 
 }  // namespace
@@ -209,76 +191,4 @@ TEST(Loopsim, AnswersEveryRequestOfAClientThatReopensForEachAndSleepsBetween) {
     const int status = sim.Stop(SIGTERM, 2000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(sim.Log().find("stopped after 40001 requests"), std::string::npos);
-}
-
-// A client that dies leaves the line exclusive; its close is all loopsim sees.
-TEST(Loopsim, AClientThatLeftTheLineExclusiveDoesNotLockOutTheNext) {
-    CSimProcess sim;
-    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {})) << sim.Log();
-    const int gone = OpenLine(sim.Path());
-    ASSERT_EQ(ioctl(gone, TIOCEXCL), 0);
-    close(gone);
-    // Until loopsim has seen the client go the line may refuse us; root opens
-    // it all the same, hence the flag.
-    int exclusive = -1;
-    for (int tries = 0; tries < 500 && exclusive != 0; ++tries) {
-        if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const int fd = OpenLine(sim.Path());
-        if (fd >= 0 && ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = -1;
-        if (fd >= 0) close(fd);
-    }
-    EXPECT_EQ(exclusive, 0);
-    EXPECT_NE(sim.Log().find("left the line exclusive; cleared"), std::string::npos);
-}
-
-TEST(Loopsim, ServesASerialDeviceThatIsQuiet) {
-    // The test's own pty plays the cable; a quiet line must not look like a hang-up.
-    int master = -1, slave = -1;
-    char name[128] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    close(slave);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    CSimProcess sim;
-    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--device", name})) << sim.Log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(Ask(master, kConfigRead, 26).size(), 26u) << sim.Log();
-    EXPECT_EQ(sim.Stop(SIGTERM), 0);
-    close(master);
-}
-
-TEST(Loopsim, AFloodingTcpClientNeitherStarvesAQuietOneNorFloodsTheLog) {
-    CSimProcess sim;
-    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0"})) << sim.Log();
-    int flooderPort = 0, quietPort = 0;
-    const int flooder = ConnectTcp(sim.Path(), &flooderPort);
-    const int quiet = ConnectTcp(sim.Path(), &quietPort);
-    ASSERT_GE(flooder, 0);
-    ASSERT_GE(quiet, 0);
-    // Bursts of 8192 requests, answers never read: 25 at least, then on until
-    // the quiet client is done.
-    std::atomic<bool> done{false};
-    std::atomic<int> bursts{0};
-    std::thread flood([&, flooder] {
-        Bytes burst;
-        for (int i = 0; i < 8192; ++i) burst.insert(burst.end(), kAdcRead.begin(), kAdcRead.end());
-        while (bursts < 1000 && (bursts < 25 || !done) &&
-               write(flooder, burst.data(), burst.size()) > 0)
-            ++bursts;
-        shutdown(flooder, SHUT_WR);
-    });
-    while (bursts == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    for (int i = 0; i < 20 && !done; ++i) {
-        const size_t got = Ask(quiet, kConfigRead, 26).size();
-        EXPECT_EQ(got, 26u) << "request " << i;
-        done = got != 26;
-    }
-    done = true;
-    close(quiet);
-    flood.join();
-    // The flooder's end comes after all it sent, once loopsim has read it.
-    EXPECT_TRUE(sim.WaitForLog(":" + std::to_string(flooderPort) + " disconnected", 30000));
-    close(flooder);
-    EXPECT_EQ(sim.Stop(SIGTERM), 0);
-    EXPECT_NE(sim.Log().find("more requests"), std::string::npos);
-    EXPECT_LT(sim.Log().size(), 100000u);
 }

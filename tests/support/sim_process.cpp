@@ -95,11 +95,6 @@ int CSimProcess::Stop(int sig, int timeoutMs) {
     return status;
 }
 
-void CSimProcess::CloseOutput() {
-    if (m_stdout >= 0) close(m_stdout);
-    m_stdout = -1;
-}
-
 std::string CSimProcess::Log() const {
     std::string text;
     if (m_stderr < 0) return text;

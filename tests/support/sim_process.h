@@ -25,8 +25,6 @@ public:
     // Sends sig and waits at most timeoutMs for the exit; returns the wait
     // status, or -1 when it did not end in time (it is then killed).
     int Stop(int sig = SIGTERM, int timeoutMs = 3000);
-    // Closes our end of its standard output, as a reader that died would.
-    void CloseOutput();
     // Everything written to standard error so far.
     std::string Log() const;
     // Waits (at most timeoutMs) until the log holds text; true if it does.

@@ -34,6 +34,5 @@ bool ResetPeer(SocketHandle peer);
 extern const int32_t kPeerResetCode;
 extern const int32_t kOutOfSocketsCode;
 
-// The process as the system counts it: resident memory in KiB, threads.
+// The process's resident memory in KiB, as the system counts it.
 long ResidentKiB();
-long ThreadCount();

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -73,9 +72,4 @@ long ResidentKiB() {
     long values[2] = {};
     std::ifstream("/proc/self/statm") >> values[0] >> values[1];
     return values[1] * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long ThreadCount() {
-    using std::filesystem::directory_iterator;
-    return std::distance(directory_iterator("/proc/self/task"), directory_iterator());
 }

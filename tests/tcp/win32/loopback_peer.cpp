@@ -7,7 +7,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 // clang-format on
 
 #include <cstdlib>
@@ -100,16 +99,4 @@ long ResidentKiB() {
     counters.cb = sizeof counters;
     if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
     return static_cast<long>(counters.WorkingSetSize / 1024);
-}
-
-long ThreadCount() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    long count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
 }
