@@ -1,10 +1,11 @@
 // The port list read from a sysfs tree of the test's own: a USB adapter with
-// its ids and stable name, an empty UART slot, a port moved by the
+// its ids and stable name, held by another program, an empty UART slot, a port moved by the
 // environment, and paths that are no terminal.
 #include "port_list.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,7 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
     fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0");
     ASSERT_EQ(mkfifo((dev / "fifo").c_str(), 0600), 0);
     std::ofstream(dev / "file") << "";
+    ASSERT_EQ(flock(slave[0], LOCK_EX | LOCK_NB), 0);  // another program holds the adapter
 
     // COM42 is beyond 30, named by the environment; 5 to 9 are no terminals.
     const std::map<int, std::string> named = {
@@ -63,10 +65,10 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
         std::find_if(ports.begin(), ports.end(), [](auto &p) { return p.port == 11; });
     ASSERT_NE(com11, ports.end());
     EXPECT_EQ(com11->byId, (dev / "serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0").string());
-    EXPECT_FALSE(com11->inUse);
+    EXPECT_TRUE(com11->inUse);
     EXPECT_EQ(DescribePort(*com11), "COM11 " + (dev / "ttyUSB0").string() +
                                         " FTDI FT232R USB UART (0403:6001, serial A1B2C3) " +
-                                        com11->byId);
+                                        com11->byId + ", in use");
     for (int i = 0; i < 2; ++i) close(master[i]), close(slave[i]);
     fs::remove_all(root);
 }

@@ -2,7 +2,6 @@
 // counted.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 
 #include "device_link.h"
