@@ -111,6 +111,7 @@ TEST(Loopctl, ReadsWritesAndReadsBackOverTcp) {
     CSimProcess sim;
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0"})) << sim.Log();
     ExpectAdcWriteReadBack("--tcp " + sim.Path());
+    EXPECT_EQ(JsonOf(Loopctl("--json --tcp " + sim.Path() + " adc"))["tcp"], sim.Path());
 }
 
 // Devices that fail in their own ways, and names of devices and hosts that
@@ -184,6 +185,10 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
     const std::string to = std::string("--device ") + good.name;
     EXPECT_EQ(Loopctl(to + " adc").out, AdcText(1));
     EXPECT_EQ(JsonOf(Loopctl("--json " + to + " adc")), AdcJson(1, 1));
+    EXPECT_EQ(Loopctl(to + " config-read").out,
+              "       ADC Reference    Display Value\n         Min     Max      Min     Max\n"
+              "CH.1    1001    1002     1003    1004\nCH.2    1005    1006     1007    1008\n"
+              "extra  1009\n");
     EXPECT_EQ(JsonOf(Loopctl("--json " + to + " config-read")),
               Json::parse(R"({"port":1,"command":"config-read","result":"Ok!",
                   "ch1":{"ref_min":1001,"ref_max":1002,"disp_min":1003,"disp_max":1004},
