@@ -40,6 +40,7 @@ TEST_F(PortTest, EachFailingOsCallGivesItsCode) {
         {Op::Wait, [&] { return port.WaitForEvents(100); }},
     };
     ASSERT_EQ(port.Open(kFakeDevice, 0, 0, true), 0u);
+    EXPECT_EQ(port.Read(nullptr, 4, nullptr, kInfinite), kErrInvalidParameter) << "no buffer";
     for (const auto &[op, call] : cases) {
         backend.FailNext(op, kErrIoDevice);
         EXPECT_EQ(call(), kErrIoDevice) << int(op);
