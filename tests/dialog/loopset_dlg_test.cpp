@@ -70,12 +70,6 @@ TEST_F(DialogTest, StartUpPortFilterAndClosing) {
     EXPECT_EQ(view.endResult, 0);
     dlg->OnCancel();
     EXPECT_EQ(view.endResult, kDialogCancel);
-
-    for (const char *settings : {"[Data]\nCom=0\n", "[Data]\nCom=31\n", "[Data]\nCom=abc\n",
-                                 static_cast<const char *>(nullptr)}) {
-        Start(settings);
-        EXPECT_EQ(Opened(), Strings{"opencom(1)"}) << (settings ? settings : "no file");
-    }
 }
 
 TEST_F(DialogTest, ButtonsStoreThePortBeforeSendingAndGatherTheAnswerFromTheStart) {

@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "frames.h"
 #include "config_fields.h"
 #include "console_view.h"
+#include "frames.h"
 #include "portlink.h"
 #include "settings.h"
 #include "sim_process.h"
@@ -78,9 +78,6 @@ protected:
     bool PumpUntilLog(const Entries &expected) {
         return Pump([&] { return Log() == expected; }, 3000);
     }
-    void PumpFor(int ms) {
-        Pump([] { return false; }, ms);
-    }
     // The logged entries without their time stamps ("<date> <time>\t<text>").
     Entries Log() const {
         Entries entries;
@@ -128,7 +125,7 @@ TEST_F(EndToEnd, ReadAdcThenReadConfigAndWriteItBack) {
                     {"Send Config Write", "Serial Full", "CMD_SET_CONFIG_DATA", "CRC16 Ok!"});
     ASSERT_TRUE(PumpUntilLog(expected)) << m_sim.Log();
     // With the answer in, the window goes back to sleep.
-    PumpFor(50);
+    Pump([] { return false; }, 50);
     EXPECT_FALSE(m_view->TimerRunning());
 
     // The wire carried exactly the program's frames.
@@ -172,9 +169,8 @@ TEST_F(EndToEnd, MisbehavingDeviceGivesThePredictedLog) {
                       std::chrono::milliseconds(c.atLeastMs));
             EXPECT_TRUE(ShowsFirstAnswer()) << m_sim.Log();
         }
-        PumpFor(c.log != none ? 100 : 500);
+        Pump([] { return false; }, c.log != none ? 100 : 500);
         EXPECT_EQ(Log(), c.log);
         Finish();
     }
 }
-

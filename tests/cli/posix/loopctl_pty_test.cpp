@@ -115,15 +115,9 @@ TEST(Loopctl, ReadsWritesAndReadsBackOverTcp) {
     EXPECT_EQ(JsonOf(Loopctl("--json --tcp " + sim.Path() + " adc"))["tcp"], sim.Path());
 }
 
-// Devices that fail in their own ways, and names of devices and hosts that
-// lead nowhere, each said with its culprit; a name lookup that never answers
-// holds loopctl up no longer than its time-out.
+// Names of devices and hosts that lead nowhere, each said with its culprit; a name lookup that
+// never answers holds loopctl up no longer than its time-out.
 TEST(Loopctl, DevicesAndHostsThatFail) {
-    for (const auto &[simArg, exitCode] : {std::pair{"--silent", 3}, {"--bad-checksum", 1}}) {
-        CSimProcess sim;
-        ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {simArg})) << sim.Log();
-        ExpectFailure("--timeout 1 --device " + sim.Path() + " adc", exitCode, "");
-    }
     const std::string file = "loopctl-plain-" + kPid;
     std::ofstream(file) << "not a tty";
     for (const auto &[args, culprit] : std::vector<std::pair<std::string, std::string>>{
@@ -138,17 +132,6 @@ TEST(Loopctl, DevicesAndHostsThatFail) {
     ExpectFailure("--timeout 1 --tcp hangs.example:502 adc", 4, "hangs.example:502",
                   {.env = kSlowSystem});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "two runs";
-}
-
-// A line that goes away is said at once, with its own status, not after
-// the time-out as if the device had stayed silent.
-TEST(Loopctl, ALostLineIsReportedAtOnce) {
-    FakeDevice hangUp(1, FakeDevice::kHangsUp);
-    const auto start = std::chrono::steady_clock::now();
-    const ProgramRun run = Loopctl(std::string("--timeout 10 --device ") + hangUp.name + " adc");
-    EXPECT_EQ(run.exitCode, 6) << run.err;
-    EXPECT_TRUE(Has(run.err, hangUp.name)) << run.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // What the operator's settings hold after a run: the port of --port, nothing
