@@ -72,12 +72,14 @@ void CDeviceLink::OpenSerial() {
     m_api.closecom(m_nOpenPort);
     m_nOpenPort = m_nPort;
     if (!IsSupportedBaudRate(m_nBaudRate)) {
+        m_nOpenResult = -1;
         Warn(kBadBaudRate);
         return;
     }
     m_api.closecom(m_nPort);
     m_api.initcom(m_hOwner);
     const int32_t opened = m_api.opencom(m_nPort);
+    m_nOpenResult = opened;
     // The line settings and notification are requested even when the open
     // failed: each call fails harmlessly on a closed port.
     m_api.setcom(m_nPort, kLine8N1, m_nBaudRate);

@@ -1,11 +1,21 @@
 // CDeviceLink: the one object through which the dialog exchanges frames with
 // the device, over a serial port (portlink) or a TCP connection.
 //
-// The holder (the dialog) chooses the port or host, calls Open, Send,
+// The holder (the device session) chooses the port or host, calls Open, Send,
 // ReadSerial and Tick on its UI thread, and after every Tick takes a completed
 // frame with TakeFrame. The fields stay public for reading; only the link
 // writes them. All storage is inside the object: nothing is allocated after
 // construction.
+//
+// Gathering keeps what a pause splits: a USB adapter hands over what it holds
+// whenever its latency timer fires, so an answer that straddles a tick comes
+// in two pieces some 16 ms apart, well past the idle gap. Bytes gathered
+// before such a pause are kept when they are a plausible start of the answer
+// the holder awaits (STX and a length that fits it); a frame put together
+// across a pause must end in ETX and carry its checksum, or gathering starts
+// again at the next STX in what is held. Bytes before a frame's STX can never
+// belong to it and go at once. Whatever is thrown away is counted for the
+// holder to report.
 #pragma once
 
 #include <atomic>
@@ -41,8 +51,6 @@ public:
     // A serial gathered count above this is dropped; with at most 10,000 bytes
     // per readcom no read can reach the end of m_rxBuffer.
     static constexpr int32_t kSerialLimit = 32768;
-    // portlink's answer when a port operation failed (the device hung up).
-    static constexpr int32_t kReadcomFailed = 999;
 
     explicit CDeviceLink(const PortlinkApi &api = RealPortlink(),
                          ILinkMessages *messages = nullptr);
@@ -84,6 +92,19 @@ public:
     void TcpArrival(const uint8_t *bytes, int32_t n);
     // Advances the idle count and completes at most one frame.
     void Tick();
+    // The longest answer the holder waits for (0: none): a piece gathered
+    // before a pause is kept only when it can start such an answer.
+    void AwaitAnswer(int32_t maxLength);
+    // Bytes thrown away since the last call: before a frame's start, cut off
+    // by a pause, after a completed frame, or a frame that did not hold
+    // together. Any thread.
+    uint32_t TakeDiscarded();
+    // Counts arrivals that brought bytes: the holder's sign that the line is
+    // not quiet. Any thread.
+    uint32_t Arrivals() const { return m_arrivals.load(std::memory_order_relaxed); }
+    // The result of the last serial open: 0 when the port opened, opencom's
+    // code otherwise (-1: the rate was refused, nothing was opened).
+    int32_t OpenResult() const { return m_nOpenResult; }
     // The holder's reset after a Send, so the answer is gathered from index 0.
     // Same as writing m_nRxCount = 0, but safe while a TCP receive worker runs.
     void ResetRxCount();
@@ -129,11 +150,28 @@ private:
     void OpenTcp();
     void Warn(const char *text);
     // Takes the frame length from bytes 1-2 when a frame start is gathered.
-    void TakeFrameStart();
+    void TakeFrameStart(bool tcp);
+    // Before an arrival is appended: after a pause, what is gathered goes
+    // unless it can start the awaited answer. Under m_rxLock.
+    void BeginArrival();
+    bool HoldsAwaitedStart() const;
+    // Drops the first `from` bytes and whatever follows them up to the next
+    // STX. Under m_rxLock.
+    void SkipToFrameStart(int32_t from);
+    // The gathered frame of length bytes ends in ETX and carries its checksum.
+    bool FrameHoldsTogether(int32_t length) const;
 
     const PortlinkApi &m_api;
     ILinkMessages *m_messages = nullptr;
     // Guards the receive fields (m_rxBuffer, m_nRxCount, m_nExpectedLength,
-    // m_nIdleTicks) between the arrival steps and Tick's completion.
+    // m_nIdleTicks and the three below) between the arrival steps and Tick's
+    // completion.
     std::mutex m_rxLock;
+    int32_t m_nAwaitedLength = 0;
+    // The bytes gathered were kept across a pause: they must prove a frame.
+    bool m_bAcrossPause = false;
+    uint32_t m_nDiscarded = 0;
+    std::atomic<uint32_t> m_arrivals{0};
+    bool m_bLastArrivalTcp = false;
+    int32_t m_nOpenResult = 0;
 };

@@ -2,6 +2,7 @@
 // the settings. Failures leave errno set to say why.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,10 @@
 inline constexpr int kNotARegularFile = 0x10001;
 
 // Reads a regular file (or what a link names) whole into out. False when it
-// is missing, not a regular file or unreadable; opening it never blocks.
-bool ReadWholeFile(const std::string &path, std::string &out);
+// is missing, not a regular file, unreadable, or longer than limit bytes
+// (errno EFBIG, and out holds nothing: a file of a few hundred bytes that
+// turns out huge must not take the program's memory); opening it never blocks.
+bool ReadWholeFile(const std::string &path, std::string &out, size_t limit = SIZE_MAX);
 
 // Gives path the new contents so that a crash, a full disk or a failed write
 // leaves either the old file or the new one, never a mix, and no temporary

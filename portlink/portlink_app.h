@@ -14,16 +14,17 @@
 #include "backend.h"
 #include "com_event_port.h"
 #include "notify_target.h"
+#include "portlink.h"
 
 namespace portlink {
 
-// Result codes of the exports.
-inline constexpr int32_t kPlOk = 0;
-inline constexpr int32_t kPlDone = 1;
-inline constexpr int32_t kPlNotInTable = 2;
-inline constexpr int32_t kPlInvalidArgument = 4;
-inline constexpr int32_t kPlNoWindow = 16;
-inline constexpr int32_t kPlFailed = 999;
+// Result codes of the exports, as the public header names them.
+inline constexpr int32_t kPlOk = PORTLINK_OK;
+inline constexpr int32_t kPlDone = PORTLINK_DONE;
+inline constexpr int32_t kPlNotInTable = PORTLINK_NOT_IN_TABLE;
+inline constexpr int32_t kPlInvalidArgument = PORTLINK_INVALID;
+inline constexpr int32_t kPlNoWindow = PORTLINK_NO_WINDOW;
+inline constexpr int32_t kPlFailed = PORTLINK_FAILED;
 
 // readcom stages its bytes in a buffer of this size; a larger request is
 // clamped to it.

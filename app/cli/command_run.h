@@ -1,14 +1,17 @@
-// One command on one device, start to end, as an operator would do it in the
-// window: a dialog of its own behind a console view.
+// One command on one device, start to end, through a device session of its
+// own on a console: the line opened, the request sent (again while retries
+// last) and paired with its answer, the outcome judged, reported and, after
+// a write, read back.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "console_view.h"
+#include "console_host.h"
+#include "device_session.h"
 #include "loopctl_options.h"
 #include "loopctl_output.h"
-#include "loopset_dlg.h"
 
 // What one run comes to: its status, its JSON object and the lines for a
 // person.
@@ -20,7 +23,7 @@ struct RunResult {
     bool streamed = false;  // printed as it went (watch): nothing more to print
 };
 
-class CRun {
+class CRun : private ISessionClient {
 public:
     // port 0: the one the settings hold. prefix goes before every line
     // written to standard error.
@@ -30,31 +33,33 @@ public:
 private:
     int PrepareDevice();
     int Open();
-    int WaitForConnection();
-    void PressButton(Command command);
-    // Sends command (again while retries last) and waits for its answer.
-    int Exchange(Command command, ResponseOutcome *answer);
-    // kExitTimeout, unreported, when no answer came in time.
-    int AwaitAnswer(uint8_t expected, ResponseOutcome *answer);
+    void StorePort();
+    // Sends the request (again while retries last) and waits for its outcome;
+    // the answer's judgement in *answer when the device answered.
+    int Exchange(uint8_t command, const ConfigValues &values, ResponseOutcome *answer);
+    // One request and its outcome; false when waiting failed (errno).
+    bool Request(const SessionRequest &request, RequestOutcome *outcome);
+    // The exit status an outcome comes to, with its failure reported.
+    int Judge(const RequestOutcome &outcome);
     int Report(const ResponseOutcome &out);
     int Verify();
     int Diff(const ResponseOutcome &answer);
     int Watch();
-    // One ADC read of watch: kExitOk with the values in out, or a failure's
-    // code with its reason in error.
-    int Sample(ResponseOutcome &out, std::string &error);
     int Fail(int code, const std::string &message);
+    // "COM3 (/dev/ttyUSB0)", or the host as given and its port.
     std::string PortText() const;
     std::string TimeoutText() const;
-    void StartClock();
-    int64_t MsLeft() const;
+    int64_t TimeoutMs() const;
+
+    void OnOutcome(const RequestOutcome &outcome) override { m_outcome = outcome; }
 
     const Options &m_o;
     int m_port;
     std::string m_prefix;
-    ConsoleView m_view;
-    CLoopsetDlg m_dlg;
-    std::string m_address;  // the TCP host as the link gets it: a dotted address
-    int64_t m_deadlineMs = 0;
+    std::string m_settingsPath, m_settingsFallback;
+    bool m_storePort = true;
+    CConsoleHost m_host;
+    CDeviceSession m_session;
+    std::optional<RequestOutcome> m_outcome;
     RunResult m_result;
 };

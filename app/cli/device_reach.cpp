@@ -1,6 +1,5 @@
 // How a run reaches its device: the device mapped to its port, a host name
-// looked up, the port opened (at start-up and again by every button) or the
-// connection made.
+// looked up, the port opened or the connection made, and the port stored.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,20 +9,19 @@
 #include <system_error>
 #include <thread>
 
+#include "clock.h"
 #include "command_run.h"
-#include "config_fields.h"
 #include "device_map.h"
 #include "files.h"
-#include "port_path.h"
-#include "port_problem.h"
+#include "settings.h"
 #include "socket_layer.h"
 
 namespace {
 
 // portlink keeps one window for the whole process and gives a port the one
-// that is current at its opencom. A dialog opens a port with initcom and then
-// opencom; the ports of a list, each opened by a thread with a window of its
-// own, take turns at that step so that no port gets another's window.
+// that is current at its opencom. A session opens a port with initcom and
+// then opencom; the ports of a list, each opened by a thread with a window
+// of its own, take turns at that step so that no port gets another's window.
 std::mutex &PortOpenTurn() {
     static std::mutex turn;
     return turn;
@@ -71,78 +69,57 @@ int CRun::PrepareDevice() {
         std::string error;
         m_port = MapDevice(m_o.device, m_port, &error);
         if (m_port == 0) return Fail(kExitUsage, error);
-        if (m_o.ports.empty()) m_dlg.SetStorePort(false);
+        if (m_o.ports.empty()) m_storePort = false;
     }
     // Several ports at once would race for the one stored port.
-    if (m_o.ports.size() > 1) m_dlg.SetStorePort(false);
-    if (m_port > 0) m_view.PinPortSelection(m_port - 1);
+    if (m_o.ports.size() > 1) m_storePort = false;
+    if (m_port == 0) m_port = ReadComPort(m_settingsPath, m_settingsFallback);
+    m_session.UseSerial(static_cast<uint8_t>(m_port));
     if (!m_o.tcpHost.empty()) {
         // The link takes a dotted address of at most 15 characters; a name is
         // looked up here so that any host a script names can be reached.
+        std::string address;
         std::string error = "the name lookup gave no answer within " + TimeoutText();
-        if (!ResolveWithin(m_o.tcpHost, MsLeft(), &m_address, &error))
-            return Fail(kExitPortOpen, "cannot connect to " + PortText() + " (" + error + ")");
-        m_dlg.UseTcp(m_address, m_o.tcpPort);
+        if (!ResolveWithin(m_o.tcpHost, TimeoutMs(), &address, &error))
+            return Fail(kExitPortOpen, "cannot connect to " + m_o.tcpHost + ":" +
+                                           std::to_string(m_o.tcpPort) + " (" + error + ")");
+        m_session.UseTcp(address, m_o.tcpPort);
     }
     return -1;
 }
 
 int CRun::Open() {
+    const int64_t started = MonotonicMillis();
     {
         std::lock_guard turn(PortOpenTurn());
-        m_dlg.OnInitDialog();
+        m_session.Open();
     }
-    m_port = m_dlg.Link().m_nPort;
-    if (m_o.tcpHost.empty()) {
-        if (!m_view.Boxes().empty())
-            return Fail(kExitPortOpen, "cannot open " + PortText() + ": " +
-                                           PortOpenProblem(portlink::PortPath(m_port)));
-        return -1;
+    if (m_session.OverTcp()) {
+        // The lookup and the connection together end within the time-out.
+        while (m_session.State() == CDeviceSession::LineState::Opening) {
+            const int64_t left = TimeoutMs() - (MonotonicMillis() - started);
+            if (left <= 0) break;
+            if (!m_host.RunOnce(static_cast<int>(left)))
+                return Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
+        }
+        std::string why;
+        const CDeviceSession::LineState state = m_session.State(&why);
+        if (state == CDeviceSession::LineState::Opening) why = "no connection within " + TimeoutText();
+        if (state != CDeviceSession::LineState::Open)
+            return Fail(kExitPortOpen, "cannot connect to " + m_o.tcpHost + ":" +
+                                           std::to_string(m_o.tcpPort) + " (" + why + ")");
+    } else {
+        std::string why;
+        if (m_session.State(&why) != CDeviceSession::LineState::Open)
+            return Fail(kExitPortOpen, "cannot open " + PortText() + ": " + why);
+        StorePort();
     }
-    return WaitForConnection();
+    m_host.Log("Start!");
+    return -1;
 }
 
-int CRun::WaitForConnection() {
-    // Settings the link refuses come back as a box at once.
-    if (!m_view.Boxes().empty())
-        return Fail(kExitPortOpen,
-                    "cannot connect to " + PortText() + " (" + m_view.Boxes().front() + ")");
-    // The timer keeps ticking while the worker connects.
-    const CDeviceLink &link = m_dlg.Link();
-    while (link.Sending() && MsLeft() > 0) {
-        if (!m_view.RunOnce(static_cast<int>(MsLeft())))
-            return Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
-    }
-    if (!link.Sending() && link.Connected()) return -1;
-    std::string why;
-    if (!m_view.Boxes().empty())
-        why = m_view.Boxes().front();
-    else if (link.Sending())
-        why = "no connection within " + TimeoutText();
-    else
-        link.ConnectFailure(&why);
-    return Fail(kExitPortOpen,
-                "cannot connect to " + PortText() + (why.empty() ? "" : " (" + why + ")"));
-}
-
-void CRun::PressButton(Command command) {
-    // A button reopens the serial port: the same turn as at start-up.
-    std::lock_guard turn(PortOpenTurn());
-    switch (command) {
-        case Command::Adc:
-        case Command::Watch:
-            m_dlg.OnBtnAdcRead();
-            break;
-        case Command::ConfigRead:
-        case Command::ConfigDiff:
-            m_dlg.OnBtnConfigRead();
-            break;
-        case Command::ConfigWrite:
-            for (size_t i = 0; i < kConfigValueCount; ++i)
-                m_view.SetFieldText(kConfigFieldTable[i].id, m_o.values[i]);
-            m_dlg.OnBtnConfigWrite();
-            break;
-        case Command::Ports:
-            break;
-    }
+void CRun::StorePort() {
+    if (!m_storePort) return;
+    if (!WriteComPort(m_settingsPath, m_port))
+        m_host.Say("the port was not stored in " + m_settingsPath + ": " + ErrorText(errno));
 }

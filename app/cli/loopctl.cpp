@@ -35,9 +35,7 @@ int LoopctlMain(int argc, char **argv) {
     const int code = Run(argc, argv);
     // Output that never arrived is no success: a full disk or a closed pipe
     // must not look like a good reading to the script that reads it.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "loopctl: cannot write the output: %s\n", ErrorText(errno).c_str());
-        return kExitSystem;
-    }
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return ReportOutputFailure(errno ? errno : EIO);
     return code;
 }

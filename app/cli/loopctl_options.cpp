@@ -11,6 +11,7 @@
 
 #include "config_file.h"
 #include "loopctl_output.h"
+#include "portlink.h"
 
 namespace {
 
@@ -67,8 +68,9 @@ std::optional<std::string> CheckPorts(Options &o) {
     std::string item;
     while (std::getline(list, item, ',')) {
         long port;
-        if (!ParseLong(item, 1, 30, &port))
-            return "--port needs COM numbers from 1 to 30 (a list with commas), not '" +
+        if (!ParseLong(item, PORTLINK_FIRST_PORT, PORTLINK_LAST_OFFERED_PORT, &port))
+            return "--port needs COM numbers from " + std::to_string(PORTLINK_FIRST_PORT) + " to " +
+                   std::to_string(PORTLINK_LAST_OFFERED_PORT) + " (a list with commas), not '" +
                    o.portList + "'";
         for (int known : o.ports)
             if (known == port) return "--port names COM" + item + " twice";
@@ -143,7 +145,7 @@ std::optional<std::string> CheckOptions(Options &o) {
     }
     if (auto problem = CheckValues(o)) return problem;
     if (auto problem = CheckPorts(o)) return problem;
-    if (o.command != Command::Watch && (o.csv || o.noDerived || o.count != 0 || o.intervalSeconds != 0.5))
+    if (o.command != Command::Watch && (o.csv || o.noDerived || o.count != 0 || o.intervalGiven))
         return "--interval, --count, --csv and --no-derived go with watch";
     if (o.command == Command::Watch && o.ports.size() > 1) return "watch works on one port";
     if (o.csv && o.json) return "--csv or --json, not both";
@@ -207,7 +209,12 @@ int ParseOptions(int argc, char **argv, Options &o) {
                        : "--interval needs seconds (0 <= S <= 3600), not '" + v + "'";
         });
     app.add_option("--count", o.count, "watch: this many reads, then the summary")
-        ->check(CLI::Range(1L, 1000000000L));
+        ->check([](const std::string &v) {
+            long count;
+            return ParseLong(v, 1, 1000000000L, &count)
+                       ? ""
+                       : "--count needs a whole number of reads from 1 to 1000000000, not '" + v + "'";
+        });
     app.add_flag("--csv", o.csv, "watch: CSV with a header line");
     app.add_flag("--no-derived", o.noDerived,
                  "watch: raw values only, without reading the configured ranges first");
@@ -225,6 +232,7 @@ int ParseOptions(int argc, char **argv, Options &o) {
             json = json || std::strcmp(argv[i], "--json") == 0;
         return UsageError(what, json);
     }
+    o.intervalGiven = app.count("--interval") > 0;
     if (const auto problem = CheckOptions(o)) return UsageError(*problem, o.json);
     return -1;
 }

@@ -39,6 +39,7 @@ struct Options {
     std::string file;        // config-diff FILE
     // watch
     double intervalSeconds = 0.5;
+    bool intervalGiven = false;
     long count = 0;  // 0: until SIGINT or SIGTERM
     bool csv = false;
     bool noDerived = false;

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "config_fields.h"
+#include "config_names.h"
+#include "frame_judge.h"
+#include "loopctl_options.h"
+#include "system_error.h"
 
 void PrintJson(const Json &j) {
     // A device path is the system's bytes, not always UTF-8; a replaced byte
@@ -11,9 +14,17 @@ void PrintJson(const Json &j) {
     std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
+int ReportOutputFailure(int err) {
+    static bool reported = false;
+    if (!reported)
+        std::fprintf(stderr, "loopctl: cannot write the output: %s\n", ErrorText(err).c_str());
+    reported = true;
+    return kExitSystem;
+}
+
 void DescribeAnswer(const ResponseOutcome &out, bool withResult, Json &j, std::string &text) {
     std::ostringstream lines;
-    j["result"] = out.text;
+    j["result"] = ResultText(out);
     if (out.hasAdc) {
         j["ch1"] = out.ch1;
         j["ch2"] = out.ch2;
@@ -27,11 +38,11 @@ void DescribeAnswer(const ResponseOutcome &out, bool withResult, Json &j, std::s
             char line[64];
             int n = std::snprintf(line, sizeof line, "CH.%d", ch + 1);
             for (int i = 0; i < 4; ++i) {
-                values[kConfigFieldTable[ch * 4 + i].name] = out.config[ch * 4 + i];
+                values[kConfigNames[ch * 4 + i].name] = out.config[ch * 4 + i];
                 n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%s%6u",
                                    i == 2 ? "   " : "  ", out.config[ch * 4 + i]);
             }
-            j[kConfigFieldTable[ch * 4].channel] = values;
+            j[kConfigNames[ch * 4].channel] = values;
             lines << line << "\n";
         }
     }

@@ -12,6 +12,10 @@ using Json = nlohmann::ordered_json;
 // Prints j as one line; bytes that are not UTF-8 become U+FFFD.
 void PrintJson(const Json &j);
 
+// Standard output could not be written (err: why): said once on standard
+// error, however many places find out. Returns the exit status for it.
+int ReportOutputFailure(int err);
+
 // Adds what the answer shows to j ("result", the values, "extra") and to
 // text (one line per value); the result line is added to text when
 // withResult.

@@ -1,28 +1,34 @@
-// loopctl watch: ADC reads one after another through the dialog's quiet live
-// read (no log line per sample), a line each on standard output, the loop
-// current and display value derived from the ranges read once at the start,
-// and a summary on standard error. Nothing grows with the number of samples.
+// loopctl watch: quiet ADC reads one after another through the session (no
+// log line per sample), a line each on standard output, the loop current and
+// display value derived from the ranges read once at the start, and a
+// summary on standard error. Nothing grows with the number of samples.
+//
+// It ends when the count is reached; on SIGINT or SIGTERM once the sample on
+// its way has its answer or its time-out (exit 0); when the line is lost
+// (exit 6); and when standard output can no longer be written (exit 5).
 #include <chrono>
 #include <cinttypes>
-#include <ctime>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 
 #include "clock.h"
 #include "command_run.h"
 #include "loop_values.h"
+#include "system_error.h"
+#include "machine_text.h"
 #include "sample_stats.h"
 
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-ConsoleView *g_view = nullptr;
+CConsoleHost *g_host = nullptr;
 
 extern "C" void StopWatching(int) {
     g_stop = 1;
     // Only a write to the loop's wake-up: safe in a signal handler.
-    if (g_view) g_view->Wake();
+    if (g_host) g_host->Wake();
 }
 
 // Local time to the millisecond, from one reading of the clock. Watch runs on
@@ -41,109 +47,140 @@ std::string TimeText() {
     return withMs;
 }
 
-}  // namespace
+// One sample as a line of text, CSV or JSON.
+struct SampleLine {
+    Json json;
+    std::string text, csv;
+};
 
-int CRun::Sample(ResponseOutcome &out, std::string &error) {
-    m_view.ForgetOutcomes();
-    if (m_dlg.SendLiveRead() != CLoopsetDlg::LiveSend::Sent) {
-        error = "cannot send to " + PortText();
-        return kExitPortOpen;
+void AddChannel(SampleLine &line, int ch, uint16_t adc, const std::optional<LoopRanges> &ranges) {
+    Json c;
+    c["adc"] = adc;
+    char cell[96];
+    std::snprintf(cell, sizeof cell, "  CH.%d %5u", ch + 1, adc);
+    line.text += cell;
+    line.csv += "," + std::to_string(adc) + ",";
+    const auto d = ranges ? Derive((*ranges)[static_cast<size_t>(ch)], adc)
+                          : std::optional<DerivedValue>();
+    if (d) {
+        const double scale = std::pow(10.0, kMilliampDecimals);
+        c["mA"] = std::round(d->milliamps * scale) / scale;
+        c["display"] = std::round(d->display * 1000) / 1000;
+        c["level"] = LevelText(d->level);
+        std::snprintf(cell, sizeof cell, " %7.*f mA %10.3f", kMilliampDecimals, d->milliamps,
+                      d->display);
+        line.text += cell;
+        if (d->level != LoopLevel::Normal) line.text += std::string(" (") + LevelText(d->level) + ")";
+        AppendFixed(line.csv, d->milliamps, kMilliampDecimals);
+        line.csv += ",";
+        AppendFixed(line.csv, d->display, 3);
+    } else {
+        line.csv += ",";
     }
-    StartClock();
-    const int code = AwaitAnswer(CMD_GET_ADC_VALUE, &out);
-    if (code == kExitTimeout) error = "no answer within " + TimeoutText();
-    if (code == kExitDeviceError) error = std::string("the device answered with an error: ") + out.text;
-    if (code != kExitOk && error.empty()) error = m_result.error;
-    return code;
+    line.json["ch" + std::to_string(ch + 1)] = c;
 }
+
+}  // namespace
 
 int CRun::Watch() {
     std::optional<LoopRanges> ranges;
     if (!m_o.noDerived) {
         ResponseOutcome config;
-        const int code = Exchange(Command::ConfigRead, &config);
+        const int code = Exchange(CMD_GET_CONFIG_DATA, {}, &config);
         if (code != kExitOk) {
             if (code == kExitDeviceError)
-                Fail(code, std::string("the configuration read failed: ") + config.text);
+                Fail(code, std::string("the configuration read failed: ") + ResultText(config));
             return code;
         }
         ranges = RangesOf(config.config);
     }
     g_stop = 0;
-    g_view = &m_view;
-    m_view.SetStopFlag(&g_stop);
+    g_host = &m_host;
+    m_host.SetStopFlag(&g_stop);
     auto previousInt = std::signal(SIGINT, StopWatching);
     auto previousTerm = std::signal(SIGTERM, StopWatching);
-    if (m_o.csv) std::puts("time,ch1_adc,ch1_mA,ch1_display,ch2_adc,ch2_mA,ch2_display,error");
+    int result = kExitOk;
+    bool written = true;
+    errno = 0;
+    if (m_o.csv)
+        written = std::puts("time,ch1_adc,ch1_mA,ch1_display,ch2_adc,ch2_mA,ch2_display,error") >= 0 &&
+                  std::fflush(stdout) == 0;
+    if (!written) result = ReportOutputFailure(errno);
 
     CSampleStats stats[kChannelCount];
     uint64_t samples = 0, failures = 0;
-    int result = kExitOk;
+    SessionRequest request;
+    request.command = CMD_GET_ADC_VALUE;
+    request.timeoutMs = TimeoutMs();
+    request.quiet = true;
     const int64_t periodMs = std::llround(m_o.intervalSeconds * 1000.0);
     const int64_t start = MonotonicMillis();
-    for (long i = 0; !g_stop && (m_o.count == 0 || i < m_o.count); ++i) {
+    for (long i = 0; written && !g_stop && (m_o.count == 0 || i < m_o.count); ++i) {
         // On a schedule from the start, so that slow answers do not add up.
         for (int64_t due = start + i * periodMs; !g_stop && MonotonicMillis() < due;) {
-            if (!m_view.RunOnce(static_cast<int>(due - MonotonicMillis()))) break;
+            if (!m_host.RunOnce(static_cast<int>(due - MonotonicMillis()))) break;
         }
         if (g_stop) break;
-        ResponseOutcome out;
-        std::string error;
-        const int code = Sample(out, error);
-        const std::string time = TimeText();
-        ++samples;
-        Json j;
-        j["time"] = time;
-        std::string text = time, csv = time;
-        if (code != kExitOk) {
-            ++failures;
-            if (result == kExitOk) result = code;
-            j["error"] = error;
-            text += "  error: " + error;
-            csv += ",,,,,,," + error;
-        } else {
-            for (int ch = 0; ch < kChannelCount; ++ch) {
-                const uint16_t adc = ch == 0 ? out.ch1 : out.ch2;
-                stats[ch].Add(adc);
-                Json c;
-                c["adc"] = adc;
-                char line[96];
-                std::snprintf(line, sizeof line, "  CH.%d %5u", ch + 1, adc);
-                text += line;
-                csv += "," + std::to_string(adc);
-                const auto d = ranges ? Derive((*ranges)[static_cast<size_t>(ch)], adc)
-                                      : std::optional<DerivedValue>();
-                if (d) {
-                    c["mA"] = std::round(d->milliamps * 1000) / 1000;
-                    c["display"] = std::round(d->display * 1000) / 1000;
-                    c["level"] = LevelText(d->level);
-                    std::snprintf(line, sizeof line, " %7.3f mA %10.3f%s", d->milliamps,
-                                  d->display,
-                                  d->level == LoopLevel::Normal
-                                      ? ""
-                                      : (std::string(" (") + LevelText(d->level) + ")").c_str());
-                    text += line;
-                    std::snprintf(line, sizeof line, ",%.3f,%.3f", d->milliamps, d->display);
-                    csv += line;
-                } else {
-                    csv += ",,";
-                }
-                j["ch" + std::to_string(ch + 1)] = c;
-            }
-            csv += ",";
+        // A stop from here on ends the watch after this sample: its answer
+        // or its time-out, whichever comes first.
+        RequestOutcome outcome;
+        if (!Request(request, &outcome)) {
+            result = Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
+            break;
         }
+        SampleLine line;
+        const std::string time = TimeText();
+        line.json["time"] = time;
+        line.text = line.csv = time;
+        ++samples;
+        if (outcome.Succeeded()) {
+            const ResponseOutcome &a = outcome.answer;
+            stats[0].Add(a.ch1);
+            stats[1].Add(a.ch2);
+            AddChannel(line, 0, a.ch1, ranges);
+            AddChannel(line, 1, a.ch2, ranges);
+            line.csv += ",";
+        } else {
+            ++failures;
+            std::string error;
+            switch (outcome.status) {
+                case RequestOutcome::Status::Answered:
+                    error = std::string("the device answered with an error: ") + ResultText(outcome.answer);
+                    break;
+                case RequestOutcome::Status::TimedOut:
+                    error = "no answer within " + TimeoutText();
+                    break;
+                case RequestOutcome::Status::LineLost:
+                    error = "lost " + PortText() + ": " + outcome.reason;
+                    break;
+                case RequestOutcome::Status::NotSent:
+                    error = "cannot send to " + PortText() + ": " + outcome.reason;
+                    break;
+            }
+            line.json["error"] = error;
+            line.text += "  error: " + error;
+            line.csv += ",,,,,,," + CsvField(error);
+            if (result == kExitOk) result = Judge(outcome);
+        }
+        errno = 0;
         if (m_o.json)
-            PrintJson(j);
+            PrintJson(line.json);
         else
-            std::puts(m_o.csv ? csv.c_str() : text.c_str());
-        // A reader at the other end of a pipe sees each sample as it comes.
-        std::fflush(stdout);
-        if (code == kExitLineLost) break;
+            std::puts(m_o.csv ? line.csv.c_str() : line.text.c_str());
+        // A reader at the other end of a pipe sees each sample as it comes,
+        // and one that has gone ends the watch: nobody reads the samples.
+        written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+        if (!written) result = ReportOutputFailure(errno);
+        // A line that is gone or a port that is closed answers no later
+        // sample either.
+        if (outcome.status == RequestOutcome::Status::LineLost ||
+            outcome.status == RequestOutcome::Status::NotSent)
+            break;
     }
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
-    m_view.SetStopFlag(nullptr);
-    g_view = nullptr;
+    m_host.SetStopFlag(nullptr);
+    g_host = nullptr;
 
     std::fprintf(stderr, "loopctl: %swatch: %" PRIu64 " samples, %" PRIu64 " failed", m_prefix.c_str(),
                  samples, failures);

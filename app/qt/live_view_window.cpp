@@ -18,32 +18,19 @@
 #include <array>
 #include <cmath>
 
-#include "clock.h"
 
 namespace {
 
 const QColor kChannelColours[kChannelCount] = {QColor(0, 90, 200), QColor(200, 60, 0)};
 
-QString ValueText(const CLiveViewModel &model, int channel) {
-    if (model.Size() == 0) return QStringLiteral("CH.%1   -").arg(channel + 1);
-    const uint16_t adc = model.At(model.Size() - 1).adc[static_cast<size_t>(channel)];
-    QString text = QStringLiteral("CH.%1   %2").arg(channel + 1).arg(adc);
-    if (const auto d = model.Derived(channel, adc)) {
-        text += QStringLiteral("   %1 mA   %2").arg(d->milliamps, 0, 'f', 2).arg(d->display, 0, 'f', 1);
-        if (d->level != LoopLevel::Normal)
-            text += QStringLiteral("   (%1)").arg(QString::fromUtf8(LevelText(d->level)));
-    }
-    return text;
+QString Text(const std::string &text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
-double LiveNow() {
-    return static_cast<double>(MonotonicMicros()) / 1e6;
-}
-
-CTrendView::CTrendView(const CLiveViewModel &model, QWidget *parent)
-    : QWidget(parent), m_model(model) {
+CTrendView::CTrendView(const CLivePresenter &presenter, QWidget *parent)
+    : QWidget(parent), m_presenter(presenter) {
     setMinimumSize(360, 160);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -51,16 +38,10 @@ CTrendView::CTrendView(const CLiveViewModel &model, QWidget *parent)
 void CTrendView::paintEvent(QPaintEvent *) {
     QPainter p(this);
     const QRectF area = QRectF(rect()).adjusted(36, 8, -8, -18);
-    // Loop current when the ranges are known, else the raw counts of a 12-bit
-    // converter.
-    const bool milliamps = m_model.Ranges().has_value();
-    const double top = milliamps ? 24.0 : 4095.0;
-    auto y = [&](double v) { return area.bottom() - std::clamp(v / top, 0.0, 1.0) * area.height(); };
-    const size_t n = m_model.Size();
-    const double span = m_model.TrendSeconds();
+    const TrendArea trend = {area.left(), area.top(), area.width(), area.height()};
     // The grid and its texts change only with the size, the unit and the span:
     // drawn once into a picture, not ten times a second.
-    const QString legend = QStringLiteral("%1, last %2 s").arg(milliamps ? "mA" : "ADC").arg(span);
+    const QString legend = Text(m_presenter.Legend());
     if (m_background.size() != size() * devicePixelRatio() || m_legend != legend) {
         m_legend = legend;
         m_background = QPixmap(size() * devicePixelRatio());
@@ -70,35 +51,22 @@ void CTrendView::paintEvent(QPaintEvent *) {
         b.setPen(Qt::lightGray);
         b.drawRect(area);
         b.setPen(Qt::darkGray);
-        const std::array<double, 3> marks =
-            milliamps ? std::array<double, 3>{4, 12, 20} : std::array<double, 3>{0, 2048, 4095};
-        for (double v : marks) {
-            b.drawText(QRectF(0, y(v) - 8, 32, 16), Qt::AlignRight | Qt::AlignVCenter,
+        for (int v : m_presenter.Marks()) {
+            const double y = m_presenter.Y(trend, v);
+            b.drawText(QRectF(0, y - 8, 32, 16), Qt::AlignRight | Qt::AlignVCenter,
                        QString::number(v));
-            b.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
+            b.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
         }
         b.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, legend);
     }
     p.drawPixmap(0, 0, m_background);
-    if (n == 0) return;
-    const double end = m_model.At(n - 1).seconds;
-    auto x = [&](double t) { return area.right() - (end - t) / span * area.width(); };
-    // One point a pixel column at most, into buffers kept from paint to paint:
-    // redrawn ten times a second, the trend must cost next to nothing.
+    // Into buffers kept from paint to paint: redrawn ten times a second, the
+    // trend must cost next to nothing.
     for (int ch = 0; ch < kChannelCount; ++ch) {
+        m_presenter.TrendPoints(ch, trend, m_points);
         QPolygonF &line = m_lines[ch];
         line.clear();
-        for (size_t i = 0; i < n; ++i) {
-            const LiveSample &s = m_model.At(i);
-            if (end - s.seconds > span) continue;
-            const uint16_t adc = s.adc[static_cast<size_t>(ch)];
-            const auto d = m_model.Derived(ch, adc);
-            const QPointF point(std::round(x(s.seconds)), y(milliamps ? (d ? d->milliamps : 0) : adc));
-            if (!line.isEmpty() && line.back().x() == point.x())
-                line.back() = point;
-            else
-                line.append(point);
-        }
+        for (const TrendPoint &point : m_points) line.append(QPointF(point.x, point.y));
         // Two one-pixel lines, a pixel apart: a wider pen is stroked as an
         // outline, which costs several times as much.
         p.setPen(QPen(kChannelColours[ch], 0));
@@ -110,7 +78,7 @@ void CTrendView::paintEvent(QPaintEvent *) {
 
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
     : QWidget(owner, Qt::Window), m_live(live) {
-    setWindowTitle(QStringLiteral("Live view"));
+    setWindowTitle(QString::fromUtf8(CLivePresenter::Title()));
     auto *layout = new QVBoxLayout(this);
     auto *grid = new QGridLayout;
     for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -118,52 +86,51 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
         // Fixed, so that a new value redraws the label alone and does not lay
         // the whole window out again, ten times a second.
         m_values[ch]->setFixedSize(
-            m_values[ch]->fontMetrics().boundingRect(QStringLiteral("CH.0   65535   -0000.00 mA   -00000.0   (out of range)")).size() +
+            m_values[ch]->fontMetrics().boundingRect(QString::fromUtf8(CLivePresenter::WidestValueText())).size() +
             QSize(8, 4));
         QPalette palette = m_values[ch]->palette();
         palette.setColor(QPalette::WindowText, kChannelColours[ch]);
         m_values[ch]->setPalette(palette);
         grid->addWidget(m_values[ch], ch, 0);
         for (int end = 0; end < 2; ++end) {
-            auto *button = new QPushButton(end ? QStringLiteral("Use as 20 mA")
-                                               : QStringLiteral("Use as 4 mA"),
-                                           this);
+            auto *button = new QPushButton(QString::fromUtf8(CLivePresenter::CaptureCaption(end == 1)), this);
             connect(button, &QPushButton::clicked, this, [this, ch, end] {
-                if (!m_live.Capture(ch, end == 1, LiveNow()))
+                const CaptureResult result = m_live.Capture(ch, end == 1);
+                if (!result.mean)
                     QMessageBox::warning(this, windowTitle(),
-                                         QStringLiteral("No reading in the last 2 seconds."));
+                                         Text(CLivePresenter::CaptureProblem(result)));
             });
             m_capture[ch][end] = button;
             grid->addWidget(button, ch, 1 + end);
         }
     }
     layout->addLayout(grid);
-    m_trend = new CTrendView(m_live.Model(), this);
+    m_trend = new CTrendView(m_presenter, this);
     layout->addWidget(m_trend, 1);
     auto *row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("Samples a second:"), this));
+    row->addWidget(new QLabel(QString::fromUtf8(CLivePresenter::RateCaption()), this));
     m_rate = new QSpinBox(this);
     m_rate->setRange(CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
     m_rate->setValue(m_live.Model().Rate());
     connect(m_rate, &QSpinBox::valueChanged, this, [this](int rate) {
-        m_live.Model().SetRate(rate);
+        m_live.SetRate(rate);
         m_timer->setInterval(static_cast<int>(m_live.TickMs()));
     });
     row->addWidget(m_rate);
-    m_pause = new QPushButton(QStringLiteral("Pause"), this);
+    m_pause = new QPushButton(QString::fromUtf8(CLivePresenter::PauseCaption(false)), this);
     m_pause->setCheckable(true);
     connect(m_pause, &QPushButton::toggled, this, [this](bool paused) {
-        m_live.Model().SetPaused(paused);
-        m_pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        if (paused != m_live.Model().Paused()) m_live.SetPaused(paused);
+        m_pause->setText(QString::fromUtf8(CLivePresenter::PauseCaption(paused)));
     });
     row->addWidget(m_pause);
-    auto *save = new QPushButton(QStringLiteral("Save as CSV"), this);
+    auto *save = new QPushButton(QString::fromUtf8(CLivePresenter::SaveCaption()), this);
     connect(save, &QPushButton::clicked, this, [this] { SaveCsv(); });
     row->addWidget(save);
     row->addStretch(1);
     m_summary = new QLabel(this);
     m_summary->setFixedSize(
-        m_summary->fontMetrics().boundingRect(QStringLiteral("0000000000 samples, 0000000000 failed")).size() +
+        m_summary->fontMetrics().boundingRect(QString::fromUtf8(CLivePresenter::WidestSummaryText())).size() +
         QSize(8, 4));
     m_summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     row->addWidget(m_summary);
@@ -174,16 +141,18 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { Tick(); });
+    m_live.SetOnChange([this] { Refresh(); });
     Refresh();
 }
 
 CLiveViewWindow::~CLiveViewWindow() {
+    m_live.SetOnChange(nullptr);
     m_live.Stop();
 }
 
 void CLiveViewWindow::Open() {
     if (!m_live.Running()) {
-        m_live.Start(LiveNow());
+        m_live.Start();
         m_timer->start(static_cast<int>(m_live.TickMs()));
         Tick();
     }
@@ -193,11 +162,8 @@ void CLiveViewWindow::Open() {
 }
 
 void CLiveViewWindow::Tick() {
-    // Samples are drawn as their answers come in; a tick redraws only for a
-    // request given up.
-    const uint64_t failures = m_live.Model().Failures();
-    m_live.Tick(LiveNow());
-    if (m_live.Model().Failures() != failures) Refresh();
+    // Samples and failures are drawn as the session reports them.
+    m_live.Tick();
 }
 
 void CLiveViewWindow::Refresh() {
@@ -205,12 +171,10 @@ void CLiveViewWindow::Refresh() {
     auto show = [](QLabel *label, const QString &text) {
         if (label->text() != text) label->setText(text);
     };
-    for (int ch = 0; ch < kChannelCount; ++ch) show(m_values[ch], ValueText(model, ch));
-    // The view pauses itself when the port cannot send.
+    for (int ch = 0; ch < kChannelCount; ++ch) show(m_values[ch], Text(m_presenter.ValueText(ch)));
+    // The view pauses itself when the line is lost.
     if (m_pause->isChecked() != model.Paused()) m_pause->setChecked(model.Paused());
-    show(m_summary, QStringLiteral("%1 samples, %2 failed")
-                           .arg(model.Stats(0).Count())
-                           .arg(model.Failures()));
+    show(m_summary, Text(m_presenter.SummaryText()));
     m_trend->update();
 }
 
@@ -221,8 +185,8 @@ void CLiveViewWindow::closeEvent(QCloseEvent *e) {
 }
 
 void CLiveViewWindow::SaveCsv() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as CSV"),
-                                                      QStringLiteral("live.csv"),
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(CLivePresenter::SaveCaption()),
+                                                      QString::fromUtf8(CLivePresenter::CsvFileName()),
                                                       QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty()) return;
     QFile file(path);

@@ -1,7 +1,8 @@
 // The live view on Linux: a window of its own beside the dialog with both
 // channels' raw value, loop current and display value, a trend of the last
 // minutes drawn with plain QPainter, the rate, pause, "Save as CSV" and
-// the two-point capture. CLiveView does the work; this only draws it.
+// the two-point capture. CLiveView does the work and CLivePresenter says
+// what to show; this only draws it.
 #pragma once
 
 #include <QPixmap>
@@ -9,7 +10,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "live_view.h"
+#include <vector>
+
+#include "live_presenter.h"
 
 class QLabel;
 class QPushButton;
@@ -18,13 +21,14 @@ class QTimer;
 
 class CTrendView : public QWidget {
 public:
-    explicit CTrendView(const CLiveViewModel &model, QWidget *parent);
+    explicit CTrendView(const CLivePresenter &presenter, QWidget *parent);
 
 protected:
     void paintEvent(QPaintEvent *) override;
 
 private:
-    const CLiveViewModel &m_model;
+    const CLivePresenter &m_presenter;
+    std::vector<TrendPoint> m_points;
     QPolygonF m_lines[kChannelCount];
     QPixmap m_background;
     QString m_legend;
@@ -48,6 +52,7 @@ public:
     QPushButton *PauseButton() const { return m_pause; }
     QLabel *ValueLabel(int channel) const { return m_values[channel]; }
     const CLiveViewModel &Model() const { return m_live.Model(); }
+    CLiveView &Live() { return m_live; }
 
 protected:
     void closeEvent(QCloseEvent *e) override;
@@ -57,6 +62,7 @@ private:
     void SaveCsv();
 
     CLiveView &m_live;
+    CLivePresenter m_presenter{m_live};
     QTimer *m_timer = nullptr;
     QLabel *m_values[kChannelCount] = {};
     QLabel *m_summary = nullptr;
@@ -65,6 +71,3 @@ private:
     QPushButton *m_pause = nullptr;
     CTrendView *m_trend = nullptr;
 };
-
-// Seconds on a clock that only goes forward, for the live view.
-double LiveNow();

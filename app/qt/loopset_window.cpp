@@ -18,8 +18,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "config_fields.h"
-#include "config_file.h"
+#include "config_commands.h"
 #include "dialog_layout.h"
 #include "port_list.h"
 #include "dialog_units.h"
@@ -75,7 +74,7 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     setFont(DialogFont());
     BuildControls();
     m_dlg = std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api);
-    m_live = std::make_unique<CLiveView>(*m_dlg, *this);
+    m_live = std::make_unique<CLiveView>(*m_dlg);
 
     // The template stays as it is: the further commands live in a context
     // menu, with the shortcuts the Windows build puts in the system menu.
@@ -91,7 +90,7 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
                [this] { OpenLiveView(); });
     addCommand(QStringLiteral("Save configuration..."), QKeySequence(Qt::CTRL | Qt::Key_S), [this] {
         const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Save configuration"), QStringLiteral("loop.json"),
+            this, QStringLiteral("Save configuration"), QString::fromUtf8(kConfigFileName),
             QStringLiteral("Configurations (*.json)"));
         if (!path.isEmpty()) SaveConfiguration(path);
     });
@@ -103,46 +102,21 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     });
 }
 
-void CLoopsetWindow::OnResponse(const ResponseOutcome &out) {
-    if (m_live->OnResponse(out, LiveNow()) && m_liveWindow) m_liveWindow->Refresh();
-}
-
 void CLoopsetWindow::OpenLiveView() {
     if (!m_liveWindow) m_liveWindow = new CLiveViewWindow(*m_live, this);
     m_liveWindow->Open();
 }
 
 bool CLoopsetWindow::LoadConfiguration(const QString &path) {
-    std::string error;
-    const auto values = LoadConfigFile(path.toStdString(), error);
-    if (!values) {
-        ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
-        return false;
-    }
-    for (size_t i = 0; i < kConfigValueCount; ++i)
-        SetFieldText(kConfigFieldTable[i].id, std::to_string((*values)[i]));
-    return true;
+    const std::string error = LoadConfigIntoFields(path.toStdString(), *this);
+    if (!error.empty()) ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
+    return error.empty();
 }
 
 bool CLoopsetWindow::SaveConfiguration(const QString &path) {
-    ConfigValues values{};
-    for (size_t i = 0; i < kConfigValueCount; ++i) {
-        const ConfigField &field = kConfigFieldTable[i];
-        const auto value = WholeWord(GetFieldText(field.id));
-        if (!value) {
-            ShowBox(BoxKind::Warning, ApplicationTitle(),
-                    QStringLiteral("%1.%2 is not a whole number from 0 to 65535")
-                        .arg(QLatin1String(field.channel), QLatin1String(field.name)));
-            return false;
-        }
-        values[i] = *value;
-    }
-    std::string error;
-    if (!SaveConfigFile(path.toStdString(), values, error)) {
-        ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
-        return false;
-    }
-    return true;
+    const std::string error = SaveFieldsToConfig(path.toStdString(), *this);
+    if (!error.empty()) ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
+    return error.empty();
 }
 
 CLoopsetWindow::~CLoopsetWindow() {
@@ -201,7 +175,8 @@ void CLoopsetWindow::BuildControls() {
                 combo->setEditable(true);
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setCompleter(nullptr);
-                for (int n = 1; n <= 30; ++n) combo->addItem(QString::number(n));
+                for (int n = PORTLINK_FIRST_PORT; n <= PORTLINK_LAST_OFFERED_PORT; ++n)
+                    combo->addItem(QString::number(n));
                 combo->setCurrentIndex(-1);
                 combo->lineEdit()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 // The template's height is the dropped list's; fill it.

@@ -79,7 +79,6 @@ public:
     void StopTimer(unsigned id) override;
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
-    void OnResponse(const ResponseOutcome &out) override;
 
     // The live view's window (made when first opened), and the menu's
     // commands, which the dialog's context menu and their shortcuts run.

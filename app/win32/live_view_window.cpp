@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "clock.h"
 #include "config_file.h"
 #include "dialog_template.h"
 #include "files.h"
@@ -23,7 +22,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"LoopsetLiveView";
 constexpr wchar_t kTrendClass[] = L"LoopsetLiveTrend";
-constexpr wchar_t kTitle[] = L"Live view";
 constexpr UINT_PTR kTickTimer = 1;
 
 // Control ids; 1 and 2 stay free for the Enter and Escape of the keyboard
@@ -81,21 +79,7 @@ bool SetTextIfChanged(HWND hwnd, const std::wstring &text) {
     return true;
 }
 
-std::wstring ValueText(const CLiveViewModel &model, int channel) {
-    char text[128];
-    if (model.Size() == 0) {
-        std::snprintf(text, sizeof text, "CH.%d   -", channel + 1);
-        return Utf8ToUtf16(text);
-    }
-    const uint16_t adc = model.At(model.Size() - 1).adc[static_cast<size_t>(channel)];
-    int n = std::snprintf(text, sizeof text, "CH.%d   %u", channel + 1, adc);
-    if (const auto d = model.Derived(channel, adc)) {
-        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   %.2f mA   %.1f",
-                           d->milliamps, d->display);
-        if (d->level != LoopLevel::Normal)
-            std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   (%s)",
-                          LevelText(d->level));
-    }
+std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
 }
 
@@ -107,10 +91,6 @@ SIZE TextSize(HDC dc, const wchar_t *text) {
 
 }  // namespace
 
-double LiveNow() {
-    return static_cast<double>(MonotonicMicros()) / 1e6;
-}
-
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     RegisterClasses(&CLiveViewWindow::WindowProc, &CLiveViewWindow::TrendProc);
     NONCLIENTMETRICSW metrics = {};
@@ -119,7 +99,7 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
         m_font = CreateFontIndirectW(&metrics.lfMessageFont);
 
     // Owned by the dialog: above it, minimised and closed with it.
-    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, kTitle,
+    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(CLivePresenter::Title()).c_str(),
                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                     CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), this);
     if (!m_hwnd) return;
@@ -127,12 +107,13 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
         m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
         for (int end = 0; end < 2; ++end)
             m_capture[ch][end] =
-                AddControl(L"Button", end ? L"Use as 20 mA" : L"Use as 4 mA",
+                AddControl(L"Button", Wide(CLivePresenter::CaptureCaption(end == 1)).c_str(),
                            BS_PUSHBUTTON | WS_TABSTOP, kIdCaptureFirst + ch * 2 + end);
     }
     m_trend = AddControl(kTrendClass, L"", 0, 0);
     m_rateLabel =
-        AddControl(L"Static", L"Samples a second:", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
+        AddControl(L"Static", Wide(CLivePresenter::RateCaption()).c_str(),
+                   SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
     m_rateEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT, 0, 0, 0,
                                  0, m_hwnd, reinterpret_cast<HMENU>(INT_PTR{kIdRate}),
@@ -144,8 +125,10 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     SendMessageW(m_rateUpDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(m_rateEdit), 0);
     SendMessageW(m_rateUpDown, UDM_SETRANGE32, CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
     SendMessageW(m_rateUpDown, UDM_SETPOS32, 0, m_live.Model().Rate());
-    m_pause = AddControl(L"Button", L"Pause", BS_PUSHBUTTON | WS_TABSTOP, kIdPause);
-    m_save = AddControl(L"Button", L"Save as CSV", BS_PUSHBUTTON | WS_TABSTOP, kIdSave);
+    m_pause = AddControl(L"Button", Wide(CLivePresenter::PauseCaption(false)).c_str(),
+                         BS_PUSHBUTTON | WS_TABSTOP, kIdPause);
+    m_save = AddControl(L"Button", Wide(CLivePresenter::SaveCaption()).c_str(),
+                        BS_PUSHBUTTON | WS_TABSTOP, kIdSave);
     m_summary = AddControl(L"Static", L"", SS_RIGHT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
 
     // A size from the font that shows the longest texts whole, beside the
@@ -166,10 +149,12 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     if (x + width > work.right) x = std::max<int>(work.left, at.left - 8 - width);
     const int y = std::clamp<int>(at.top, work.top, std::max<int>(work.top, work.bottom - height));
     SetWindowPos(m_hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_live.SetOnChange([this] { Refresh(); });
     Refresh();
 }
 
 CLiveViewWindow::~CLiveViewWindow() {
+    m_live.SetOnChange(nullptr);
     if (m_hwnd) {
         KillTimer(m_hwnd, kTickTimer);
         DestroyWindow(m_hwnd);
@@ -189,7 +174,7 @@ HWND CLiveViewWindow::AddControl(const wchar_t *cls, const wchar_t *text, DWORD 
 void CLiveViewWindow::Open() {
     if (!m_hwnd) return;
     if (!m_live.Running()) {
-        m_live.Start(LiveNow());
+        m_live.Start();
         RestartTimer();
         Tick();
     }
@@ -213,8 +198,8 @@ void CLiveViewWindow::RestartTimer() {
 }
 
 void CLiveViewWindow::Tick() {
-    m_live.Tick(LiveNow());
-    Refresh();
+    // Samples and failures are drawn as the session reports them.
+    m_live.Tick();
 }
 
 void CLiveViewWindow::Refresh() {
@@ -222,14 +207,10 @@ void CLiveViewWindow::Refresh() {
     const CLiveViewModel &model = m_live.Model();
     bool changed = false;
     for (int ch = 0; ch < kChannelCount; ++ch)
-        changed |= SetTextIfChanged(m_values[ch], ValueText(model, ch));
-    wchar_t summary[64];
-    std::swprintf(summary, 64, L"%llu samples, %llu failed",
-                  static_cast<unsigned long long>(model.Stats(0).Count()),
-                  static_cast<unsigned long long>(model.Failures()));
-    changed |= SetTextIfChanged(m_summary, summary);
-    // The view may pause itself (its port gone): the button says what it does.
-    SetTextIfChanged(m_pause, model.Paused() ? L"Resume" : L"Pause");
+        changed |= SetTextIfChanged(m_values[ch], Wide(m_presenter.ValueText(ch)));
+    changed |= SetTextIfChanged(m_summary, Wide(m_presenter.SummaryText()));
+    // The view may pause itself (its line lost): the button says what it does.
+    SetTextIfChanged(m_pause, Wide(CLivePresenter::PauseCaption(model.Paused())));
     if (changed) InvalidateRect(m_trend, nullptr, FALSE);
 }
 
@@ -244,13 +225,16 @@ SIZE CLiveViewWindow::Layout() {
     const int margin = tm.tmHeight / 2 + 2;
     const int rowHeight = tm.tmHeight * 7 / 4;
     const int pad = tm.tmAveCharWidth * 3;
-    const int captureWidth = TextSize(dc, L"Use as 20 mA").cx + pad;
-    const int labelWidth = TextSize(dc, L"Samples a second:").cx + 4;
-    const int pauseWidth = std::max(TextSize(dc, L"Resume").cx, TextSize(dc, L"Pause").cx) + pad;
-    const int saveWidth = TextSize(dc, L"Save as CSV").cx + pad;
+    auto width = [&](const char *text) { return TextSize(dc, Wide(text).c_str()).cx; };
+    const int captureWidth = std::max(width(CLivePresenter::CaptureCaption(true)),
+                                      width(CLivePresenter::CaptureCaption(false))) + pad;
+    const int labelWidth = width(CLivePresenter::RateCaption()) + 4;
+    const int pauseWidth = std::max(width(CLivePresenter::PauseCaption(true)),
+                                    width(CLivePresenter::PauseCaption(false))) + pad;
+    const int saveWidth = width(CLivePresenter::SaveCaption()) + pad;
     const int editWidth = TextSize(dc, L"20").cx + tm.tmAveCharWidth * 2 + 6;
-    const int valueWidth = TextSize(dc, L"CH.2   4095   24.00 mA   65535.0   (out of range)").cx;
-    const int summaryWidth = TextSize(dc, L"888888 samples, 8888 failed").cx + 4;
+    const int valueWidth = width(CLivePresenter::WidestValueText());
+    const int summaryWidth = width("888888 samples, 8888 failed") + 4;
     SelectObject(dc, old);
     ReleaseDC(m_hwnd, dc);
 
@@ -344,10 +328,10 @@ void CLiveViewWindow::OnCommand(int id, int code) {
         if (code != BN_CLICKED) return;
         const int channel = (id - kIdCaptureFirst) / 2;
         const bool twenty = (id - kIdCaptureFirst) % 2 == 1;
-        if (!m_live.Capture(channel, twenty, LiveNow())) Warn(L"No reading in the last 2 seconds.");
+        const CaptureResult result = m_live.Capture(channel, twenty);
+        if (!result.mean) Warn(Wide(CLivePresenter::CaptureProblem(result)));
     } else if (id == kIdPause && code == BN_CLICKED) {
-        m_live.Model().SetPaused(!m_live.Model().Paused());
-        Refresh();
+        m_live.SetPaused(!m_live.Model().Paused());
     } else if (id == kIdSave && code == BN_CLICKED) {
         SaveCsv();
     } else if (id == kIdRate && code == EN_CHANGE) {
@@ -356,7 +340,7 @@ void CLiveViewWindow::OnCommand(int id, int code) {
         const auto rate = WholeWord(Utf16ToUtf8(Text(m_rateEdit)));
         if (rate && *rate >= CLiveViewModel::kMinRate && *rate <= CLiveViewModel::kMaxRate &&
             *rate != m_live.Model().Rate()) {
-            m_live.Model().SetRate(*rate);
+            m_live.SetRate(*rate);
             if (m_timerRunning) RestartTimer();
         }
     } else if (id == kIdRate && code == EN_KILLFOCUS) {
@@ -365,12 +349,14 @@ void CLiveViewWindow::OnCommand(int id, int code) {
 }
 
 void CLiveViewWindow::Warn(const std::wstring &text) {
-    MessageBoxW(m_hwnd, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(m_hwnd, text.c_str(), Wide(CLivePresenter::Title()).c_str(),
+                MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CLiveViewWindow::SaveCsv() {
     const std::string path = AskFilePath(
-        m_hwnd, {L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0", L"csv", L"Save as CSV", L"live.csv"},
+        m_hwnd, {L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0", L"csv",
+                 Wide(CLivePresenter::SaveCaption()).c_str(), Wide(CLivePresenter::CsvFileName()).c_str()},
         true);
     if (path.empty()) return;
     if (!ReplaceFileContents(path, m_live.Model().Csv()))
@@ -413,7 +399,6 @@ void CLiveViewWindow::PaintTrend(HWND trend) {
 }
 
 void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
-    const CLiveViewModel &model = m_live.Model();
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const HGDIOBJ oldFont = SelectObject(dc, m_font);
     SetBkMode(dc, TRANSPARENT);
@@ -426,23 +411,15 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
         SelectObject(dc, oldFont);
         return;
     }
-    const double width = area.right - area.left, height = area.bottom - area.top;
-
-    // Loop current when the ranges are known, else the raw counts of a 12-bit
-    // converter.
-    const bool milliamps = model.Ranges().has_value();
-    const double top = milliamps ? 24.0 : 4095.0;
-    auto y = [&](double v) {
-        return static_cast<int>(area.bottom - std::clamp(v / top, 0.0, 1.0) * height + 0.5);
-    };
+    const TrendArea trend = {double(area.left), double(area.top), double(area.right - area.left),
+                             double(area.bottom - area.top)};
+    auto y = [&](double v) { return static_cast<int>(std::lround(m_presenter.Y(trend, v))); };
     const HPEN grid = CreatePen(PS_SOLID, 1, RGB(200, 200, 200));
     const HGDIOBJ oldPen = SelectObject(dc, grid);
     const HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
     Rectangle(dc, area.left, area.top, area.right, area.bottom);
     SetTextColor(dc, RGB(96, 96, 96));
-    const std::array<int, 3> marks =
-        milliamps ? std::array<int, 3>{4, 12, 20} : std::array<int, 3>{0, 2048, 4095};
-    for (int v : marks) {
+    for (int v : m_presenter.Marks()) {
         MoveToEx(dc, area.left, y(v), nullptr);
         LineTo(dc, area.right, y(v));
         RECT label = {rect.left, y(v) - tm.tmHeight / 2, area.left - 4, y(v) + tm.tmHeight / 2 + 1};
@@ -450,44 +427,20 @@ void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
                   DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
     }
     RECT caption = {area.left, area.bottom + 2, area.right, rect.bottom};
-    const double span = model.TrendSeconds();
-    const std::wstring legend = (milliamps ? L"mA, last " : L"ADC, last ") +
-                                std::to_wstring(static_cast<int>(span)) + L" s";
-    DrawTextW(dc, legend.c_str(), -1, &caption, DT_RIGHT | DT_SINGLELINE | DT_TOP);
+    DrawTextW(dc, Wide(m_presenter.Legend()).c_str(), -1, &caption, DT_RIGHT | DT_SINGLELINE | DT_TOP);
 
-    const size_t n = model.Size();
-    if (n > 0) {
-        const double end = model.At(n - 1).seconds;
-        // One point a pixel column at most, into a buffer kept from paint to
-        // paint: redrawn at the sample rate, the trend must cost next to nothing.
-        std::vector<POINT> &points = m_points;
-        for (int ch = 0; ch < kChannelCount; ++ch) {
-            points.clear();
-            for (size_t i = 0; i < n; ++i) {
-                const LiveSample &s = model.At(i);
-                if (end - s.seconds > span) continue;
-                const uint16_t adc = s.adc[static_cast<size_t>(ch)];
-                const auto d = model.Derived(ch, adc);
-                const double v = milliamps ? (d ? d->milliamps : 0) : adc;
-                const POINT point = {
-                    static_cast<LONG>(std::lround(area.right - (end - s.seconds) / span * width)),
-                    y(v)};
-                if (!points.empty() && points.back().x == point.x)
-                    points.back() = point;
-                else
-                    points.push_back(point);
-            }
-            const HPEN pen = CreatePen(PS_SOLID, 2, kChannelColours[ch]);
-            SelectObject(dc, pen);
-            if (points.size() == 1) {
-                MoveToEx(dc, points[0].x - 1, points[0].y, nullptr);
-                LineTo(dc, points[0].x + 1, points[0].y);
-            } else {
-                Polyline(dc, points.data(), static_cast<int>(points.size()));
-            }
-            SelectObject(dc, grid);
-            DeleteObject(pen);
-        }
+    // Into a buffer kept from paint to paint: redrawn at the sample rate, the
+    // trend must cost next to nothing.
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+        m_presenter.TrendPoints(ch, trend, m_points);
+        if (m_points.empty()) continue;
+        const HPEN pen = CreatePen(PS_SOLID, 2, kChannelColours[ch]);
+        SelectObject(dc, pen);
+        MoveToEx(dc, m_points[0].x - (m_points.size() == 1 ? 1 : 0), m_points[0].y, nullptr);
+        if (m_points.size() == 1) LineTo(dc, m_points[0].x + 1, m_points[0].y);
+        for (size_t i = 1; i < m_points.size(); ++i) LineTo(dc, m_points[i].x, m_points[i].y);
+        SelectObject(dc, grid);
+        DeleteObject(pen);
     }
     SelectObject(dc, oldBrush);
     SelectObject(dc, oldPen);

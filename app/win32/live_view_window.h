@@ -1,8 +1,8 @@
 // The live view on Windows: a top-level window of its own, owned by the
 // dialog, with both channels' raw value, loop current and display value, a
 // trend of the last two minutes drawn with plain GDI, the rate, pause, "Save
-// as CSV" and the two-point capture. CLiveView does the work; this only
-// draws it and gives it a timer.
+// as CSV" and the two-point capture. CLiveView does the work and
+// CLivePresenter says what to show; this only draws it and gives it a timer.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "live_view.h"
+#include "live_presenter.h"
 
 class CLiveViewWindow {
 public:
@@ -37,6 +37,7 @@ public:
     HWND PauseButton() const { return m_pause; }
     HWND ValueLabel(int channel) const { return m_values[channel]; }
     const CLiveViewModel &Model() const { return m_live.Model(); }
+    CLiveView &Live() { return m_live; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -54,6 +55,7 @@ private:
     void Warn(const std::wstring &text);
 
     CLiveView &m_live;
+    CLivePresenter m_presenter{m_live};
     HWND m_hwnd = nullptr;
     HFONT m_font = nullptr;
     HWND m_values[kChannelCount] = {};
@@ -65,10 +67,7 @@ private:
     HWND m_pause = nullptr;
     HWND m_save = nullptr;
     HWND m_summary = nullptr;
-    std::vector<POINT> m_points;
+    std::vector<TrendPoint> m_points;
     POINT m_minTrack = {};
     bool m_timerRunning = false;
 };
-
-// Seconds on a clock that only goes forward, for the live view.
-double LiveNow();

@@ -7,15 +7,14 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "config_fields.h"
-#include "config_file.h"
+#include "config_commands.h"
 #include "dialog_template.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
 
 namespace {
 
-constexpr int kPortItems = 30;
+constexpr int kPortItems = PORTLINK_LAST_OFFERED_PORT;
 
 CLoopsetWindow *WindowOf(HWND hwnd) {
     return reinterpret_cast<CLoopsetWindow *>(GetWindowLongPtrW(hwnd, DWLP_USER));
@@ -51,7 +50,7 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     : m_hIcon(LoadAppIcon(SM_CXICON, SM_CYICON)),
       m_hSmallIcon(LoadAppIcon(SM_CXSMICON, SM_CYSMICON)),
       m_dlg(std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api)),
-      m_live(std::make_unique<CLiveView>(*m_dlg, *this)) {}
+      m_live(std::make_unique<CLiveView>(*m_dlg)) {}
 
 CLoopsetWindow::~CLoopsetWindow() {
     // A worker that still waits for a box must not wait for a window that is
@@ -259,7 +258,8 @@ bool CLoopsetWindow::RunCommand(UINT id) {
 std::string CLoopsetWindow::AskConfigPath(bool save) {
     return AskFilePath(m_hwnd,
                        {L"Configurations (*.json)\0*.json\0All files (*.*)\0*.*\0", L"json",
-                        save ? L"Save configuration" : L"Load configuration", L"loop.json"},
+                        save ? L"Save configuration" : L"Load configuration",
+                        Utf8ToUtf16(kConfigFileName).c_str()},
                        save);
 }
 
@@ -269,40 +269,19 @@ void CLoopsetWindow::OpenLiveView() {
 }
 
 void CLoopsetWindow::OnResponse(const ResponseOutcome &outcome) {
-    if (m_live && m_live->OnResponse(outcome, LiveNow()) && m_liveWindow) m_liveWindow->Refresh();
     if (m_responseHook) m_responseHook(outcome);
 }
 
 bool CLoopsetWindow::LoadConfiguration(const std::string &path) {
-    std::string error;
-    const auto values = LoadConfigFile(path, error);
-    if (!values) {
-        ShowWarning(error);
-        return false;
-    }
-    for (size_t i = 0; i < kConfigValueCount; ++i)
-        SetFieldText(kConfigFieldTable[i].id, std::to_string((*values)[i]));
-    return true;
+    const std::string error = LoadConfigIntoFields(path, *this);
+    if (!error.empty()) ShowWarning(error);
+    return error.empty();
 }
 
 bool CLoopsetWindow::SaveConfiguration(const std::string &path) {
-    ConfigValues values{};
-    for (size_t i = 0; i < kConfigValueCount; ++i) {
-        const ConfigField &field = kConfigFieldTable[i];
-        const auto value = WholeWord(GetFieldText(field.id));
-        if (!value) {
-            ShowWarning(std::string(field.channel) + "." + field.name +
-                        " is not a whole number from 0 to 65535");
-            return false;
-        }
-        values[i] = *value;
-    }
-    std::string error;
-    if (!SaveConfigFile(path, values, error)) {
-        ShowWarning(error);
-        return false;
-    }
-    return true;
+    const std::string error = SaveFieldsToConfig(path, *this);
+    if (!error.empty()) ShowWarning(error);
+    return error.empty();
 }
 
 void CLoopsetWindow::OnPaint() {

@@ -120,7 +120,7 @@ void FieldSet(void *, int id) {
 template <typename Done>
 bool Pump(CLoopsetDlg &dlg, CHeadlessView &view, Clock::time_point until, Done done,
           uint64_t &ticks) {
-    CDeviceLink &link = dlg.Link();
+    const CDeviceLink &link = dlg.Session().Link();
     while (!done()) {
         const auto now = Clock::now();
         if (now >= until) return false;

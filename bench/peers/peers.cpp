@@ -270,7 +270,7 @@ bool RunDialog(const Target &target, int count, Samples &s) {
                 else
                     ++s.timeouts;
             }
-            if (dlg.Link().m_nFrameLength != kAnswerSize) ++s.errors;
+            if (dlg.Session().Link().m_nFrameLength != kAnswerSize) ++s.errors;
         }
         opened = opened && view.Warnings().empty();
     }

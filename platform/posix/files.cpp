@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -46,7 +47,7 @@ std::string FinalTarget(const std::string &path) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string &path, std::string &out) {
+bool ReadWholeFile(const std::string &path, std::string &out, size_t limit) {
     // A pipe would hold a plain open up until a writer came, and a serial
     // device until its carrier did; what is opened is checked before any read.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -58,6 +59,10 @@ bool ReadWholeFile(const std::string &path, std::string &out) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : kNotARegularFile;
     }
     out.clear();
+    if (ok && static_cast<uint64_t>(st.st_size) > limit) {
+        ok = false;
+        errno = EFBIG;
+    }
     if (ok) out.reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];
     while (ok) {
@@ -65,6 +70,13 @@ bool ReadWholeFile(const std::string &path, std::string &out) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ok = n == 0;
+            break;
+        }
+        // The size may have grown since it was looked at.
+        if (out.size() + static_cast<size_t>(n) > limit) {
+            ok = false;
+            errno = EFBIG;
+            out.clear();
             break;
         }
         out.append(chunk, static_cast<size_t>(n));

@@ -64,7 +64,7 @@ std::wstring FinalTarget(const std::wstring &path) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string &path, std::string &out) {
+bool ReadWholeFile(const std::string &path, std::string &out, size_t limit) {
     out.clear();
     HANDLE h = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -94,6 +94,12 @@ bool ReadWholeFile(const std::string &path, std::string &out) {
             break;
         }
         if (n == 0) break;
+        if (out.size() + n > limit) {
+            ok = false;
+            errno = EFBIG;
+            out.clear();
+            break;
+        }
         out.append(chunk, n);
     }
     CloseHandle(h);

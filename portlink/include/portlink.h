@@ -54,11 +54,11 @@
  * (one lock around the pair), or give every port the same window and hand
  * each message to the port's owner by its lParam, the port number.
  *
- * Result codes: 0 success of opencom, setcom, readcom, writecom, ondata;
- * 1 success of the others (and: opencom's trial open failed, setcom refused);
- * 2 port not in the table (opencom: failed after the trial open);
- * 4 invalid argument; 16 no window given; 999 the port operation failed.
- * Every per-port call checks, in this order: n >= 1 (else 4), a window was
+ * Result codes (PORTLINK_OK and its kin below): 0 success of opencom,
+ * setcom, readcom, writecom, ondata; 1 success of the others (and: opencom's
+ * trial open failed, setcom refused); 2 port not in the table (opencom:
+ * failed after the trial open); 4 invalid argument; 16 no window given;
+ * 999 the port operation failed. Every per-port call checks, in this order: n >= 1 (else 4), a window was
  * given (else 16), n is in the table (else 2, not for opencom), the other
  * arguments (else 4).
  */
@@ -93,6 +93,34 @@ extern "C" {
 #define PORTLINK_API_DEF
 #define PORTLINK_STDCALL
 #endif
+
+/* Result codes. 0 is the success of opencom, setcom, readcom, writecom and
+ * ondata; 1 the success of the other seven, and also opencom's "the trial
+ * open failed" and setcom's "the port refused the settings". */
+#define PORTLINK_OK 0
+#define PORTLINK_DONE 1
+#define PORTLINK_REFUSED 1
+#define PORTLINK_NOT_IN_TABLE 2 /* no such port open (opencom: failed after the trial) */
+#define PORTLINK_INVALID 4      /* an argument out of range, a NULL pointer */
+#define PORTLINK_NO_WINDOW 16   /* initcom was not given a window */
+#define PORTLINK_FAILED 999     /* the port operation failed (a hung-up device, say) */
+
+/* The port numbers a host offers its user: COM1 to COM30. The library takes
+ * any number from 1 up. */
+#define PORTLINK_FIRST_PORT 1
+#define PORTLINK_LAST_OFFERED_PORT 30
+
+/* What a port's device is to a program that wants to open it: the one
+ * account of a failed open that the port list, the programs' messages and
+ * the windows share, on every system. */
+typedef enum PortlinkPortState {
+    PORTLINK_PORT_FREE = 0,      /* it opens: ours to use */
+    PORTLINK_PORT_IN_USE,        /* another program (or this one) holds it */
+    PORTLINK_PORT_ABSENT,        /* no such device */
+    PORTLINK_PORT_NOT_SERIAL,    /* something that is no serial device */
+    PORTLINK_PORT_NO_PERMISSION, /* the user may not open it */
+    PORTLINK_PORT_OTHER          /* another failure: the system's error code says which */
+} PortlinkPortState;
 
 /* Message number of a port notification: wparam low word = event bits,
  * high word = line error flags, lparam = port number. */

@@ -1,10 +1,12 @@
-// The derived values and the live view's model: formulas at and beyond the
-// range ends, the 4-20 mA signal levels, the polling schedule, the capture's
-// mean and the samples kept.
+// The derived values (formulas at and beyond the range ends, the 4-20 mA
+// signal levels) and configuration files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "config_file.h"
-#include "live_view_model.h"
+#include "loop_values.h"
 
 namespace {
 
@@ -34,57 +36,9 @@ TEST(LoopValues, SignalLevelsAtTheirBounds) {
         {21.0, LoopLevel::OutOfRange}, {21.01, LoopLevel::Failure}};
     for (const auto &[mA, level] : cases) EXPECT_EQ(LevelOf(mA), level) << mA;
     EXPECT_EQ(Derive(kDefault, 0)->level, LoopLevel::Failure);
-}
-
-TEST(LiveViewModel, OneRequestAtATimeOnScheduleAndAnUnansweredOneFails) {
-    CLiveViewModel m;
-    m.SetRate(50);
-    EXPECT_EQ(m.Rate(), CLiveViewModel::kMaxRate);
-    m.SetRate(10);
-    ASSERT_TRUE(m.Due(0));
-    m.OnSent(0);
-    EXPECT_FALSE(m.Due(0.5)) << "one request in flight at a time";
-    m.OnAnswer(0.05, 1, 2);
-    EXPECT_FALSE(m.Due(0.09));
-    EXPECT_TRUE(m.Due(0.1));
-    m.OnSent(0.1);
-    EXPECT_FALSE(m.Expired(1.09));
-    EXPECT_TRUE(m.Expired(1.1));
-    EXPECT_FALSE(m.Expired(1.2)) << "counted once";
-    EXPECT_EQ(m.Failures(), 1u);
-    m.SetPaused(true);
-    EXPECT_FALSE(m.Due(5));
-    m.SetPaused(false);
-    EXPECT_TRUE(m.Due(5));
-}
-
-TEST(LiveViewModel, CaptureMeanStatisticsCsvAndAFixedHold) {
-    CLiveViewModel m;
-    EXPECT_FALSE(m.CaptureMean(0, 10));
-    // Ten readings a second for 4 s: 1000 until 2 s, then 2000 and 3000 in turn.
-    for (int i = 0; i < 40; ++i) {
-        const double t = i / 10.0;
-        m.OnAnswer(t, uint16_t(t < 2 ? 1000 : 2000 + 1000 * (i % 2)), 7);
-    }
-    EXPECT_NEAR(*m.CaptureMean(0, 3.95), 2500, 1e-9) << "the last 2 s only";
-    EXPECT_NEAR(*m.CaptureMean(1, 3.95), 7, 1e-9);
-    EXPECT_NEAR(m.Stats(0).Mean(), 1750, 1e-9);
-    EXPECT_EQ(m.Stats(0).Min(), 1000);
-    EXPECT_EQ(m.Stats(0).Max(), 3000);
-    EXPECT_NEAR(m.Stats(1).StdDev(), 0, 1e-9);
-
-    m.SetRanges(RangesOf({819, 4095, 0, 1000, 0, 0, 0, 0}));
-    const std::string csv = m.Csv();
-    EXPECT_EQ(csv.substr(0, csv.find('\n')),
-              "time_s,ch1_adc,ch1_mA,ch1_display,ch2_adc,ch2_mA,ch2_display");
-    EXPECT_NE(csv.find("\n0.000,1000,4.884,55.250,7,,\n"), std::string::npos) << csv;
-
-    for (size_t i = 0; i < CLiveViewModel::kCapacity + 5; ++i) m.OnAnswer(10.0 + i, 1, 1);
-    EXPECT_EQ(m.Size(), CLiveViewModel::kCapacity);
-    EXPECT_EQ(m.At(0).seconds, 15.0) << "the oldest go first";
-    EXPECT_EQ(m.Stats(0).Count(), 40 + CLiveViewModel::kCapacity + 5);
-    EXPECT_EQ(m.TrendSeconds(), 120.0);
-    EXPECT_EQ(CLiveViewModel().TrendSeconds(), 30.0);
+    // 3.79973 mA is shown as 3.800 mA, and judged as shown.
+    EXPECT_EQ(Derive({1000, 61000, 0, 100}, 249)->level, LoopLevel::Normal);
+    EXPECT_EQ(Derive({1000, 61000, 0, 100}, 248)->level, LoopLevel::OutOfRange);
 }
 
 }  // namespace
@@ -106,6 +60,8 @@ TEST(ConfigFile, RoundTripLoopctlsObjectAndBadFilesNamingTheValueAtFault) {
         {"[1,2]", "not a JSON object"},
         {R"({"ch1":{"ref_min":1}})", "no ch1.ref_max"},
         {R"({"ch1":5})", "no ch1.ref_min"},
+        {R"({"ch1":{"ref_min":1,"ref_max":2,"ref_min":3}})", "the key \"ref_min\" appears twice"},
+        {R"({"ch2":{},"ch1":{},"ch2":{}})", "the key \"ch2\" appears twice"},
     };
     for (const auto &[text, why] : bad) {
         EXPECT_FALSE(ParseConfigJson(text, error)) << text;
@@ -122,6 +78,16 @@ TEST(ConfigFile, RoundTripLoopctlsObjectAndBadFilesNamingTheValueAtFault) {
     other[1] = 1, other[7] = 7;
     EXPECT_EQ(DifferingFields(v, other), "ch1.ref_max, ch2.disp_max");
     EXPECT_EQ(DifferingFields(v, v), "");
+
+    // A file far larger than any configuration is refused unread.
+    const std::string big = (std::filesystem::temp_directory_path() / "loopset-big-config.json").string();
+    std::ofstream(big) << ConfigJson(v);
+    std::filesystem::resize_file(big, 2 << 20);
+    EXPECT_FALSE(LoadConfigFile(big, error));
+    EXPECT_EQ(error, big + ": too large for a configuration file (over 1 MB)");
+    std::filesystem::resize_file(big, ConfigJson(v).size());
+    EXPECT_EQ(LoadConfigFile(big, error), v) << error;
+    std::filesystem::remove(big);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ protected:
     // Bytes at our port: the listener's notification, then one timer tick.
     void Receive(const Bytes &bytes) {
         Fake().chunks.push_back(bytes);
-        EXPECT_FALSE(dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort}));
+        EXPECT_FALSE(dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort}));
         dlg->OnTimer(0);
     }
 
@@ -78,13 +78,13 @@ TEST_F(DialogTest, ButtonsStoreThePortBeforeSendingAndGatherTheAnswerFromTheStar
     std::string comWhenSent;
     Fake().onWrite = [&] { comWhenSent = ReadProfileString(ini, "Data", "Com", "-"); };
     Fake().chunks.push_back({STX, 0, 16});  // the start of an answer nobody asked for
-    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
-    ASSERT_EQ(dlg->Link().m_nRxCount, 3);
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort});
+    ASSERT_EQ(dlg->Session().Link().m_nRxCount, 3);
     dlg->OnBtnAdcRead();
     EXPECT_EQ(comWhenSent, "5");
     EXPECT_EQ(std::count(Fake().calls.begin(), Fake().calls.end(), "opencom(5)"), 1);
     EXPECT_EQ(Fake().calls.back(), "writecom(5,8)");
-    EXPECT_EQ(dlg->Link().m_nRxCount, 0);
+    EXPECT_EQ(dlg->Session().Link().m_nRxCount, 0);
 
     dlg->OnBtnConfigRead();
     const char *texts[] = {"65535", "65536", "-1", "abc", " 12x", "70000", "", "9999999999999999"};
@@ -217,12 +217,12 @@ TEST_F(DialogTest, TimerRunsOnlyWhileThereIsSomethingToGather) {
 
     const Bytes answer = {2, 0, 16, 0x2B, 0, 0xAA, 2, 0, 1, 0x2C, 0x0F, 0xA0, 0x12, 0x34, 0x35, 3};
     Fake().chunks.push_back(Bytes(answer.begin(), answer.begin() + 6));
-    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort});
     EXPECT_TRUE(view.timerRunning);
     for (int tick = 0; tick < CDeviceLink::kIdleGap - 1; ++tick) dlg->OnTimer(0);
     EXPECT_TRUE(view.timerRunning) << "half a frame is still being gathered";
     Fake().chunks.push_back(Bytes(answer.begin() + 6, answer.end()));
-    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort});
     dlg->OnTimer(0);
     EXPECT_EQ(view.fields[IDC_ADC_CH1], "300");
     dlg->OnTimer(0);
@@ -230,48 +230,57 @@ TEST_F(DialogTest, TimerRunsOnlyWhileThereIsSomethingToGather) {
 
     // Half a frame and then silence: past the gap it could never complete.
     Fake().chunks.push_back(Bytes(answer.begin(), answer.begin() + 6));
-    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort});
     for (int tick = 0; tick < CDeviceLink::kIdleGap; ++tick) dlg->OnTimer(0);
     EXPECT_FALSE(view.timerRunning);
 
-    // A port that hangs up is one log line, however often the timer ticks.
+    // The half frame is said to have gone with the next arrival, and a port
+    // that hangs up is one log line, however often the timer ticks.
     const std::string before = view.logText;
     Fake().readcomResult = 999;
-    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Link().m_nPort});
+    dlg->PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, dlg->Session().Link().m_nPort});
     for (int tick = 0; tick < 3; ++tick) dlg->OnTimer(0);
-    EXPECT_EQ(view.logText, before + Entries({"Line lost: readcom answered 999 (the port hung up)"}));
+    EXPECT_EQ(view.logText, before + Entries({"Dropped 6 bytes that made no answer",
+                                              "Line lost: readcom answered 999 (the port hung up)"}));
 }
 
-// The live view's reads go out on the open port without a log line, and their
-// answers come back marked and unlogged; a button pressed meanwhile waits for
+// A client's quiet request goes out on the open port without a log line, and
+// its answer fills the fields unlogged; a button pressed meanwhile waits for
 // that answer (reopening the port or gathering afresh would lose it), and the
-// live view waits for the button's.
-TEST_F(DialogTest, LiveReadsAreQuietAndAButtonWaitsForTheLiveAnswer) {
+// next request waits for the button's.
+TEST_F(DialogTest, QuietRequestsAreUnloggedAndAButtonWaitsForTheirAnswer) {
     Start();
     auto framed = [](Bytes frame) {
         frame[frame.size() - 2] = XorChecksum(frame.data(), frame.size() - 2);
         return frame;
     };
+    struct Client : ISessionClient {
+        std::vector<RequestOutcome> outcomes;
+        void OnOutcome(const RequestOutcome &o) override { outcomes.push_back(o); }
+    } client;
     const Bytes adc = framed({2, 0, 16, 0x2B, 0, 0xAA, 2, 0, 1, 0x2C, 0x0F, 0xA0, 0, 7, 0, 3});
     const std::string log = view.logText;
     const size_t opened = Opened().size();
-    ASSERT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Sent);
+    SessionRequest sample;
+    sample.quiet = true;
+    CDeviceSession &session = dlg->Session();
+    ASSERT_EQ(session.Submit(sample, &client), CDeviceSession::Submitted::Sent);
     EXPECT_EQ(Fake().calls.back(), "writecom(1,8)");
     dlg->OnBtnConfigRead();
     EXPECT_EQ(Fake().calls.back(), "writecom(1,8)") << "the button waits";
     EXPECT_EQ(Fake().written[3], 0x2B);
-    EXPECT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Busy);
+    EXPECT_EQ(session.Submit(sample, &client), CDeviceSession::Submitted::Busy);
     EXPECT_EQ(view.logText, log);
     Receive(adc);
-    ASSERT_EQ(view.outcomes.size(), 1u);
-    EXPECT_TRUE(view.outcomes[0].live);
-    EXPECT_EQ(view.outcomes[0].ch1, 300);
+    ASSERT_EQ(client.outcomes.size(), 1u);
+    EXPECT_EQ(client.outcomes[0].answer.ch1, 300);
+    EXPECT_EQ(view.fields[IDC_ADC_CH1], "300");
     EXPECT_EQ(Fake().written[3], 0x3B) << "then the button's request goes";
     EXPECT_EQ(view.logText, log + Entries({"Send Config Read"}));
     EXPECT_EQ(Opened().size(), opened + 1);
+    EXPECT_EQ(session.Submit(sample, &client), CDeviceSession::Submitted::Busy);
     Receive(framed({2, 0, 26, 0x3B, 0, 0xAA, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5,
                     0, 6, 0, 7, 0, 8, 0, 9, 0, 3}));
-    EXPECT_FALSE(view.outcomes.back().live);
-    EXPECT_EQ(dlg->LastConfig(), (ConfigValues{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(dlg->SendLiveRead(), CLoopsetDlg::LiveSend::Sent);
+    EXPECT_EQ(session.LastConfig(), (ConfigValues{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(session.Submit(sample, &client), CDeviceSession::Submitted::Sent);
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fake_portlink.h"
+#include "frames.h"
 
 // The link's headers leave the system's socket interface to the socket
 // layer's own file, so that its Winsock twin can take its place unseen.
@@ -69,6 +70,10 @@ protected:
         while (ticksAfter--) link->Tick();
     }
     Bytes Frame(size_t n) const { return Bytes(link->m_frameBuffer, link->m_frameBuffer + n); }
+    Bytes Take() {
+        const auto frame = link->TakeFrame();
+        return Bytes(frame.begin(), frame.end());
+    }
 
     PortlinkWindow window{};
     Boxes warnings;
@@ -78,7 +83,8 @@ protected:
 // The old port is closed and the window given before the port opens; the
 // line is set up on the open port, and notification comes on last.
 TEST_F(LinkTest, SerialOpenSendAndEndCallPortlinkInOrderAndWarnOnFailure) {
-    link->m_nOpenPort = 5;
+    Open(5);
+    Fake().calls.clear();
     Open(3);
     EXPECT_EQ(Sorted(Fake().calls),
               Sorted({"closecom(5)", "closecom(3)", "initcom()", "opencom(3)", "setcom(3,3,115200)",
@@ -131,68 +137,118 @@ TEST_F(LinkTest, TcpOpenChecksItsSettingsAndTouchesNoPort) {
     EXPECT_TRUE(Fake().calls.empty());
 }
 
-TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteWithinTheIdleGap) {
-    Open(3);
-    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4), 4);
-    Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
-    EXPECT_EQ(link->m_nFramesReady, 0);
-    link->Tick();
-    EXPECT_EQ(link->m_nFramesReady, 1);
-    EXPECT_EQ(Frame(9), (Bytes{0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03, 0x00}));
-    EXPECT_EQ(link->m_nRxCount, 0);
-
-    link->m_nFramesReady = 0;
-    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 3), 5);
-    Arrive(Bytes(kFrame.begin() + 3, kFrame.end()), 10);  // after the gap: from index 0
-    EXPECT_EQ(link->m_rxBuffer[0], 0x2B);
-    // A lone STX after the gap is no frame start yet: the length behind it is
-    // what garbage left there.
-    Arrive({0x55, 0x00, 0x01}, 5);
-    Arrive({0x02}, 1);
-    EXPECT_EQ(link->m_nFramesReady, 0);
+// An ADC answer: 16 bytes, checksum set right.
+Bytes Answer(uint8_t ch1Low) {
+    Bytes f = {0x02, 0x00, 0x10, 0x2B, 0x00, 0xAA, 0x02, 0x00, 0x01, ch1Low, 0x0F, 0xA0, 0x12, 0x34, 0, 0x03};
+    f[14] = XorChecksum(f.data(), 14);
+    return f;
 }
 
-// Once a frame completes its length is spent: neither its surplus nor noise
-// of the same length that follows ever completes a frame by itself.
-TEST_F(LinkTest, OneFramePerTickAndTheSurplusIsNeverDelivered) {
-    Open(3);
-    Bytes twelve = kFrame;
-    twelve.insert(twelve.end(), {0x02, 0x00, 0x04, 0x03});
-    Arrive(twelve, 10);
-    EXPECT_EQ(link->m_nFramesReady, 1);
-    EXPECT_EQ(Bytes(link->m_rxBuffer, link->m_rxBuffer + link->m_nRxCount),
-              Bytes(twelve.begin() + 8, twelve.end()));
-    Arrive({0x02, 0x00, 0x03, 0x2B, 0x00}, 1);  // a short length completes at once
-    EXPECT_EQ(link->m_nFramesReady, 2);
-    EXPECT_EQ(Frame(4), (Bytes{0x02, 0x00, 0x03, 0x00}));
-    EXPECT_EQ(link->m_nRxCount, 2);
+Bytes Cat(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
-    const Bytes noise(kFrame.size(), 0x55);
-    link->m_nFramesReady = 0;
-    Arrive(kFrame, 1);
-    Arrive(noise, 10);
-    link->TcpArrival(kFrame.data(), 8);
+TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteOnePerTickAndNoSurplusIsDelivered) {
+    Open(3);
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4), 4);  // no length before 5 bytes
+    Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
+    EXPECT_FALSE(link->FrameReady());
     link->Tick();
-    link->TcpArrival(noise.data(), 8);
+    ASSERT_TRUE(link->FrameReady());
+    EXPECT_EQ(Frame(9), (Bytes{0x02, 0x00, 0x08, 0x2B, 0x00, 0xAA, 0x8B, 0x03, 0x00}));
+    EXPECT_EQ(Take(), kFrame);
+    EXPECT_EQ(Take(), Bytes{});
+
+    // Two frames in one read: the first is delivered, the second is surplus
+    // that the next arrival throws away (and says so).
+    Arrive(Cat(kFrame, Answer(0x2C)), 1);
+    EXPECT_EQ(link->TakeFrame().size(), 8u);
+    link->TakeDiscarded();
+    Arrive({0x02, 0x00, 0x03, 0x2B, 0x00}, 10);  // a short length completes at once
+    EXPECT_EQ(link->TakeDiscarded(), 16u);
+    EXPECT_EQ(Take(), (Bytes{0x02, 0x00, 0x03}));
+    for (int i = 0; i < 5; ++i) link->Tick();
+    EXPECT_FALSE(link->FrameReady()) << "a frame's length is spent once it is delivered";
+}
+
+// A USB adapter hands over what it holds when its latency timer fires, so an
+// answer comes in pieces 16 ms (8 ticks) or more apart. A piece that can start
+// the awaited answer is kept; anything else after a pause goes, counted.
+TEST_F(LinkTest, APausedAnswerIsKeptOnlyWhenItCanStartTheAnswerAwaited) {
+    Open(3);
+    const Bytes a = Answer(0x2C);
+    // awaited size, first piece, ticks between, delivered
+    const std::tuple<int32_t, size_t, int, bool> cases[] = {
+        {16, 8, 8, true},  {16, 2, 50, true}, {16, 1, 8, true},   {26, 8, 8, true},
+        {15, 8, 8, false}, {0, 8, 8, false},  {16, 8, 4, true},  // within the gap anyway
+    };
+    for (const auto &[awaited, first, ticks, delivered] : cases) {
+        link->ResetRxCount();
+        link->TakeDiscarded();
+        link->AwaitAnswer(awaited);
+        Arrive(Bytes(a.begin(), a.begin() + static_cast<long>(first)), ticks);
+        Arrive(Bytes(a.begin() + static_cast<long>(first), a.end()), 1);
+        EXPECT_EQ(link->TakeFrame().size(), delivered ? 16u : 0u) << awaited << " " << first;
+        EXPECT_EQ(link->TakeDiscarded(), delivered ? 0u : first + (16 - first)) << awaited << " " << first;
+    }
+}
+
+TEST_F(LinkTest, GarbageBeforeAFrameGoesAndAFrameCutShortGivesWayToTheNextWhole) {
+    Open(3);
+    link->AwaitAnswer(16);
+    const Bytes good = Answer(0x2C);
+    // Noise in front of the answer, in the same read.
+    Arrive(Cat({0x55, 0xFF, 0x00, 0x03}, good), 1);
+    EXPECT_EQ(Take(), good);
+    EXPECT_EQ(link->TakeDiscarded(), 4u);
+    // The first 10 bytes of an answer that never finished, a pause, then a
+    // whole one, itself in two pieces: the whole one is delivered.
+    const Bytes cut(good.begin(), good.begin() + 10), other = Answer(0x77);
+    Arrive(cut, 10);
+    Arrive(Bytes(other.begin(), other.begin() + 9), 10);
+    EXPECT_FALSE(link->FrameReady());
+    Arrive(Bytes(other.begin() + 9, other.end()), 1);
+    EXPECT_EQ(Take(), other);
+    EXPECT_EQ(link->TakeDiscarded(), 10u);
+    // Across a pause a frame must hold together: a wrong checksum there is
+    // a piece of something else, and nothing follows it.
+    Bytes bad = good;
+    bad[14] ^= 0xFF;
+    Arrive(Bytes(bad.begin(), bad.begin() + 8), 10);
+    Arrive(Bytes(bad.begin() + 8, bad.end()), 2);
+    EXPECT_FALSE(link->FrameReady());
+    // Without a pause the frame is the holder's to judge, checksum and all.
+    Arrive(bad, 1);
+    EXPECT_EQ(Take(), bad);
+    // Over TCP the same.
+    link->ResetRxCount();
+    link->TcpArrival(cut.data(), 10);
     for (int i = 0; i < 10; ++i) link->Tick();
-    EXPECT_EQ(link->m_nFramesReady, 2);
-    EXPECT_EQ(Frame(8), kFrame);
+    link->TcpArrival(good.data(), 16);
+    link->Tick();
+    EXPECT_EQ(Take(), good);
 }
 
 TEST_F(LinkTest, CountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     Open(3);
-    link->m_nRxCount = 30000;
-    link->m_nIdleTicks = 0;
+    // A frame start whose length no read can reach: what is gathered behind
+    // it grows to the serial limit and then goes.
+    Bytes huge(10000, 0x11);
+    huge[0] = 0x02, huge[1] = 0xFF, huge[2] = 0xFF;
+    Arrive(huge);
+    Arrive(Bytes(10000, 0x11));
+    Arrive(Bytes(10000, 0x11));
+    link->TakeDiscarded();
     Arrive(Bytes(6000, 0x11));
-    EXPECT_EQ(link->m_nRxCount, 0);
-    // A full buffer gathered over TCP must not push a serial read past its end.
-    link->m_nRxCount = CDeviceLink::kBufferSize;
-    Arrive({0x02, 0x00});
-    EXPECT_EQ(link->m_nRxCount, 2);
+    EXPECT_EQ(link->TakeDiscarded(), 36000u);
     // Nor a TCP chunk that does not fit behind what was gathered: it starts afresh.
-    link->m_nRxCount = CDeviceLink::kBufferSize - 4;
+    Bytes full(CDeviceLink::kBufferSize - 4, 0x11);
+    full[0] = 0x02, full[1] = 0xFF, full[2] = 0xFF;
+    link->TcpArrival(full.data(), static_cast<int32_t>(full.size()));
     link->TcpArrival(kFrame.data(), 8);
-    EXPECT_EQ(link->m_nRxCount, 8);
+    link->Tick();
+    EXPECT_EQ(Take(), kFrame);
 }
 
 // portlink answers 999 on a port whose device hung up: the holder learns it
@@ -208,8 +264,7 @@ TEST_F(LinkTest, HungUpPortIsALostLinkUntilTheNextOpenOrSend) {
     std::string reason;
     EXPECT_TRUE(link->LinkLost(&reason));
     EXPECT_EQ(reason, "readcom answered 999 (the port hung up)");
-    EXPECT_EQ(link->m_nRxCount, 3);
-    EXPECT_EQ(link->m_nIdleTicks, 2);
+    EXPECT_TRUE(link->FrameGathered() || !link->Quiet()) << "a failed read counts as an arrival";
     link->Send(kFrame.data(), 8);
     EXPECT_FALSE(link->LinkLost());
     Arrive({});

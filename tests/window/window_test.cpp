@@ -126,14 +126,17 @@ TEST_F(window, AButtonsAnswerFromTheDeviceThenTheLiveViewPollsThePortQuietly) {
     d->Press(IDC_BTN_CONFIG_READ);
     ASSERT_TRUE(d->PumpUntil([&] { return d->Field(IDC_LOG).ends_with("\tOk!"); }))
         << d->Field(IDC_LOG);
-    for (const ConfigField &f : kConfigFieldTable) EXPECT_TRUE(WholeWord(d->Field(f.id))) << f.name;
+    for (int id : kConfigFieldIds) EXPECT_TRUE(WholeWord(d->Field(id))) << id;
     EXPECT_TRUE(d->LogAtEnd());
     EXPECT_TRUE(d->PumpUntil([&] { return !d->Ticking(); }))
         << "a timer ticking with nothing to gather";
 
     d->Key(WindowKey::LiveView);
-    const CLiveViewModel &model = d->Window().LiveViewWindow()->Model();
-    ASSERT_TRUE(d->PumpUntil([&] { return model.Size() >= 5; })) << d->Field(IDC_LOG);
+    CLiveView &live = d->Window().LiveViewWindow()->Live();
+    const CLiveViewModel &model = live.Model();
+    // A capture wants two steady seconds of readings.
+    ASSERT_TRUE(d->PumpUntil([&] { return model.CaptureMean(0, live.Seconds()).mean.has_value(); }))
+        << d->Field(IDC_LOG);
     EXPECT_EQ(model.Failures(), 0u);
     // Its readings fill the fields, and mean what the configuration says.
     for (int id : {IDC_ADC_CH1, IDC_ADC_CH2}) EXPECT_TRUE(WholeWord(d->Field(id))) << id;
@@ -142,8 +145,8 @@ TEST_F(window, AButtonsAnswerFromTheDeviceThenTheLiveViewPollsThePortQuietly) {
     // one; the 20 mA field keeps its value.
     const std::string max = d->Field(IDC_CH1_REF_MAX);
     d->LiveCapture(0, false);
-    EXPECT_NEAR(std::stod(d->Field(IDC_CH1_REF_MIN)),
-                *model.CaptureMean(0, model.At(model.Size() - 1).seconds), 1.0);
+    EXPECT_NEAR(std::stod(d->Field(IDC_CH1_REF_MIN)), *model.CaptureMean(0, live.Seconds()).mean,
+                1.0);
     EXPECT_EQ(d->Field(IDC_CH1_REF_MAX), max);
     d->LiveClose();
     const std::string log = d->Field(IDC_LOG);
@@ -154,13 +157,11 @@ TEST_F(window, AButtonsAnswerFromTheDeviceThenTheLiveViewPollsThePortQuietly) {
 
 TEST_F(window, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
     const std::string file = Path(u8"라인3.json"), bad = Path(u8"bad.json");
-    for (const ConfigField &f : kConfigFieldTable)
-        d->Window().SetFieldText(f.id, std::to_string(f.id * 3));
+    for (int id : kConfigFieldIds) d->Window().SetFieldText(id, std::to_string(id * 3));
     ASSERT_TRUE(d->Window().SaveConfiguration(file.c_str()));
-    for (const ConfigField &f : kConfigFieldTable) d->Window().SetFieldText(f.id, "7");
+    for (int id : kConfigFieldIds) d->Window().SetFieldText(id, "7");
     ASSERT_TRUE(d->Window().LoadConfiguration(file.c_str()));
-    for (const ConfigField &f : kConfigFieldTable)
-        EXPECT_EQ(d->Field(f.id), std::to_string(f.id * 3));
+    for (int id : kConfigFieldIds) EXPECT_EQ(d->Field(id), std::to_string(id * 3));
     ASSERT_TRUE(ReplaceFileContents(bad, "{\"ch1\": 5}"));
     EXPECT_FALSE(d->Window().LoadConfiguration(bad.c_str()));
     EXPECT_EQ(d->Field(IDC_CH1_REF_MIN), std::to_string(IDC_CH1_REF_MIN * 3));
