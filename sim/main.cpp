@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim_control.h"
 #include "sim_endpoint.h"
+#include "sim_instrument.h"
 #include "sim_tcp.h"
 
 namespace {
@@ -20,8 +22,9 @@ const char kUsage[] =
     "A simulated two-channel 4-20 mA device. It creates a pseudo-terminal and prints\n"
     "the path a client opens on the first line of standard output; point the\n"
     "program at it with PORTLINK_COM<n>=that-path (COMn being the port it uses).\n"
-    "It answers CMD_GET_ADC_VALUE (two drifting channel values), CMD_GET_CONFIG_DATA\n"
-    "(its stored block) and CMD_SET_CONFIG_DATA (checks the CRC16: 0xAA and stores the\n"
+    "It answers CMD_GET_ADC_VALUE (two drifting channel values, or with --input the\n"
+    "counts of a converter reading the applied currents), CMD_GET_CONFIG_DATA (its\n"
+    "stored block) and CMD_SET_CONFIG_DATA (checks the CRC16: 0xAA and stores the\n"
     "block, or 0x55 and keeps the old one). Requests with a bad checksum or an unknown\n"
     "command get no answer; garbage before a frame is skipped. Every answer's extra\n"
     "value counts the answers given. One line per request goes to standard error, at\n"
@@ -38,8 +41,27 @@ const char kUsage[] =
     "  --bad-checksum   flip the checksum of every answer\n"
     "  --twice          send every answer twice\n"
     "  --silent         log requests but never answer\n"
-    "  --seed N         seed of the drifting values and the garbage (default 1)\n"
+    "  --seed N         seed of the drift, the noise and the garbage (default 1)\n"
     "  -h, --help       this text\n"
+    "\n"
+    "An instrument: with --input, ADC reads answer the counts of a 12-bit converter\n"
+    "with 20 mA at full scale, round(mA / 20 * 4095 * gain + offset) within 0-4095,\n"
+    "for each channel (4 mA reads 819, 20 mA 4095). One value sets both channels, two\n"
+    "set one each. The stored configuration does not change the counts.\n"
+    "  --input MA[,MA]  the applied currents in mA, 0-30\n"
+    "  --gain G[,G]     the converter's gain, above 0 and at most 2 (default 1;\n"
+    "                   0.98 reads 2 % low)\n"
+    "  --offset C[,C]   its offset in counts, -4095 to 4095 (default 0)\n"
+    "  --noise N        reads off by up to N counts either way, 0-1000 (default 0)\n"
+    "  --control PATH   take lines from the FIFO at PATH while serving (made when\n"
+    "                   absent and then removed at the end); a line written before a\n"
+    "                   request is applied before that request is answered:\n"
+    "                     MA1,MA2 or MA   the applied currents (one value: both)\n"
+    "                     CH=MA           one channel's current (CH 1 or 2)\n"
+    "                     input MA[,MA], gain G[,G], offset C[,C], noise N\n"
+    "                   as the options. A bad line is reported on standard error\n"
+    "                   and ignored.\n"
+    "--gain, --offset, --noise and --control need --input.\n"
     "\n"
     "SIGINT or SIGTERM ends it cleanly; so does the end of the reader when its\n"
     "standard output is a pipe.\n";
@@ -62,9 +84,27 @@ int Fail(const char *message, const char *detail) {
 
 struct Command {
     SimOptions options;
+    SimInstrument instrument;
+    const char *control = nullptr;
     const char *device = nullptr;
     long tcpPort = -1;
 };
+
+struct InstrumentOption {
+    const char *name;
+    SimSetting setting;
+};
+
+const InstrumentOption kInstrumentOptions[] = {{"--input", SimSetting::Input},
+                                               {"--gain", SimSetting::Gain},
+                                               {"--offset", SimSetting::Offset},
+                                               {"--noise", SimSetting::Noise}};
+
+const InstrumentOption *FindInstrumentOption(const char *arg) {
+    for (const InstrumentOption &option : kInstrumentOptions)
+        if (!strcmp(arg, option.name)) return &option;
+    return nullptr;
+}
 
 // A number option's value, taken from argv[i + 1]: false when absent or out of range.
 bool TakeNumber(int argc, char **argv, int &i, long max, long &value) {
@@ -76,6 +116,7 @@ bool TakeNumber(int argc, char **argv, int &i, long max, long &value) {
 // Fills command from the arguments. -1 to go on, else the exit status.
 int ParseArguments(int argc, char **argv, Command &command) {
     SimOptions &options = command.options;
+    const char *needsInput = nullptr;  // the first instrument option that is no use alone
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -84,6 +125,23 @@ int ParseArguments(int argc, char **argv, Command &command) {
         if (!strcmp(arg, "-h") || !strcmp(arg, "--help")) {
             fputs(kUsage, stdout);
             return 0;
+        } else if (const InstrumentOption *option = FindInstrumentOption(arg)) {
+            if (!value || !SetInstrumentValues(command.instrument, option->setting, value)) {
+                char message[128];
+                snprintf(message, sizeof message, "%s needs %s%s", arg,
+                         SettingRange(option->setting), value ? ", not" : "");
+                return Fail(message, value);
+            }
+            if (option->setting == SimSetting::Input)
+                command.instrument.on = true;
+            else if (!needsInput)
+                needsInput = arg;
+            ++i;
+        } else if (!strcmp(arg, "--control")) {
+            if (!value) return Fail("--control needs the path of a FIFO", nullptr);
+            command.control = value;
+            if (!needsInput) needsInput = arg;
+            ++i;
         } else if (!strcmp(arg, "--device")) {
             if (!value) return Fail("--device needs a path", nullptr);
             command.device = value;
@@ -119,6 +177,8 @@ int ParseArguments(int argc, char **argv, Command &command) {
     }
     if (command.device && command.tcpPort >= 0)
         return Fail("--device and --tcp exclude each other", nullptr);
+    if (needsInput && !command.instrument.on)
+        return Fail(needsInput, "models an instrument: give the applied currents with --input too");
     return -1;
 }
 
@@ -147,7 +207,7 @@ void Announce(const char *where) {
     fprintf(stderr, "loopsim: serving %s\n", where);
 }
 
-int RunTcp(const Command &command, CSimDevice &device, int stopFd) {
+int RunTcp(const Command &command, CSimDevice &device, CSimControl *control, int stopFd) {
     char error[512];
     char address[64];
     const int listener = OpenTcpListener(static_cast<int>(command.tcpPort), address, sizeof address,
@@ -157,12 +217,13 @@ int RunTcp(const Command &command, CSimDevice &device, int stopFd) {
         return 1;
     }
     Announce(address);
-    const int result = ServeTcp(listener, device, command.options, stopFd, ReaderPipe(), stderr);
+    const int result =
+        ServeTcp(listener, device, command.options, stopFd, ReaderPipe(), stderr, control);
     close(listener);
     return result;
 }
 
-int RunLine(const Command &command, CSimDevice &device, int stopFd) {
+int RunLine(const Command &command, CSimDevice &device, CSimControl *control, int stopFd) {
     char error[512];
     SimEndpoint endpoint;
     const bool opened = command.device
@@ -174,7 +235,7 @@ int RunLine(const Command &command, CSimDevice &device, int stopFd) {
     }
     Announce(endpoint.path);
     const int result =
-        ServeEndpoint(endpoint, device, command.options, stopFd, ReaderPipe(), stderr);
+        ServeEndpoint(endpoint, device, command.options, stopFd, ReaderPipe(), stderr, control);
     CloseEndpoint(endpoint);
     return result;
 }
@@ -192,8 +253,21 @@ int main(int argc, char **argv) {
         return 1;
     }
     CSimDevice device(command.options.seed);
-    const int result =
-        command.tcpPort >= 0 ? RunTcp(command, device, stopFd) : RunLine(command, device, stopFd);
+    device.Instrument() = command.instrument;
+    // Ready before the first line announces the device: a script that waits
+    // for that line may write to the FIFO at once.
+    CSimControl control;
+    if (command.control) {
+        char error[512];
+        if (!control.Open(command.control, error, sizeof error)) {
+            fprintf(stderr, "loopsim: %s\n", error);
+            close(stopFd);
+            return 1;
+        }
+    }
+    CSimControl *controlOrNone = command.control ? &control : nullptr;
+    const int result = command.tcpPort >= 0 ? RunTcp(command, device, controlOrNone, stopFd)
+                                            : RunLine(command, device, controlOrNone, stopFd);
     close(stopFd);
     fprintf(stderr, "loopsim: stopped after %lu requests\n", device.Requests());
     return result;

@@ -41,6 +41,12 @@ void CSimDevice::Drift() {
     }
 }
 
+void CSimDevice::Measure() {
+    const int noise = m_instrument.noise;
+    for (int i = 0; i < 2; ++i)
+        m_channel[i] = m_instrument.Counts(i, noise ? m_random.Range(-noise, noise) : 0);
+}
+
 size_t CSimDevice::Finish(uint8_t *reply, size_t length) {
     reply[0] = STX;
     WriteBe16(reply, kOffsetLength, static_cast<uint16_t>(length));
@@ -69,7 +75,10 @@ size_t CSimDevice::Answer(const uint8_t *request, size_t length, uint8_t *reply,
     reply[kOffsetCommand] = command;
     switch (command) {
         case CMD_GET_ADC_VALUE: {
-            Drift();
+            if (m_instrument.on)
+                Measure();
+            else
+                Drift();
             reply[kOffsetStatus] = STATUS_OK;
             reply[kAdcOffsetChannelCount] = kAdcChannelCount;
             reply[kAdcOffsetChannelCount + 1] = 0;  // reserved

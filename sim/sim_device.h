@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "frames.h"
+#include "sim_instrument.h"
 #include "sim_options.h"
 
 class CSimDevice {
@@ -26,6 +27,8 @@ public:
     size_t Answer(const uint8_t *request, size_t length, uint8_t *reply, char *description,
                   size_t descriptionSize);
 
+    // With the instrument on, ADC reads answer its counts instead of the drift.
+    SimInstrument &Instrument() { return m_instrument; }
     const ConfigValues &Config() const { return m_config; }
     uint16_t Channel(int index) const { return m_channel[index]; }
     // The extra value every answer carries: the number of answers given so
@@ -37,9 +40,11 @@ public:
 
 private:
     void Drift();
+    void Measure();
     size_t Finish(uint8_t *reply, size_t length);
 
     CSimRandom m_random;
+    SimInstrument m_instrument;
     ConfigValues m_config = kFactoryConfig;
     uint16_t m_channel[2] = {kStartCh1, kStartCh2};
     int m_target[2] = {kStartCh1, kStartCh2};

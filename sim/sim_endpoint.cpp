@@ -157,8 +157,8 @@ void CloseEndpoint(SimEndpoint &endpoint) {
 }
 
 int ServeEndpoint(SimEndpoint &endpoint, CSimDevice &device, const SimOptions &options, int stopFd,
-                  int readerFd, FILE *log) {
-    CSimServer server(device, options, log);
+                  int readerFd, FILE *log, CSimControl *control) {
+    CSimServer server(device, options, log, control);
     server.Add(endpoint.fd, false, endpoint.path);
     if (endpoint.isPty) {
         CPtyFront front(endpoint, log);

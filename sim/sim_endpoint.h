@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "sim_control.h"
 #include "sim_device.h"
 #include "sim_options.h"
 
@@ -27,6 +28,6 @@ bool OpenSerialDevice(const char *path, SimEndpoint &endpoint, char *error, size
 void CloseEndpoint(SimEndpoint &endpoint);
 
 // Serves requests until stopFd becomes readable or the pipe readerFd (-1 for
-// none) loses its reader (0), or the line fails (1).
+// none) loses its reader (0), or the line fails (1). control may be nullptr.
 int ServeEndpoint(SimEndpoint &endpoint, CSimDevice &device, const SimOptions &options, int stopFd,
-                  int readerFd, FILE *log);
+                  int readerFd, FILE *log, CSimControl *control);

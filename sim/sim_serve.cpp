@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kStop = 0;
 constexpr size_t kReader = 1;
 constexpr size_t kWatch = 2;
-constexpr size_t kFirstPeer = 3;
+constexpr size_t kFirstPeer = 4;
 
 // Rounded up: waking early would only mean another poll.
 int TimeoutMs(int64_t deadline, int64_t now) {
@@ -107,6 +107,7 @@ int CSimServer::Run(CSimFront &front, int stopFd, int readerFd) {
         m_fds.push_back({stopFd, POLLIN, 0});
         m_fds.push_back({readerFd, 0, 0});  // reports POLLERR once the reader has gone
         m_fds.push_back({front.WatchFd(), POLLIN, 0});
+        m_fds.push_back({m_control ? m_control->Fd() : -1, POLLIN, 0});
         for (const auto &peer : m_peers)
             m_fds.push_back(
                 {peer->fd, static_cast<short>(POLLIN | (peer->blocked ? POLLOUT : 0)), 0});
@@ -122,6 +123,10 @@ int CSimServer::Run(CSimFront &front, int stopFd, int readerFd) {
             fprintf(m_log, "loopsim: whoever read the path has gone\n");
             return 0;
         }
+        // A control line written before a request must count for its answer.
+        // Poll may have looked at the FIFO before the line came and at the
+        // peer after the request did, so read it whatever poll said.
+        if (m_control) m_control->Drain(m_device.Instrument(), m_log);
         // Peers first: the slots follow the list as it was polled, and the
         // watch may add peers.
         if (!ReadTurns(front, polled)) return 1;

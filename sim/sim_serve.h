@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "sim_control.h"
 #include "sim_device.h"
 #include "sim_options.h"
 #include "sim_session.h"
@@ -56,8 +57,10 @@ public:
     // A client's turn: at most one read of this many bytes (some 500 requests).
     static constexpr size_t kTurnBytes = 4096;
 
-    CSimServer(CSimDevice &device, const SimOptions &options, FILE *log)
-        : m_device(device), m_options(options), m_log(log) {}
+    // control (nullptr for none) changes the device's instrument as its lines come.
+    CSimServer(CSimDevice &device, const SimOptions &options, FILE *log,
+               CSimControl *control = nullptr)
+        : m_device(device), m_options(options), m_log(log), m_control(control) {}
 
     // Adds a client on fd (closed with it when owned); nullptr when full.
     SimPeer *Add(int fd, bool owned, const char *name);
@@ -78,6 +81,7 @@ private:
     CSimDevice &m_device;
     SimOptions m_options;
     FILE *m_log;
+    CSimControl *m_control;
     std::vector<std::unique_ptr<SimPeer>> m_peers;
-    std::vector<pollfd> m_fds;  // stop, reader, watch, then one per peer
+    std::vector<pollfd> m_fds;  // stop, reader, watch, control, then one per peer
 };

@@ -84,8 +84,8 @@ int OpenTcpListener(int port, char *address, size_t addressSize, char *error, si
 }
 
 int ServeTcp(int listenFd, CSimDevice &device, const SimOptions &options, int stopFd, int readerFd,
-             FILE *log) {
-    CSimServer server(device, options, log);
+             FILE *log, CSimControl *control) {
+    CSimServer server(device, options, log, control);
     CTcpFront front(listenFd, log);
     return server.Run(front, stopFd, readerFd);
 }

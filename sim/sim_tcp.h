@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "sim_control.h"
 #include "sim_device.h"
 #include "sim_options.h"
 
@@ -15,5 +16,6 @@ int OpenTcpListener(int port, char *address, size_t addressSize, char *error, si
 
 // Serves clients until stopFd becomes readable or the pipe readerFd (-1 for
 // none) loses its reader (0), or listening fails (1). Sleeps in poll.
+// control may be nullptr.
 int ServeTcp(int listenFd, CSimDevice &device, const SimOptions &options, int stopFd, int readerFd,
-             FILE *log);
+             FILE *log, CSimControl *control);

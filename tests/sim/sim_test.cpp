@@ -1,12 +1,21 @@
 // The simulated device's answers and framing, in memory; every end-to-end
-// suite drives the program itself.
+// suite drives the program itself. The instrument's control FIFO is tried on
+// the program, since what counts is the order of its lines and the requests.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "request_parser.h"
 #include "sim_checks.h"
 #include "sim_device.h"
+#include "sim_process.h"
 
 namespace {
 
@@ -56,7 +65,112 @@ std::vector<Bytes> Parse(CRequestParser &parser, const std::vector<Bytes> &piece
     return frames;
 }
 
+using Counts = std::pair<int, int>;
+
+Counts Read(CSimDevice &device) {
+    const Bytes adc = Answer(device, kAdcRead);
+    return {adc[8] << 8 | adc[9], adc[10] << 8 | adc[11]};
+}
+
+// The counts of one ADC read over the line fd; {-1, -1} when no whole answer came.
+Counts Ask(int fd) {
+    if (write(fd, kAdcRead.data(), kAdcRead.size()) != 8) return {-1, -1};
+    uint8_t got[16];
+    size_t have = 0;
+    pollfd p{fd, POLLIN, 0};
+    for (ssize_t n;
+         have < 16 && poll(&p, 1, 5000) > 0 && (n = read(fd, got + have, 16 - have)) > 0;)
+        have += static_cast<size_t>(n);
+    return have == 16 ? Counts{got[8] << 8 | got[9], got[10] << 8 | got[11]} : Counts{-1, -1};
+}
+
 }  // namespace
+
+TEST(SimInstrument, ReadsEachChannelsCurrentThroughItsGainAndOffsetWithinTheConverter) {
+    struct Case {
+        const char *input, *gain, *offset;
+        Counts counts;
+    } const cases[] = {
+        {"4,20", "1", "0", {819, 4095}},       {"12,0", "1", "0", {2457, 0}},
+        {"4,20", "0.98", "10", {813, 4023}},  // 812.62 and 4023.1, rounded
+        {"0,20", "1", "-1,1", {0, 4095}},      {"30", "2", "0", {4095, 4095}},
+        {"8,6", "1,0.5", "3,-3", {1641, 611}},
+    };
+    for (const Case &c : cases) {
+        CSimDevice device;
+        SimInstrument &instrument = device.Instrument();
+        instrument.on = true;
+        ASSERT_TRUE(SetInstrumentValues(instrument, SimSetting::Input, c.input) &&
+                    SetInstrumentValues(instrument, SimSetting::Gain, c.gain) &&
+                    SetInstrumentValues(instrument, SimSetting::Offset, c.offset));
+        EXPECT_EQ(Read(device), c.counts) << c.input << " " << c.gain << " " << c.offset;
+    }
+    CSimDevice device;
+    device.Instrument() = {true, {12, 12}, {1, 1}, {0, 0}, 2};
+    int low = 4095, high = 0;
+    for (int i = 0; i < 100; ++i) {
+        const Counts counts = Read(device);
+        low = std::min({low, counts.first, counts.second});
+        high = std::max({high, counts.first, counts.second});
+    }
+    EXPECT_EQ(low, 2455);
+    EXPECT_EQ(high, 2459);
+}
+
+TEST(SimInstrument, TakesValuesAtTheirLimitsAndRefusesAnythingElseChangingNothing) {
+    SimInstrument instrument;
+    char error[160];
+    for (const char *line : {"input 0,30", "gain 2", "offset -4095,4095", "noise 1000"})
+        EXPECT_TRUE(ApplyControlLine(instrument, line, error, sizeof error)) << line;
+    const SimInstrument before = instrument;
+    // clang-format off
+    const char *const bad[] = {
+        "input 30.01", "-0.1", "4,4,4", "4,", "inf", "4mA", "input",  // currents
+        "gain 0", "gain 2.001", "offset 4096", "offset -4095.5",     // the converter
+        "noise 1001", "noise 1.5", "noise 1,1",
+        "3=4", "0=4", "1=31", "1=", "1=4,5", "hello", "input4"};
+    // clang-format on
+    for (const char *line : bad)
+        EXPECT_FALSE(ApplyControlLine(instrument, line, error, sizeof error)) << line;
+    EXPECT_EQ(instrument, before);
+    for (const char *line : {"2=20", "5,6", "7", "1=12.5", "gain 0.5,1", "offset\t-3", "noise 0"})
+        EXPECT_TRUE(ApplyControlLine(instrument, line, error, sizeof error)) << line;
+    EXPECT_EQ(instrument, (SimInstrument{false, {12.5, 7}, {0.5, 1}, {-3, -3}, 0}));
+}
+
+// What a calibration script does: set a channel's current, then read at once.
+TEST(Loopsim, AppliesAControlLineBeforeTheNextRequestAndIgnoresBadOnes) {
+    char dir[] = "/tmp/loopsim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/ctl";
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(
+        LOOPSIM_PATH, {"--input", "4,12", "--gain", "0.98", "--offset", "10", "--control", fifo}))
+        << sim.Log();
+    const int line = open(sim.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int control = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(line, 0);
+    ASSERT_GE(control, 0);
+    EXPECT_EQ(Ask(line), Counts(813, 2418));
+    for (int i = 0; i < 50; ++i) {
+        const bool full = i % 2 == 0;
+        ASSERT_EQ(write(control, full ? "1=20\n" : "1=4\n", full ? 5 : 4), full ? 5 : 4);
+        ASSERT_EQ(Ask(line), Counts(full ? 4023 : 813, 2418)) << i;
+    }
+    ASSERT_EQ(write(control, "2=31\n2=20\n", 10), 10);
+    EXPECT_EQ(Ask(line), Counts(813, 4023));
+    EXPECT_NE(sim.Log().find("control: \"2=31\": channel 2 needs a current"), std::string::npos);
+    close(control);
+    close(line);
+    const int status = sim.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(access(fifo.c_str(), F_OK), 0) << "the FIFO it made is left behind";
+    rmdir(dir);
+
+    EXPECT_FALSE(sim.Start(LOOPSIM_PATH, {"--gain", "0.98"}));
+    EXPECT_EQ(sim.Stop(), 2 << 8);
+    EXPECT_NE(sim.Log().find("--gain models an instrument"), std::string::npos) << sim.Log();
+}
 
 TEST(SimDevice, AnswersTheThreeRequestsAndChecksTheCrc16OfAWriteOnItsOwn) {
     const uint8_t check[] = "123456789";
