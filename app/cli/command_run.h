@@ -10,6 +10,7 @@
 
 #include "console_host.h"
 #include "device_session.h"
+#include "loop_values.h"
 #include "loopctl_options.h"
 #include "loopctl_output.h"
 
@@ -23,8 +24,16 @@ struct RunResult {
     bool streamed = false;  // printed as it went (watch): nothing more to print
 };
 
+class CSampleStats;
+
 class CRun : private ISessionClient {
 public:
+    // One sample of watch as a line of text, CSV or JSON.
+    struct SampleLine {
+        Json json;
+        std::string text, csv;
+    };
+
     // port 0: the one the settings hold. prefix goes before every line
     // written to standard error.
     CRun(const Options &o, int port, const std::string &prefix);
@@ -45,6 +54,11 @@ private:
     int Verify();
     int Diff(const ResponseOutcome &answer);
     int Watch();
+    SampleLine LineOf(const RequestOutcome &outcome, const std::optional<LoopRanges> &ranges,
+                      CSampleStats *stats) const;
+    // False when standard output could not take it (errno says why).
+    bool Print(const SampleLine &line) const;
+    void PrintSummary(uint64_t samples, uint64_t failures, const CSampleStats *stats) const;
     int Fail(int code, const std::string &message);
     // "COM3 (/dev/ttyUSB0)", or the host as given and its port.
     std::string PortText() const;

@@ -47,11 +47,7 @@ std::string TimeText() {
     return withMs;
 }
 
-// One sample as a line of text, CSV or JSON.
-struct SampleLine {
-    Json json;
-    std::string text, csv;
-};
+using SampleLine = CRun::SampleLine;
 
 void AddChannel(SampleLine &line, int ch, uint16_t adc, const std::optional<LoopRanges> &ranges) {
     Json c;
@@ -128,48 +124,13 @@ int CRun::Watch() {
             result = Fail(kExitSystem, "waiting failed: " + ErrorText(errno));
             break;
         }
-        SampleLine line;
-        const std::string time = TimeText();
-        line.json["time"] = time;
-        line.text = line.csv = time;
+        const SampleLine line = LineOf(outcome, ranges, stats);
         ++samples;
-        if (outcome.Succeeded()) {
-            const ResponseOutcome &a = outcome.answer;
-            stats[0].Add(a.ch1);
-            stats[1].Add(a.ch2);
-            AddChannel(line, 0, a.ch1, ranges);
-            AddChannel(line, 1, a.ch2, ranges);
-            line.csv += ",";
-        } else {
+        if (!outcome.Succeeded()) {
             ++failures;
-            std::string error;
-            switch (outcome.status) {
-                case RequestOutcome::Status::Answered:
-                    error = std::string("the device answered with an error: ") + ResultText(outcome.answer);
-                    break;
-                case RequestOutcome::Status::TimedOut:
-                    error = "no answer within " + TimeoutText();
-                    break;
-                case RequestOutcome::Status::LineLost:
-                    error = "lost " + PortText() + ": " + outcome.reason;
-                    break;
-                case RequestOutcome::Status::NotSent:
-                    error = "cannot send to " + PortText() + ": " + outcome.reason;
-                    break;
-            }
-            line.json["error"] = error;
-            line.text += "  error: " + error;
-            line.csv += ",,,,,,," + CsvField(error);
             if (result == kExitOk) result = Judge(outcome);
         }
-        errno = 0;
-        if (m_o.json)
-            PrintJson(line.json);
-        else
-            std::puts(m_o.csv ? line.csv.c_str() : line.text.c_str());
-        // A reader at the other end of a pipe sees each sample as it comes,
-        // and one that has gone ends the watch: nobody reads the samples.
-        written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+        written = Print(line);
         if (!written) result = ReportOutputFailure(errno);
         // A line that is gone or a port that is closed answers no later
         // sample either.
@@ -182,6 +143,58 @@ int CRun::Watch() {
     m_host.SetStopFlag(nullptr);
     g_host = nullptr;
 
+    PrintSummary(samples, failures, stats);
+    return result;
+}
+
+CRun::SampleLine CRun::LineOf(const RequestOutcome &outcome, const std::optional<LoopRanges> &ranges,
+                              CSampleStats *stats) const {
+    SampleLine line;
+    const std::string time = TimeText();
+    line.json["time"] = time;
+    line.text = line.csv = time;
+    if (outcome.Succeeded()) {
+        const ResponseOutcome &a = outcome.answer;
+        stats[0].Add(a.ch1);
+        stats[1].Add(a.ch2);
+        AddChannel(line, 0, a.ch1, ranges);
+        AddChannel(line, 1, a.ch2, ranges);
+        line.csv += ",";
+        return line;
+    }
+    std::string error;
+    switch (outcome.status) {
+        case RequestOutcome::Status::Answered:
+            error = std::string("the device answered with an error: ") + ResultText(outcome.answer);
+            break;
+        case RequestOutcome::Status::TimedOut:
+            error = "no answer within " + TimeoutText();
+            break;
+        case RequestOutcome::Status::LineLost:
+            error = "lost " + PortText() + ": " + outcome.reason;
+            break;
+        case RequestOutcome::Status::NotSent:
+            error = "cannot send to " + PortText() + ": " + outcome.reason;
+            break;
+    }
+    line.json["error"] = error;
+    line.text += "  error: " + error;
+    line.csv += ",,,,,,," + CsvField(error);
+    return line;
+}
+
+bool CRun::Print(const SampleLine &line) const {
+    errno = 0;
+    if (m_o.json)
+        PrintJson(line.json);
+    else
+        std::puts(m_o.csv ? line.csv.c_str() : line.text.c_str());
+    // A reader at the other end of a pipe sees each sample as it comes, and
+    // one that has gone ends the watch: nobody reads the samples.
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+void CRun::PrintSummary(uint64_t samples, uint64_t failures, const CSampleStats *stats) const {
     std::fprintf(stderr, "loopctl: %swatch: %" PRIu64 " samples, %" PRIu64 " failed", m_prefix.c_str(),
                  samples, failures);
     for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -190,5 +203,4 @@ int CRun::Watch() {
                      stats[ch].Mean(), stats[ch].Max(), stats[ch].StdDev());
     }
     std::fputs(" (raw ADC counts)\n", stderr);
-    return result;
 }

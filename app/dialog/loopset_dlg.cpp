@@ -144,7 +144,8 @@ void CLoopsetDlg::Show(const ResponseOutcome &out, bool quiet) {
     if (out.hasConfig)
         for (size_t i = 0; i < kConfigValueCount; ++i) ShowValue(kConfigFieldIds[i], out.config[i]);
     if (out.hasExtra) ShowValue(IDC_EXTRA_VALUE, out.extra);
-    if (!quiet && lines.count > 0) AddLog(lines.line[lines.count - 1]);
+    if (quiet) return;
+    if (lines.count > 0) AddLog(lines.line[lines.count - 1]);
     m_view.OnResponse(out);
 }
 

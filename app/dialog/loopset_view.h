@@ -59,7 +59,8 @@ public:
     // the view.
     virtual PortlinkWindow *PortWindow() = 0;
 
-    // Called once per processed response, after its log lines and fields.
+    // Called once per response shown and logged (not for the quiet answers
+    // of samples), after its log lines and fields.
     virtual void OnResponse(const ResponseOutcome &) {}
     // Called when the port number could not be stored in the settings file;
     // the command goes on all the same.

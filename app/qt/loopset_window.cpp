@@ -133,89 +133,88 @@ CLoopsetWindow::~CLoopsetWindow() {
     m_dlg.reset();
 }
 
+QWidget *CLoopsetWindow::MakeControl(const ControlSpec &control, const DialogBaseUnits &units,
+                                     int &height) {
+    const QString text = QString::fromUtf8(control.text);
+    switch (control.kind) {
+        case ControlKind::GroupBox: {
+            auto *box = new QGroupBox(this);
+            box->setFocusPolicy(Qt::NoFocus);
+            return box;
+        }
+        case ControlKind::Label:
+        case ControlKind::CenteredLabel: {
+            auto *label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(
+                (control.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignHCenter) |
+                Qt::AlignVCenter);
+            return label;
+        }
+        case ControlKind::ReadOnlyValue:
+        case ControlKind::Value: {
+            auto *edit = new QLineEdit(this);
+            edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (control.kind == ControlKind::ReadOnlyValue) {
+                // Read-only fields still take the focus, so their value can
+                // be selected and copied.
+                edit->setReadOnly(true);
+                LookReadOnly(edit);
+            }
+            edit->setFocusPolicy(Qt::StrongFocus);
+            return edit;
+        }
+        case ControlKind::PortSelector: {
+            auto *combo = new CPortSelector(this);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setCompleter(nullptr);
+            for (int n = PORTLINK_FIRST_PORT; n <= PORTLINK_LAST_OFFERED_PORT; ++n)
+                combo->addItem(QString::number(n));
+            combo->setCurrentIndex(-1);
+            combo->lineEdit()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            // The template's height is the dropped list's; fill it.
+            const int listPx =
+                DialogRectToPixels(units, 0, 0, 0, control.height - kPortSelectorClosedHeightDu)
+                    .height();
+            combo->setMaxVisibleItems(
+                std::max(1, listPx / std::max(1, combo->fontMetrics().height() + 2)));
+            height = kPortSelectorClosedHeightDu;
+            m_portSelector = combo;
+            return combo;
+        }
+        case ControlKind::Button: {
+            auto *button = new QPushButton(text, this);
+            // Enter is the dialog's to handle (see keyPressEvent).
+            button->setAutoDefault(false);
+            button->setFocusPolicy(Qt::StrongFocus);
+            return button;
+        }
+        case ControlKind::Log: {
+            auto *log = new QPlainTextEdit(this);
+            log->setReadOnly(true);
+            log->setLineWrapMode(QPlainTextEdit::NoWrap);
+            log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            log->setFocusPolicy(Qt::StrongFocus);
+            // A Windows edit field puts its tab stops every 32 dialog units;
+            // the log's columns line up as they do there.
+            log->setTabStopDistance(MulDiv(32, units.x, 4));
+            LookReadOnly(log);
+            m_log = log;
+            return log;
+        }
+    }
+    return new QWidget(this);
+}
+
 void CLoopsetWindow::BuildControls() {
     const DialogBaseUnits units = BaseUnitsOf(font());
     setFixedSize(DialogRectToPixels(units, 0, 0, kDialogWidthDu, kDialogHeightDu).size());
-
     for (const ControlSpec &control : kDialogControls) {
-        const QString text = QString::fromUtf8(control.text);
         int height = control.height;
-        QWidget *w = nullptr;
-        switch (control.kind) {
-            case ControlKind::GroupBox:
-                w = new QGroupBox(this);
-                w->setFocusPolicy(Qt::NoFocus);
-                break;
-            case ControlKind::Label:
-            case ControlKind::CenteredLabel: {
-                auto *label = new QLabel(text, this);
-                label->setTextFormat(Qt::PlainText);
-                label->setAlignment(
-                    (control.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignHCenter) |
-                    Qt::AlignVCenter);
-                w = label;
-                break;
-            }
-            case ControlKind::ReadOnlyValue:
-            case ControlKind::Value: {
-                auto *edit = new QLineEdit(this);
-                edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                if (control.kind == ControlKind::ReadOnlyValue) {
-                    // Read-only fields still take the focus, so their value
-                    // can be selected and copied.
-                    edit->setReadOnly(true);
-                    LookReadOnly(edit);
-                }
-                edit->setFocusPolicy(Qt::StrongFocus);
-                w = edit;
-                break;
-            }
-            case ControlKind::PortSelector: {
-                auto *combo = new CPortSelector(this);
-                combo->setEditable(true);
-                combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setCompleter(nullptr);
-                for (int n = PORTLINK_FIRST_PORT; n <= PORTLINK_LAST_OFFERED_PORT; ++n)
-                    combo->addItem(QString::number(n));
-                combo->setCurrentIndex(-1);
-                combo->lineEdit()->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-                // The template's height is the dropped list's; fill it.
-                const int listPx =
-                    DialogRectToPixels(units, 0, 0, 0, control.height - kPortSelectorClosedHeightDu)
-                        .height();
-                combo->setMaxVisibleItems(
-                    std::max(1, listPx / std::max(1, combo->fontMetrics().height() + 2)));
-                height = kPortSelectorClosedHeightDu;
-                m_portSelector = combo;
-                w = combo;
-                break;
-            }
-            case ControlKind::Button: {
-                auto *button = new QPushButton(text, this);
-                // Enter is the dialog's to handle (see keyPressEvent).
-                button->setAutoDefault(false);
-                button->setFocusPolicy(Qt::StrongFocus);
-                w = button;
-                break;
-            }
-            case ControlKind::Log: {
-                auto *log = new QPlainTextEdit(this);
-                log->setReadOnly(true);
-                log->setLineWrapMode(QPlainTextEdit::NoWrap);
-                log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-                log->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                             Qt::TextSelectableByKeyboard);
-                log->setFocusPolicy(Qt::StrongFocus);
-                // A Windows edit field puts its tab stops every 32 dialog
-                // units; the log's columns line up as they do there.
-                log->setTabStopDistance(MulDiv(32, units.x, 4));
-                LookReadOnly(log);
-                m_log = log;
-                w = log;
-                break;
-            }
-        }
+        QWidget *w = MakeControl(control, units, height);
         w->setGeometry(DialogRectToPixels(units, control.x, control.y, control.width, height));
         if (control.id != IDC_STATIC) {
             w->setObjectName(QStringLiteral("IDC_%1").arg(control.id));

@@ -15,6 +15,8 @@
 #include <string>
 
 #include "box_gate.h"
+#include "dialog_layout.h"
+#include "dialog_units.h"
 #include "live_view_window.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
@@ -106,6 +108,9 @@ private:
     Q_INVOKABLE void RunPendingBoxes();
 
     void BuildControls();
+    // The control of one row of the template; height may change (the port
+    // selector's template height is its dropped list's).
+    QWidget *MakeControl(const ControlSpec &control, const DialogBaseUnits &units, int &height);
     void ShowBox(BoxKind kind, const QString &caption, const QString &text);
     void RunBox(BoxKind kind, const QString &caption, const QString &text);
     static void PostFromListener(void *context, uint32_t message, uint32_t wParam, int32_t lParam);

@@ -83,8 +83,7 @@ bool CLoopsetApp::InitInstance() {
         g_liveShotPath = m_options.liveShotPath;
         window->Dialog().SetStorePort(false);
         int responses = 0;
-        window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &out) {
-            if (out.live) return;
+        window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &) {
             const HWND hwnd = w->Hwnd();
             if (++responses == 1) {
                 // The second read goes through the button, as a click would.

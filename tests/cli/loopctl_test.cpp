@@ -62,7 +62,9 @@ TEST(Loopctl, FailuresGetTheirExitCodeAndMessage) {
              {"config-write 0000000000000001 2 3 4 5 6 7 8", "0000000000000001"},
              {"adc --port 31", "31"},
              {"adc --port 0", "--port"},
-             {"adc --port 3,4,3", "COM3"}}) {
+             {"adc --port 3,4,3", "COM3"},
+             {"watch --count 1.5", "whole number"},
+             {"adc --interval 0.5", "--interval"}}) {
         EXPECT_TRUE(ExpectFailure(args, 2, culprit).err.starts_with("loopctl: ")) << "first";
     }
     ExpectFailure("--timeout 1 --port 30 adc", 4, "COM30");

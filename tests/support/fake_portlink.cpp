@@ -34,7 +34,7 @@ const PortlinkApi &FakePortlinkApi() {
         [](int32_t p, const uint8_t *data, int32_t count) {
             g.written.assign(data, data + count);
             if (g.onWrite) g.onWrite();
-            return Record(0, "writecom", p, count);
+            return Record(g.writecomResult, "writecom", p, count);
         },
         [](int32_t p, uint8_t *buffer, int32_t *count) {
             if (!g.chunks.empty()) {

@@ -15,6 +15,7 @@ struct FakePortlink {
     PortlinkWindow *window = nullptr;
     int32_t opencomResult = 0;
     int32_t readcomResult = 0;                // 999: the port hung up
+    int32_t writecomResult = 0;
     std::vector<uint8_t> written;             // bytes of the last writecom
     std::function<void()> onWrite;            // runs inside writecom
     std::deque<std::vector<uint8_t>> chunks;  // one per readcom

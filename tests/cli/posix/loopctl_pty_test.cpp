@@ -28,7 +28,7 @@ namespace {
 // to k008 with extra k009; a write's extra k404), counts the requests, and
 // misbehaves as told.
 struct FakeDevice {
-    enum Fault { kNone, kSilent, kIgnoresFirst, kRefuses, kHangsUp, kForgets, kGarbles, kLate };
+    enum Fault { kNone, kSilent, kIgnoresFirst, kRefuses, kHangsUp, kForgets, kGarbles, kLate, kLeaves };
     int master = -1, slave = -1;
     char name[128] = {};
     std::atomic<int> requests{0};
@@ -64,6 +64,8 @@ struct FakeDevice {
         while (read(master, request, sizeof request) > 0) {
             const int count = ++requests;
             if (fault == kHangsUp) return (void)close(std::exchange(master, -1));
+            // Gone between two requests: after its third answer.
+            if (fault == kLeaves && count == 4) return (void)close(std::exchange(master, -1));
             if (fault == kSilent || (fault == kIgnoresFirst && count == 1)) continue;
             const uint8_t status = fault == kRefuses ? 3 : STATUS_OK;
             const auto adc = words({CMD_GET_ADC_VALUE, 0, status, 2, 0}, {101, 202, 303});
@@ -314,4 +316,64 @@ TEST(Loopctl, WatchAndConfigurationFiles) {
     EXPECT_EQ(JsonOf(bad)["error"], file + ": no ch1.ref_max");
     EXPECT_EQ(dev.requests, sent) << "nothing sent";
     unlink(file.c_str());
+}
+
+// Every sample is the answer to its own request: answers a USB adapter
+// splits, TCP at speed, answers too late for their request; and the ways a
+// watch ends: SIGINT with a sample on its way, a line lost between samples,
+// nobody reading the output any more.
+TEST(Loopctl, EverySampleIsTheAnswerToItsOwnRequestAndWatchEndsAsItShould) {
+    const std::string watch = " --no-derived watch --interval ";
+    for (const char *pause : {"16", "30", "100"}) {
+        CSimProcess split;
+        ASSERT_TRUE(split.Start(LOOPSIM_PATH, {"--split", "8", "--pause", pause})) << split.Log();
+        const ProgramRun r = Loopctl("--device " + split.Path() + watch + "0.05 --count 5");
+        EXPECT_EQ(r.exitCode, 0) << pause << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, "watch: 5 samples, 0 failed")) << pause << "\n" << r.err;
+    }
+    CSimProcess tcp;
+    ASSERT_TRUE(tcp.Start(LOOPSIM_PATH, {"--tcp", "0"})) << tcp.Log();
+    const ProgramRun fast = Loopctl("--tcp " + tcp.Path() + watch + "0 --count 2000");
+    EXPECT_TRUE(Has(fast.err, "watch: 2000 samples, 0 failed")) << fast.err;
+
+    // Every answer comes 50 ms after its request's time-out: none is taken
+    // for the next request, each is said to be dropped.
+    CSimProcess late;
+    ASSERT_TRUE(late.Start(LOOPSIM_PATH, {"--delay", "250"})) << late.Log();
+    const std::string to = "--device " + late.Path();
+    const ProgramRun lateRun = Loopctl(to + " --timeout 0.2" + watch + "0 --count 3");
+    EXPECT_EQ(lateRun.exitCode, 3);
+    EXPECT_TRUE(Has(lateRun.err, "watch: 3 samples, 3 failed")) << lateRun.err;
+    EXPECT_TRUE(Has(lateRun.err, "Late answer dropped: CMD_GET_ADC_VALUE ")) << lateRun.err;
+    // SIGINT while the first answer is on its way: it is heard, then the end.
+    const ProgramRun stopped = Loopctl(to + watch + "5", {.wrapper = {"timeout", "--foreground",
+                                                                     "--preserve-status", "-s",
+                                                                     "INT", "0.1"}});
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
+    EXPECT_TRUE(Has(stopped.err, "watch: 1 samples, 0 failed")) << stopped.err;
+
+    // The device goes away between samples, behind a path whose comma CSV
+    // must quote: the watch ends at once with the line lost.
+    FakeDevice leaving(8, FakeDevice::kLeaves);
+    const std::string comma = "/tmp/loopctl,leaving-" + kPid;
+    unlink(comma.c_str());
+    ASSERT_EQ(symlink(leaving.name, comma.c_str()), 0);
+    const ProgramRun lost = Loopctl("--device " + comma + " --csv" + watch + "0.2",
+                                    {.wrapper = {"timeout", "-s", "KILL", "5"}});
+    unlink(comma.c_str());
+    EXPECT_EQ(lost.exitCode, 6) << lost.err;
+    const std::string last = lost.out.substr(lost.out.rfind('\n', lost.out.size() - 2) + 1);
+    EXPECT_TRUE(Has(last, ",,,,,,,\"lost COM1 (" + comma + "): ")) << lost.out;
+    EXPECT_EQ(std::count(lost.out.begin(), lost.out.end(), '\n'), 5) << "a head, three samples, the loss";
+
+    // Nobody reads the samples any more, and SIGPIPE is ignored (a service
+    // manager's default): the watch ends, saying why once.
+    const ProgramRun unread = Loopctl(
+        "--device " + late.Path() + watch + "0.05",
+        {.wrapper = {"timeout", "-s", "KILL", "5", "bash", "-c",
+                     "trap '' PIPE; \"$0\" \"$@\" | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}"}});
+    EXPECT_EQ(unread.exitCode, 5) << unread.err;
+    const std::string broken = "cannot write the output: Broken pipe";
+    EXPECT_EQ(unread.err.find(broken), unread.err.rfind(broken)) << unread.err;
+    EXPECT_TRUE(Has(unread.err, broken)) << unread.err;
 }
