@@ -74,7 +74,10 @@ void CDeviceLink::ReadSerial() {
     // stays inside m_rxBuffer as long as no more than kSerialLimit bytes are
     // gathered. Only TCP arrivals (up to the whole buffer, just before a switch
     // to serial) or a holder's stray write can leave more: start afresh then.
-    if (m_nRxCount < 0 || m_nRxCount > kSerialLimit) m_nRxCount = 0;
+    if (m_nRxCount < 0 || m_nRxCount > kSerialLimit) {
+        m_nDiscarded += static_cast<uint32_t>(m_nRxCount > 0 ? m_nRxCount : 0);
+        m_nRxCount = 0;
+    }
     int32_t count = 0;
     const int32_t result = m_api.readcom(m_nPort, &m_rxBuffer[m_nRxCount], &count);
     // portlink answers this on a port whose device hung up; the holder would

@@ -77,12 +77,18 @@ protected:
         auto made = std::make_unique<CDeviceLink>(FakePortlinkApi(), &boxes);
         made->SetSockets(kCounting);
         made->UseHost(host, port);
-        made->m_nTransport = LINK_TCP;  // so that a Send before any Open connects
         return made;
     }
     void Listen(const char *host = "127.0.0.1") {
         listener = ListenLoopback(&port);
         link = MakeLink(host, port);
+        Open();
+    }
+    // Connects in the background and sends nothing; a Send before any Open
+    // would send nothing at all.
+    void Open() {
+        link->Open(LINK_TCP, nullptr);
+        EXPECT_TRUE(WaitIdle());
     }
     void Send(const Bytes &frame) { link->Send(frame.data(), static_cast<int32_t>(frame.size())); }
     bool WaitIdle() {
@@ -188,6 +194,7 @@ TEST_F(TcpLinkTest, VanishedPeerIsNoticedByAFailedSendAndTheNextFrameReconnects)
 // send reported, and the frame given up, with every socket closed. A system without sockets shows a
 // box, with its own text or the number; so does an unknown name, each time.
 TEST_F(TcpLinkTest, ConnectingToNoServerRetriesReportsAndGivesUp) {
+    Open();
     EXPECT_TRUE(FailedSends(SendAndPrint(kRequest)));
     EXPECT_GT(counts.sockets.load(), 1) << "a failed round goes on with a fresh socket";
     EXPECT_GT(counts.connects.load(), counts.sockets.load()) << "each socket is tried again";
