@@ -24,4 +24,9 @@ PortProbe ProbePort(const std::string &path);
 // to do about it on this system), or the system's own text.
 std::string PortStateText(const PortProbe &probe);
 
+// Each system's part of that: what to do about a missing permission (empty
+// where there is no advice), and an error code as a phrase.
+std::string PermissionAdvice();
+std::string ProbeErrorText(int error);
+
 }  // namespace portlink

@@ -33,46 +33,44 @@ ResponseOutcome JudgeFrame(std::span<const uint8_t> frame) {
     const Kind success = out.checksumOk ? Kind::Ok : Kind::ChecksumError;
     // A response shorter than its command's size cannot carry the values it is
     // read for; reading on would show bytes of an older frame.
+    // Each command's answer: whether it carries what it is read for, then
+    // what it says.
+    const auto conclude = [&](bool usable, Kind kind, const char *text) {
+        out.kind = usable ? kind : Kind::Refused;
+        out.text = usable ? text : "Error response!";
+        return usable;
+    };
     switch (out.command) {
         case CMD_GET_ADC_VALUE:
-            if (Reaches(frame, kAdcResponseSize) && out.status == STATUS_OK &&
-                f[kAdcOffsetChannelCount] == kAdcChannelCount) {
+            if (conclude(Reaches(frame, kAdcResponseSize) && out.status == STATUS_OK &&
+                             f[kAdcOffsetChannelCount] == kAdcChannelCount,
+                         success, "Ok!")) {
                 out.hasAdc = out.hasExtra = true;
                 out.ch1 = ReadBe16(f, kAdcOffsetCh1);
                 out.ch2 = ReadBe16(f, kAdcOffsetCh2);
                 out.extra = ReadBe16(f, kAdcOffsetExtra);
-                out.kind = success;
-                out.text = "Ok!";
-            } else {
-                out.kind = Kind::Refused;
-                out.text = "Error response!";
             }
             break;
         case CMD_GET_CONFIG_DATA:
-            if (Reaches(frame, kConfigReadResponseSize) && out.status == STATUS_OK) {
+            if (conclude(Reaches(frame, kConfigReadResponseSize) && out.status == STATUS_OK,
+                         success, "Ok!")) {
                 out.hasConfig = out.hasExtra = true;
                 for (size_t i = 0; i < kConfigValueCount; ++i)
                     out.config[i] = ReadBe16(f, kConfigReadOffsetValues + 2 * i);
                 out.extra = ReadBe16(f, kConfigReadOffsetExtra);
-                out.kind = success;
-                out.text = "Ok!";
-            } else {
-                out.kind = Kind::Refused;
-                out.text = "Error response!";
             }
             break;
-        case CMD_SET_CONFIG_DATA:
-            if (Reaches(frame, kConfigWriteResponseSize) &&
-                (out.status == STATUS_OK || out.status == STATUS_CRC_ERROR)) {
+        case CMD_SET_CONFIG_DATA: {
+            // The device's word on the block's CRC16: accepted, or found wrong.
+            const bool crcOk = out.status == STATUS_OK;
+            if (conclude(Reaches(frame, kConfigWriteResponseSize) &&
+                             (crcOk || out.status == STATUS_CRC_ERROR),
+                         crcOk ? success : Kind::Refused, crcOk ? "CRC16 Ok!" : "CRC16 Error!")) {
                 out.hasExtra = true;
                 out.extra = ReadBe16(f, kConfigWriteOffsetExtra);
-                out.kind = out.status == STATUS_OK ? success : Kind::Refused;
-                out.text = out.status == STATUS_OK ? "CRC16 Ok!" : "CRC16 Error!";
-            } else {
-                out.kind = Kind::Refused;
-                out.text = "Error response!";
             }
             break;
+        }
         default:
             out.kind = Kind::UnknownCommand;
             break;

@@ -37,23 +37,13 @@ PortProbe ProbePort(const std::string &path) {
     }
 }
 
-std::string PortStateText(const PortProbe &probe) {
-    switch (probe.state) {
-        case PORTLINK_PORT_FREE:
-            return "free";
-        case PORTLINK_PORT_IN_USE:
-            return "in use by another program";
-        case PORTLINK_PORT_ABSENT:
-            return "no such device";
-        case PORTLINK_PORT_NOT_SERIAL:
-            return "not a serial device";
-        case PORTLINK_PORT_NO_PERMISSION:
-            return "no permission: serial devices belong to the group dialout; add yourself "
-                   "with 'sudo usermod -aG dialout $USER' and log in again";
-        case PORTLINK_PORT_OTHER:
-            break;
-    }
-    return ErrorText(probe.error);
+std::string PermissionAdvice() {
+    return ": serial devices belong to the group dialout; add yourself with 'sudo usermod -aG "
+           "dialout $USER' and log in again";
+}
+
+std::string ProbeErrorText(int error) {
+    return ErrorText(error);
 }
 
 }  // namespace portlink

@@ -34,26 +34,16 @@ PortProbe ProbePort(const std::string &path) {
     }
 }
 
-std::string PortStateText(const PortProbe &probe) {
-    switch (probe.state) {
-        case PORTLINK_PORT_FREE:
-            return "free";
-        case PORTLINK_PORT_IN_USE:
-            return "in use by another program";
-        case PORTLINK_PORT_ABSENT:
-            return "no such device";
-        case PORTLINK_PORT_NOT_SERIAL:
-            return "not a serial device";
-        case PORTLINK_PORT_NO_PERMISSION:
-            return "no permission";
-        case PORTLINK_PORT_OTHER:
-            break;
-    }
+std::string PermissionAdvice() {
+    return {};
+}
+
+std::string ProbeErrorText(int error) {
     // A sentence of the message table reads as a phrase after the port's name.
-    std::string message = SystemErrorText(static_cast<uint32_t>(probe.error));
+    std::string message = SystemErrorText(static_cast<uint32_t>(error));
     while (!message.empty() && (message.back() == ' ' || message.back() == '.'))
         message.pop_back();
-    return message.empty() ? "error " + std::to_string(probe.error) : message;
+    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 }  // namespace portlink
