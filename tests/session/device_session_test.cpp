@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include "fake_portlink.h"
 #include "frames.h"
 
@@ -181,6 +185,60 @@ TEST_F(SessionTest, ALineGoneEndsTheRequestAtOnceAndAClosedPortSendsNothing) {
     EXPECT_EQ(Sample(), CDeviceSession::Submitted::Failed);
     EXPECT_EQ(host.outcomes.back().status, Status::NotSent);
     EXPECT_EQ(host.outcomes.back().reason, "the port is not open");
+}
+
+// Sockets that reach a device at once: a send can be held until released,
+// and what was sent is kept.
+std::atomic<bool> g_holdSend{false}, g_shut{false};
+std::mutex g_sentLock;
+std::vector<Bytes> g_sent;
+const SocketApi kHeldSockets = {
+    [](SocketError *) { return SocketHandle{1000}; },
+    [](SocketHandle, const Ipv4Endpoint &, const CStopEvent &) { return SocketError{}; },
+    [](SocketHandle, const void *bytes, int32_t length, SocketError *) {
+        while (g_holdSend) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard lock(g_sentLock);
+        g_sent.emplace_back(static_cast<const uint8_t *>(bytes), static_cast<const uint8_t *>(bytes) + length);
+        return length;
+    },
+    [](SocketHandle, void *, int32_t, SocketError *) {
+        while (!g_shut) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 0;
+    },
+    [](SocketHandle) { g_shut = true; },
+    [](SocketHandle) {},
+};
+
+template <typename Done>
+bool WaitFor(Done done) {
+    for (int i = 0; i < 5000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+// Over TCP an answer can be in before the send worker has ended: the next
+// request waits for that worker rather than being dropped.
+TEST_F(SessionTest, OverTcpTheNextRequestWaitsForThePreviousSendToEnd) {
+    CDeviceSession tcp{host, FakePortlinkApi(), &FakeNow};
+    tcp.Link().SetSockets(kHeldSockets);
+    tcp.UseTcp("1.2.3.4", 502);
+    tcp.Open();
+    ASSERT_TRUE(WaitFor([&] { return tcp.State() == CDeviceSession::LineState::Open; }));
+    g_holdSend = true;
+    SessionRequest sample;
+    sample.quiet = true;
+    ASSERT_EQ(tcp.Submit(sample, &host), CDeviceSession::Submitted::Sent);
+    tcp.Link().TcpArrival(kAdc.data(), static_cast<int32_t>(kAdc.size()));
+    tcp.Tick();
+    ASSERT_EQ(host.outcomes.size(), 1u);
+    EXPECT_EQ(tcp.Submit(sample, &host), CDeviceSession::Submitted::Queued);
+    g_holdSend = false;
+    ASSERT_TRUE(WaitFor([&] { return !tcp.Link().Sending(); }));
+    tcp.Tick();
+    ASSERT_TRUE(WaitFor([&] {
+        std::lock_guard lock(g_sentLock);
+        return g_sent.size() == 2;
+    }));
+    EXPECT_EQ(g_sent[1], Bytes(BuildAdcReadFrame().begin(), BuildAdcReadFrame().end()));
 }
 
 }  // namespace
