@@ -9,6 +9,11 @@
 // %APPDATA%\loopset\. Empty when the system names none.
 std::string UserSettingsFolder();
 
+// The user's data folder for this program, with a trailing separator:
+// $XDG_DATA_HOME/loopset/ (~/.local/share/loopset/ when unset) or
+// %APPDATA%\loopset\. Empty when the system names none.
+std::string UserDataFolder();
+
 // Whether this user can create files in folder.
 bool FolderIsWritable(const std::string &folder);
 

@@ -17,11 +17,11 @@ LoopLevel LevelOf(double milliamps) {
     return LoopLevel::Normal;
 }
 
-std::optional<DerivedValue> Derive(const ChannelRanges &ranges, uint16_t adc) {
+std::optional<DerivedValue> Derive(const ChannelRanges &ranges, double adc) {
     if (ranges.refMax == ranges.refMin) return std::nullopt;
     // Signed: a reading below refMin, or a range configured downwards, is
     // arithmetic like any other.
-    const double fraction = (double(adc) - ranges.refMin) / (double(ranges.refMax) - ranges.refMin);
+    const double fraction = (adc - ranges.refMin) / (double(ranges.refMax) - ranges.refMin);
     DerivedValue v;
     v.milliamps = 4.0 + 16.0 * fraction;
     v.display = ranges.dispMin + (double(ranges.dispMax) - ranges.dispMin) * fraction;

@@ -45,7 +45,7 @@ struct DerivedValue {
 
 LoopLevel LevelOf(double milliamps);
 // None when the reference range is empty (refMax == refMin): no current can be
-// told from it.
-std::optional<DerivedValue> Derive(const ChannelRanges &ranges, uint16_t adc);
+// told from it. adc may be a mean of readings, fractions and all.
+std::optional<DerivedValue> Derive(const ChannelRanges &ranges, double adc);
 // "ok", "out of range", "failure".
 const char *LevelText(LoopLevel level);

@@ -7,22 +7,30 @@
 #include <cerrno>
 #include <cstdlib>
 
-std::string UserSettingsFolder() {
-    // An XDG path must be absolute; a relative one is to be ignored.
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        if (!home || home[0] != '/') {
-            const passwd *pw = getpwuid(getuid());
-            home = pw ? pw->pw_dir : nullptr;
-        }
-        if (!home || home[0] != '/') return {};
-        base = std::string(home) + "/.config";
+namespace {
+
+// $variable when it is an absolute path (a relative one is to be ignored),
+// else the home folder's fallback.
+std::string XdgFolder(const char *variable, const char *fallback) {
+    const char *xdg = std::getenv(variable);
+    if (xdg && xdg[0] == '/') return std::string(xdg) + "/loopset/";
+    const char *home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd *pw = getpwuid(getuid());
+        home = pw ? pw->pw_dir : nullptr;
     }
-    return base + "/loopset/";
+    if (!home || home[0] != '/') return {};
+    return std::string(home) + fallback + "/loopset/";
+}
+
+}  // namespace
+
+std::string UserSettingsFolder() {
+    return XdgFolder("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserDataFolder() {
+    return XdgFolder("XDG_DATA_HOME", "/.local/share");
 }
 
 bool FolderIsWritable(const std::string &folder) {

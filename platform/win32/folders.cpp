@@ -16,6 +16,11 @@ std::string UserSettingsFolder() {
     return folder;
 }
 
+std::string UserDataFolder() {
+    // Roaming, as the settings: a technician's records follow the technician.
+    return UserSettingsFolder();
+}
+
 bool FolderIsWritable(const std::string &folder) {
     // Access rights on Windows come from lists the attributes do not show:
     // only creating a file tells.
