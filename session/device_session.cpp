@@ -212,6 +212,11 @@ void CDeviceSession::Remember(const ResponseOutcome &out, const ConfigValues &wr
 
 void CDeviceSession::HandleFrame(std::span<const uint8_t> frame) {
     const ResponseOutcome out = JudgeFrame(frame);
+    // Its last byte came after the request's time-out, though the tick that
+    // would have said so came later still (a busy machine): it is late.
+    if (m_request.active && m_request.sent &&
+        m_lastArrivalMs - m_request.sentMs >= m_request.request.timeoutMs)
+        CheckDeadlines();
     const bool answersRequest =
         m_request.active && m_request.sent &&
         (out.kind == ResponseOutcome::Kind::Malformed ||

@@ -350,10 +350,10 @@ TEST(Loopctl, EverySampleIsTheAnswerToItsOwnRequestAndWatchEndsAsItShould) {
     EXPECT_TRUE(Has(lateRun.err, "Late answer dropped: CMD_GET_ADC_VALUE ")) << lateRun.err;
     // SIGINT while the first answer is on its way: it is heard, then the end.
     CSimProcess slow;
-    ASSERT_TRUE(slow.Start(LOOPSIM_PATH, {"--delay", "400"})) << slow.Log();
-    const ProgramRun stopped = Loopctl("--device " + slow.Path() + watch + "5", {.wrapper = {"timeout", "--foreground",
-                                                                     "--preserve-status", "-s",
-                                                                     "INT", "0.1"}});
+    ASSERT_TRUE(slow.Start(LOOPSIM_PATH, {"--delay", "1500"})) << slow.Log();
+    const ProgramRun stopped =
+        Loopctl("--timeout 5 --device " + slow.Path() + watch + "5",
+                {.wrapper = {"timeout", "--foreground", "--preserve-status", "-s", "INT", "0.5"}});
     EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
     EXPECT_TRUE(Has(stopped.err, "watch: 1 samples, 0 failed")) << stopped.err;
 
