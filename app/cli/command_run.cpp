@@ -187,6 +187,10 @@ RunResult CRun::Execute() {
         m_result.streamed = true;
         return m_result;
     }
+    if (m_o.command == Command::Calibrate) {
+        m_result.code = Calibrate();
+        return m_result;
+    }
     uint8_t command = CMD_GET_ADC_VALUE;
     if (m_o.command == Command::ConfigRead || m_o.command == Command::ConfigDiff)
         command = CMD_GET_CONFIG_DATA;

@@ -25,6 +25,8 @@ struct RunResult {
 };
 
 class CSampleStats;
+class CCalibration;
+struct CalRecord;
 
 class CRun : private ISessionClient {
 public:
@@ -59,6 +61,9 @@ private:
     // False when standard output could not take it (errno says why).
     bool Print(const SampleLine &line) const;
     void PrintSummary(uint64_t samples, uint64_t failures, const CSampleStats *stats) const;
+    int Calibrate();
+    bool ApplySource(const CCalibration &cal, std::string *why, int *code);
+    int SaveRecord(const CalRecord &record);
     int Fail(int code, const std::string &message);
     // "COM3 (/dev/ttyUSB0)", or the host as given and its port.
     std::string PortText() const;
@@ -75,5 +80,6 @@ private:
     CConsoleHost m_host;
     CDeviceSession m_session;
     std::optional<RequestOutcome> m_outcome;
+    double m_applied = 0;  // the current the operator says is applied
     RunResult m_result;
 };

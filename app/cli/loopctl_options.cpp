@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 #include <sstream>
 
 #include "config_file.h"
@@ -33,6 +34,11 @@ constexpr char kFooter[] =
     "                 on standard error at the end (SIGINT or SIGTERM ends it)\n"
     "  config-diff FILE  read the configuration and compare it with a saved one\n"
     "                 (the JSON of --json config-read): 0 the same, 1 naming what differs\n"
+    "  calibrate      prove a channel: apply each test point's current (a prompt on\n"
+    "                 standard error, answered on standard input, or --source-cmd),\n"
+    "                 judge it as found, adjust with --adjust when it fails, judge it\n"
+    "                 again as left; a record as JSON and HTML. 0: the last verdict\n"
+    "                 passes, 1: it fails\n"
     "\n"
     "The log lines go to standard error. Exit status: 0 success, 1 the device\n"
     "answered with an error (or kept other values than written, with --verify),\n"
@@ -125,6 +131,30 @@ std::optional<std::string> CheckValues(Options &o) {
     return std::nullopt;
 }
 
+std::optional<std::string> CheckCalibration(Options &o) {
+    if (o.command != Command::Calibrate) {
+        if (o.calibrationGiven)
+            return "--channel, --points, --tolerance, --adjust, --record, --report, --tag, "
+                   "--operator, --reference, --source-cmd and --steady go with calibrate";
+        return std::nullopt;
+    }
+    if (o.ports.size() > 1) return "calibrate works on one port";
+    CalSettings &s = o.calibration;
+    if (s.channel == 0) return "calibrate needs --channel 1 or 2";
+    if (!o.pointList.empty()) {
+        std::string error;
+        s.points = ParsePoints(o.pointList, error);
+        if (s.points.empty()) return error;
+    }
+    if (!o.sourceCommand.empty() && o.sourceCommand.find("{mA}") == std::string::npos)
+        return "--source-cmd needs {mA} where the current goes, not '" + o.sourceCommand + "'";
+    s.answerTimeoutMs = std::llround(o.timeoutSeconds * 1000.0);
+    s.pointTimeoutSeconds = std::max(s.pointTimeoutSeconds, s.steadySeconds * 4);
+    const std::string problem = CheckCalSettings(s);
+    if (!problem.empty()) return problem;
+    return std::nullopt;
+}
+
 // Checks what the option parser cannot: the command, its values, and which
 // options go together. Returns the message of the first problem.
 std::optional<std::string> CheckOptions(Options &o) {
@@ -140,6 +170,8 @@ std::optional<std::string> CheckOptions(Options &o) {
         o.command = Command::Watch;
     } else if (o.commandName == "config-diff") {
         o.command = Command::ConfigDiff;
+    } else if (o.commandName == "calibrate") {
+        o.command = Command::Calibrate;
     } else {
         return "unknown command '" + o.commandName + "'";
     }
@@ -148,6 +180,7 @@ std::optional<std::string> CheckOptions(Options &o) {
     if (o.command != Command::Watch && (o.csv || o.noDerived || o.count != 0 || o.intervalGiven))
         return "--interval, --count, --csv and --no-derived go with watch";
     if (o.command == Command::Watch && o.ports.size() > 1) return "watch works on one port";
+    if (auto problem = CheckCalibration(o)) return problem;
     if (o.csv && o.json) return "--csv or --json, not both";
     if (o.command == Command::Ports &&
         (!o.ports.empty() || !o.device.empty() || !o.tcp.empty() || o.retries > 0))
@@ -194,7 +227,7 @@ int ParseOptions(int argc, char **argv, Options &o) {
     app.add_option("--settings", o.settings,
                    "settings file to use instead of config.ini beside the program");
     app.add_option("command", o.commandName,
-                   "adc | config-read | config-write | ports | watch | config-diff")
+                   "adc | config-read | config-write | ports | watch | config-diff | calibrate")
         ->required();
     app.add_option("values", o.values, "config-write's eight values; config-diff's FILE");
     app.add_option("--from", o.from, "config-write: the values of a configuration file");
@@ -218,6 +251,46 @@ int ParseOptions(int argc, char **argv, Options &o) {
     app.add_flag("--csv", o.csv, "watch: CSV with a header line");
     app.add_flag("--no-derived", o.noDerived,
                  "watch: raw values only, without reading the configured ranges first");
+    CalSettings &cal = o.calibration;
+    cal.channel = 0;
+    std::vector<CLI::Option *> calibrationOptions = {
+        app.add_option("--channel", cal.channel, "calibrate: the channel, 1 or 2")
+            ->check([](const std::string &v) {
+                return v == "1" || v == "2" ? "" : "--channel is 1 or 2, not '" + v + "'";
+            }),
+        app.add_option("--points", o.pointList,
+                       "calibrate: the test points in mA (default 4,8,12,16,20), 3.6 to 21 each"),
+        app.add_option("--tolerance", cal.tolerancePct,
+                       "calibrate: the tolerance in % of the display span (default 0.25)")
+            ->check([](const std::string &v) {
+                char *end = nullptr;
+                const double t = std::strtod(v.c_str(), &end);
+                return end != v.c_str() && *end == '\0' && std::isfinite(t) && t > 0 && t < 100
+                           ? ""
+                           : "--tolerance needs a percentage above 0, not '" + v + "'";
+            }),
+        app.add_flag("--adjust", cal.adjustWhenFailing,
+                     "calibrate: when a point fails as found, write the adjusted reference range, "
+                     "read it back, and judge the points again as left"),
+        app.add_option("--record", o.record, "calibrate: the record as JSON into this file"),
+        app.add_option("--report", o.report, "calibrate: the record as an HTML page into this file"),
+        app.add_option("--tag", cal.tag, "calibrate: the device's tag, for the record"),
+        app.add_option("--operator", cal.operatorName, "calibrate: who calibrates, for the record"),
+        app.add_option("--reference", cal.reference,
+                       "calibrate: the reference instrument (name, serial, due date), for the record"),
+        app.add_option("--source-cmd", o.sourceCommand,
+                       "calibrate: run this to apply each current instead of asking ({mA} is "
+                       "replaced by it); it must exit 0"),
+        app.add_option("--steady", cal.steadySeconds,
+                       "calibrate: seconds of steady readings a point needs (default 2)")
+            ->check([](const std::string &v) {
+                char *end = nullptr;
+                const double t = std::strtod(v.c_str(), &end);
+                return end != v.c_str() && *end == '\0' && std::isfinite(t) && t >= 0.2 && t <= 60
+                           ? ""
+                           : "--steady needs seconds (0.2 to 60), not '" + v + "'";
+            }),
+    };
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
@@ -233,6 +306,7 @@ int ParseOptions(int argc, char **argv, Options &o) {
         return UsageError(what, json);
     }
     o.intervalGiven = app.count("--interval") > 0;
+    for (const CLI::Option *option : calibrationOptions) o.calibrationGiven |= option->count() > 0;
     if (const auto problem = CheckOptions(o)) return UsageError(*problem, o.json);
     return -1;
 }

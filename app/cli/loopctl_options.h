@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration.h"
 #include "frames.h"
 
 enum ExitCode {
@@ -17,7 +18,7 @@ enum ExitCode {
     kExitLineLost = 6,  // the line or the connection went away before the answer
 };
 
-enum class Command { Adc, ConfigRead, ConfigWrite, Ports, Watch, ConfigDiff };
+enum class Command { Adc, ConfigRead, ConfigWrite, Ports, Watch, ConfigDiff, Calibrate };
 
 struct Options {
     Command command = Command::Adc;
@@ -43,6 +44,10 @@ struct Options {
     long count = 0;  // 0: until SIGINT or SIGTERM
     bool csv = false;
     bool noDerived = false;
+    // calibrate
+    CalSettings calibration;
+    std::string pointList, record, report, sourceCommand;
+    bool calibrationGiven = false;  // one of calibrate's own options
 };
 
 // Fills o from the command line. Returns -1 when the options are good, else

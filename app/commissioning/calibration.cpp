@@ -63,6 +63,7 @@ bool CCalibration::Start(const CalSettings &settings, std::string &error) {
     m_asLeft = false;
     m_point = 0;
     m_waiting = false;
+    m_cause = StopCause::None;
     m_readings.clear();
     m_readings.reserve(static_cast<size_t>(settings.pointTimeoutSeconds * settings.rate) + 8);
     m_step = Step::ReadingConfig;
@@ -95,7 +96,7 @@ bool CCalibration::Send(uint8_t command, const ConfigValues &values, bool quiet)
             // A button's request is out: a reading is tried again at the
             // next tick; a configuration request cannot wait like that.
             m_waiting = false;
-            if (!quiet) Stop("the line is busy with another request");
+            if (!quiet) Stop("the line is busy with another request", StopCause::NotSent);
             return false;
         case CDeviceSession::Submitted::Failed:
             return false;  // OnOutcome has said why
@@ -112,9 +113,12 @@ void CCalibration::Tick() {
 void CCalibration::OnOutcome(const RequestOutcome &outcome) {
     m_waiting = false;
     using Status = RequestOutcome::Status;
-    if (outcome.status == Status::LineLost || outcome.status == Status::NotSent) {
-        Stop((outcome.status == Status::LineLost ? "the line was lost: " : "nothing could be sent: ") +
-             outcome.reason);
+    if (outcome.status == Status::LineLost) {
+        Stop("the line was lost: " + outcome.reason, StopCause::LineLost);
+        return;
+    }
+    if (outcome.status == Status::NotSent) {
+        Stop("nothing could be sent: " + outcome.reason, StopCause::NotSent);
         return;
     }
     switch (m_step) {
@@ -127,16 +131,19 @@ void CCalibration::OnOutcome(const RequestOutcome &outcome) {
 
 void CCalibration::OnConfig(const RequestOutcome &outcome) {
     if (!outcome.Succeeded() || !outcome.answer.hasConfig) {
-        Stop(outcome.status == RequestOutcome::Status::TimedOut
-                 ? "the configuration read had no answer"
-                 : std::string("the configuration read failed: ") + ResultText(outcome.answer));
+        if (outcome.status == RequestOutcome::Status::TimedOut)
+            Stop("the configuration read had no answer", StopCause::NoAnswer);
+        else
+            Stop(std::string("the configuration read failed: ") + ResultText(outcome.answer),
+                 StopCause::DeviceError);
         return;
     }
     m_record.configBefore = outcome.answer.config;
     m_ranges = ChannelOf(m_record.configBefore, m_settings.channel);
     if (m_ranges.dispMax == m_ranges.dispMin || m_ranges.refMax == m_ranges.refMin) {
         Stop("CH." + std::to_string(m_settings.channel) +
-             "'s ranges are empty: no display value can be judged");
+                 "'s ranges are empty: no display value can be judged",
+             StopCause::Unusable);
         return;
     }
     m_step = Step::AwaitingSource;
@@ -191,7 +198,8 @@ void CCalibration::JudgePoint() {
         return;
     }
     if (n == 0) {
-        Stop("no reading of the device in " + FixedText(m_settings.pointTimeoutSeconds, 0) + " s");
+        Stop("no reading of the device in " + FixedText(m_settings.pointTimeoutSeconds, 0) + " s",
+             StopCause::NoAnswer);
         return;
     }
     EndPoint(sum / n, false);
@@ -200,7 +208,7 @@ void CCalibration::JudgePoint() {
 void CCalibration::EndPoint(double counts, bool steady) {
     auto point = Evaluate(m_ranges, NominalMa(), m_applied, counts, m_settings.tolerancePct);
     if (!point) {
-        Stop("the point could not be judged");
+        Stop("the point could not be judged", StopCause::Unusable);
         return;
     }
     point->steady = steady;
@@ -238,7 +246,7 @@ void CCalibration::Adjust() {
     if (m_step != Step::AwaitingAdjust) return;
     const auto adjusted = AdjustedRanges(m_record.asFound, m_ranges);
     if (!adjusted) {
-        Stop("the as-found points give no usable reference range");
+        Stop("the as-found points give no usable reference range", StopCause::Unusable);
         return;
     }
     m_written = WithChannel(m_record.configBefore, m_settings.channel, *adjusted);
@@ -249,9 +257,11 @@ void CCalibration::Adjust() {
 
 void CCalibration::OnWritten(const RequestOutcome &outcome) {
     if (!outcome.Succeeded()) {
-        Stop(outcome.status == RequestOutcome::Status::TimedOut
-                 ? "the configuration write had no answer"
-                 : std::string("the configuration write failed: ") + ResultText(outcome.answer));
+        if (outcome.status == RequestOutcome::Status::TimedOut)
+            Stop("the configuration write had no answer", StopCause::NoAnswer);
+        else
+            Stop(std::string("the configuration write failed: ") + ResultText(outcome.answer),
+                 StopCause::DeviceError);
         return;
     }
     // Read back: the record says what the device keeps, not what was sent.
@@ -261,12 +271,14 @@ void CCalibration::OnWritten(const RequestOutcome &outcome) {
 
 void CCalibration::OnReadBack(const RequestOutcome &outcome) {
     if (!outcome.Succeeded() || !outcome.answer.hasConfig) {
-        Stop("the read back of the written configuration failed");
+        Stop("the read back of the written configuration failed",
+             outcome.status == RequestOutcome::Status::TimedOut ? StopCause::NoAnswer
+                                                                : StopCause::DeviceError);
         return;
     }
     m_record.configAfter = outcome.answer.config;
     if (outcome.answer.config != m_written) {
-        Stop("the device keeps other values than were written");
+        Stop("the device keeps other values than were written", StopCause::DeviceError);
         return;
     }
     m_ranges = ChannelOf(m_written, m_settings.channel);
@@ -283,8 +295,9 @@ void CCalibration::Finish() {
     Changed();
 }
 
-void CCalibration::Stop(const std::string &why) {
+void CCalibration::Stop(const std::string &why, StopCause cause) {
     if (m_step == Step::Done || m_step == Step::Stopped || m_step == Step::Idle) return;
+    m_cause = cause;
     m_session.Forget(this);
     m_waiting = false;
     // The points in so far are kept; a table not finished gets no verdict.

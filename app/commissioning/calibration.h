@@ -77,8 +77,11 @@ public:
     void Adjust();
     // As found is done: end without adjusting.
     void Finish();
+    // Why the procedure ended early.
+    enum class StopCause { None, Operator, LineLost, NotSent, NoAnswer, DeviceError, Unusable };
     // Ends now: the record so far is kept, marked incomplete with why.
-    void Stop(const std::string &why);
+    void Stop(const std::string &why, StopCause cause = StopCause::Operator);
+    StopCause Cause() const { return m_cause; }
 
     const CalRecord &Record() const { return m_record; }
     // Called after every change worth drawing.
@@ -109,6 +112,7 @@ private:
     ConfigValues m_written{};
     std::function<void()> m_onChange;
     Step m_step = Step::Idle;
+    StopCause m_cause = StopCause::None;
     bool m_asLeft = false;
     size_t m_point = 0;
     double m_applied = 0;
