@@ -5,7 +5,14 @@
 #include <cstdint>
 #include <string>
 
-// The text of an errno value (and of the platform's kNotARegularFile).
+// errno values from kSystemErrorBase to kSystemErrorBase + kSystemErrorLast
+// carry a system error number that no errno says the same as (Windows's own),
+// so that its own text reaches the user rather than a vaguer errno's.
+inline constexpr int kSystemErrorBase = 0x20000;
+inline constexpr unsigned kSystemErrorLast = 0xFFFF;
+
+// The text of an errno value (and of the platform's kNotARegularFile,
+// kFileInUse and system error numbers above).
 std::string ErrorText(int code);
 
 // The text of the system's own error number: errno on POSIX, GetLastError's
