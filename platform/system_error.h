@@ -15,6 +15,12 @@ inline constexpr unsigned kSystemErrorLast = 0xFFFF;
 // kFileInUse and system error numbers above).
 std::string ErrorText(int code);
 
+// The errno that means what the system's own error number means: the number
+// itself on POSIX; on Windows the errno of the same meaning, and where none
+// says the same (a sharing violation, a drive not ready) kFileInUse or the
+// number itself from kSystemErrorBase up, so that ErrorText tells it.
+int ErrnoOf(uint32_t code);
+
 // The text of the system's own error number: errno on POSIX, GetLastError's
 // or Winsock's on Windows (from the message table, in the user's language
 // where it has one). Empty when the system has no text for it.

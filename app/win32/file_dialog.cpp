@@ -3,6 +3,7 @@
 #include <cderr.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "text_utf16.h"
@@ -27,14 +28,14 @@ std::wstring ProblemOf(DWORD code) {
 
 std::string AskFilePath(HWND owner, const FileChoice &choice, bool save, size_t capacity) {
     // On the heap: the longest path Windows takes is 64 KB of UTF-16.
-    std::wstring path(capacity, L'\0');
-    if (save && choice.defaultName) wcsncpy(path.data(), choice.defaultName, capacity - 1);
+    std::wstring path(std::max<size_t>(capacity, 1), L'\0');
+    if (save && choice.defaultName) wcsncpy(path.data(), choice.defaultName, path.size() - 1);
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = choice.filter;
     ofn.lpstrFile = path.data();
-    ofn.nMaxFile = static_cast<DWORD>(capacity);
+    ofn.nMaxFile = static_cast<DWORD>(path.size());
     ofn.lpstrDefExt = choice.extension;
     ofn.lpstrTitle = choice.title;
     // The working folder stays where the program started it.

@@ -9,31 +9,6 @@
 
 namespace {
 
-// The errno that tells a person what happened: the system's own error number
-// where no errno says the same (ErrorText gives the system's text for it).
-int ErrnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_NET_NAME:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-            return EACCES;
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return kFileInUse;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_FILENAME_EXCED_RANGE:
-            return ENAMETOOLONG;
-        default:
-            return error <= kSystemErrorLast ? kSystemErrorBase + static_cast<int>(error) : EIO;
-    }
-}
-
 bool Fail(DWORD error) {
     errno = ErrnoOf(error);
     return false;
