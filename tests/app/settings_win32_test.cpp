@@ -40,9 +40,8 @@ TEST_F(Settings, WindowsKeepsLineEndsAndReplacesTheFile) {
 TEST_F(Settings, WindowsTakesAnyFolderAndSaysWhyItFails) {
     // A file another program holds open is in use, not forbidden; a missing
     // drive or folder is missing. Nothing is left behind.
-    Put("kept");
     const HANDLE held =
-        CreateFileW(U8(path_).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CreateFileW(U8(path_).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     for (const std::string &file : {path_, std::string("Q:/c.json"), dir_ + "/missing/c.json"}) {
         EXPECT_FALSE(ReplaceFileContents(file, "new"));
         EXPECT_EQ(ErrorText(errno),

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 TEST(LineTally, ConcurrentAskersLoseNoCountAndKeepTheConditionsApart) {
     constexpr uint32_t kCalls = 3000000;
