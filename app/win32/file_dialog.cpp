@@ -3,7 +3,6 @@
 #include <cderr.h>
 #include <commdlg.h>
 
-#include <algorithm>
 #include <cwchar>
 
 #include "text_utf16.h"
@@ -26,9 +25,10 @@ std::wstring ProblemOf(DWORD code) {
 
 }  // namespace
 
-std::string AskFilePath(HWND owner, const FileChoice &choice, bool save, size_t capacity) {
-    // On the heap: the longest path Windows takes is 64 KB of UTF-16.
-    std::wstring path(std::max<size_t>(capacity, 1), L'\0');
+std::string AskFilePath(HWND owner, const FileChoice &choice, bool save) {
+    // Room for the longest path Windows takes (its \\?\ form): no name the box
+    // lets through is too long for the answer. On the heap: 64 KB.
+    std::wstring path(32768, L'\0');
     if (save && choice.defaultName) wcsncpy(path.data(), choice.defaultName, path.size() - 1);
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
