@@ -13,6 +13,9 @@
 // regular file nor a folder (a pipe, a device): it is not read, since it
 // could keep the reader waiting for ever. ErrorText names it.
 inline constexpr int kNotARegularFile = 0x10001;
+// errno when another program holds the file open and will not share it
+// (Windows): not a matter of permissions, and over once that program lets go.
+inline constexpr int kFileInUse = 0x10002;
 
 // Reads a regular file (or what a link names) whole into out. False when it
 // is missing, not a regular file, unreadable, or longer than limit bytes

@@ -12,6 +12,7 @@ struct FileChoice {
     const wchar_t *defaultName;  // proposed when saving; may be null
 };
 
-// The path chosen in UTF-8, or empty when the user cancelled. Saving asks
-// before replacing a file; opening takes only one that exists.
+// The path chosen in UTF-8, or empty when the user cancelled or the box
+// failed; a failure is told in a message box of its own, a cancel is not.
+// Saving asks before replacing a file; opening takes only one that exists.
 std::string AskFilePath(HWND owner, const FileChoice &choice, bool save);

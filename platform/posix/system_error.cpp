@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+int ErrnoOf(uint32_t code) {
+    return static_cast<int>(code);
+}
+
 std::string SystemErrorText(uint32_t code) {
     // strerror_r, not strerror: socket workers ask from threads of their own.
     char buffer[256] = {};

@@ -2,36 +2,34 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "text_utf16.h"
 
 namespace {
 
-int ErrnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_WRITE_PROTECT:
-            return EACCES;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_DIRECTORY:
-            return EISDIR;
-        default:
-            return EIO;
-    }
-}
-
 bool Fail(DWORD error) {
     errno = ErrnoOf(error);
     return false;
+}
+
+// Past MAX_PATH (less the room a folder keeps for a file name) only the
+// \\?\ form reaches a file, and that form takes a full path with nothing
+// left to resolve. Shorter paths go as given.
+std::wstring SystemPath(const std::wstring &path) {
+    if (path.size() < MAX_PATH - 12 || path.starts_with(L"\\\\?\\") ||
+        path.starts_with(L"\\\\.\\")) {
+        return path;
+    }
+    std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    const DWORD n =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) return full;
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 bool WriteAll(HANDLE file, std::string_view data) {
@@ -45,7 +43,8 @@ bool WriteAll(HANDLE file, std::string_view data) {
 }
 
 // The file a path finally names, links followed, so that the replacement
-// lands on the target and the link stays a link.
+// lands on the target and the link stays a link. The answer has the \\?\ form
+// whatever its length.
 std::wstring FinalTarget(const std::wstring &path) {
     HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -62,17 +61,48 @@ std::wstring FinalTarget(const std::wstring &path) {
     return final;
 }
 
+// A new file in folder (which ends in a separator, or is empty for the
+// working folder) under a name nobody else has taken; its path in name.
+// GetTempFileName would do, but it takes no folder longer than MAX_PATH - 14.
+HANDLE CreateTemporary(const std::wstring &folder, std::wstring &name) {
+    static std::atomic<unsigned> serial{GetCurrentProcessId() * 2654435761u ^ GetTickCount()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = SystemPath(folder + L"ini" + std::to_wstring(serial++ % 100000000u) + L".tmp");
+        const HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Why the move onto target failed. Windows refuses to replace a file that
+// another program holds open with "access denied", the read-only file's
+// error: asking for the target's deletion tells the two apart.
+DWORD MoveError(const std::wstring &target) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) return error;
+    const HANDLE h =
+        CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : error;
+    }
+    CloseHandle(h);
+    return error;
+}
+
 }  // namespace
 
 bool ReadWholeFile(const std::string &path, std::string &out, size_t limit) {
     out.clear();
-    HANDLE h = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ,
+    const std::wstring name = SystemPath(Utf8ToUtf16(path));
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // A folder in the file's place opens only with backup semantics.
-        const DWORD attributes = GetFileAttributesW(Utf8ToUtf16(path).c_str());
+        const DWORD attributes = GetFileAttributesW(name.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             errno = EISDIR;
             return false;
@@ -107,7 +137,7 @@ bool ReadWholeFile(const std::string &path, std::string &out, size_t limit) {
 }
 
 bool ReplaceFileContents(const std::string &path, std::string_view contents) {
-    const std::wstring target = FinalTarget(Utf8ToUtf16(path));
+    const std::wstring target = FinalTarget(SystemPath(Utf8ToUtf16(path)));
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         errno = EACCES;
@@ -116,30 +146,20 @@ bool ReplaceFileContents(const std::string &path, std::string_view contents) {
 
     // The temporary file sits beside the target, so the final move never
     // crosses a volume and stays a rename.
-    std::wstring folder = target;
-    const size_t slash = folder.find_last_of(L"\\/");
-    folder.erase(slash == std::wstring::npos ? 0 : slash + 1);
-    if (folder.empty()) folder = L".";
-    wchar_t tmp[MAX_PATH + 16];
-    if (folder.size() > MAX_PATH - 14 || GetTempFileNameW(folder.c_str(), L"ini", 0, tmp) == 0)
-        return Fail(GetLastError());
-
-    HANDLE h = CreateFileW(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        DeleteFileW(tmp);
-        return Fail(error);
-    }
+    const size_t slash = target.find_last_of(L"\\/");
+    std::wstring tmp;
+    HANDLE h = CreateTemporary(target.substr(0, slash == std::wstring::npos ? 0 : slash + 1), tmp);
+    if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
     bool ok = WriteAll(h, contents) && FlushFileBuffers(h);
     DWORD error = ok ? 0 : GetLastError();
     if (!CloseHandle(h) && ok) {
         ok = false;
         error = GetLastError();
     }
-    if (ok && MoveFileExW(tmp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (ok && MoveFileExW(tmp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    if (ok) error = GetLastError();
-    DeleteFileW(tmp);
+    if (ok) error = MoveError(target);
+    DeleteFileW(tmp.c_str());
     return Fail(error);
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "system_error.h"
 #include "text_utf16.h"
 
 std::string UserSettingsFolder() {
@@ -39,6 +40,6 @@ bool CreateFolders(const std::string &folder) {
     while (!wide.empty() && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
     const int rc = SHCreateDirectoryExW(nullptr, wide.c_str(), nullptr);
     if (rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS) return true;
-    errno = rc == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+    errno = ErrnoOf(static_cast<uint32_t>(rc));
     return false;
 }

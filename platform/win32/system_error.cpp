@@ -2,9 +2,34 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cwchar>
 
+#include "files.h"
 #include "text_utf16.h"
+
+int ErrnoOf(uint32_t code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return kFileInUse;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        default:
+            return code <= kSystemErrorLast ? kSystemErrorBase + static_cast<int>(code) : EIO;
+    }
+}
 
 std::string SystemErrorText(uint32_t code) {
     wchar_t buffer[512];

@@ -11,6 +11,7 @@
 #include "backend.h"
 #include "codes.h"
 #include "exclusive_open.h"
+#include "line_tally.h"
 #include "text_utf16.h"
 
 namespace portlink {
@@ -40,7 +41,7 @@ struct Device {
     bool waitAll = false;  // the read time-outs wait for the whole count
     bool stuck = false;    // an operation outlived its cancel
     // ClearCommError's flags, kept as running totals for the port classes.
-    LineCounters counters{};
+    LineTally counters;
 };
 
 Device &Dev(PortHandle handle) {
@@ -118,16 +119,10 @@ void Prepare(OVERLAPPED &ov, HANDLE done) {
 }
 
 // ClearCommError, counting the line conditions it reports (and clears).
+// Reads on the caller's thread and the listener's waits both come here.
 bool ClearErrors(Device &d, COMSTAT *status) {
-    DWORD errors = 0;
-    if (!ClearCommError(d.file, &errors, status)) return false;
-    LineCounters &c = d.counters;
-    if (errors & CE_BREAK) ++c.breaks;
-    if (errors & CE_FRAME) ++c.frame;
-    if (errors & CE_RXPARITY) ++c.parity;
-    if (errors & CE_OVERRUN) ++c.overrun;
-    if (errors & CE_RXOVER) ++c.bufOverrun;
-    return true;
+    return d.counters.Take(
+        [&](DWORD &errors) { return ClearCommError(d.file, &errors, status) != FALSE; });
 }
 
 // The configuration the port's driver keeps as its default (set in the
@@ -198,7 +193,7 @@ public:
             return Fail(d);
         }
         ClearErrors(*d, nullptr);
-        d->counters = LineCounters{};
+        d->counters.Reset();
         handle = reinterpret_cast<PortHandle>(d);
         return kOk;
     }
@@ -323,7 +318,7 @@ public:
     uint32_t ReadCounters(PortHandle handle, LineCounters &counters) override {
         Device &d = Dev(handle);
         if (!ClearErrors(d, nullptr)) return LastError();
-        counters = d.counters;
+        counters = d.counters.Totals();
         return kOk;
     }
 
