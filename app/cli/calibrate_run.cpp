@@ -133,9 +133,8 @@ int CRun::Calibrate() {
     }
     const CalRecord &record = cal.Record();
     const int saved = SaveRecord(record);
-    const std::string json = RecordJson(record);
     if (m_o.json)
-        std::fputs(json.c_str(), stdout);
+        std::fputs(RecordJson(record, true).c_str(), stdout);
     else
         std::fputs(SummaryText(record).c_str(), stdout);
     m_result.streamed = true;

@@ -63,11 +63,12 @@ bool CCalibration::Start(const CalSettings &settings, std::string &error) {
     m_asLeft = false;
     m_point = 0;
     m_waiting = false;
+    m_retry = {};
     m_cause = StopCause::None;
     m_readings.clear();
     m_readings.reserve(static_cast<size_t>(settings.pointTimeoutSeconds * settings.rate) + 8);
     m_step = Step::ReadingConfig;
-    if (!Send(CMD_GET_CONFIG_DATA, {}, false)) return true;
+    Send(CMD_GET_CONFIG_DATA, {}, false);
     Changed();
     return true;
 }
@@ -93,10 +94,10 @@ bool CCalibration::Send(uint8_t command, const ConfigValues &values, bool quiet)
         case CDeviceSession::Submitted::Queued:
             return true;
         case CDeviceSession::Submitted::Busy:
-            // A button's request is out: a reading is tried again at the
-            // next tick; a configuration request cannot wait like that.
+            // Another request is out (a button's, or one of an earlier run
+            // given up): this one goes at a later tick.
             m_waiting = false;
-            if (!quiet) Stop("the line is busy with another request", StopCause::NotSent);
+            m_retry = {true, command, values, quiet};
             return false;
         case CDeviceSession::Submitted::Failed:
             return false;  // OnOutcome has said why
@@ -105,6 +106,11 @@ bool CCalibration::Send(uint8_t command, const ConfigValues &values, bool quiet)
 }
 
 void CCalibration::Tick() {
+    if (m_retry.due && !m_waiting) {
+        m_retry.due = false;
+        Send(m_retry.command, m_retry.values, m_retry.quiet);
+        return;
+    }
     if (m_step != Step::Settling || m_waiting) return;
     if (m_session.Now() - m_lastSentMs < 1000 / m_settings.rate) return;
     Send(CMD_GET_ADC_VALUE, {}, true);
@@ -300,6 +306,7 @@ void CCalibration::Stop(const std::string &why, StopCause cause) {
     m_cause = cause;
     m_session.Forget(this);
     m_waiting = false;
+    m_retry = {};
     // The points in so far are kept; a table not finished gets no verdict.
     m_record.complete = false;
     m_record.stopReason = why;

@@ -119,5 +119,12 @@ private:
     int64_t m_pointStartMs = 0, m_lastSentMs = 0;
     bool m_waiting = false;  // a request of ours is out
     bool m_readingBack = false;
+    // A request the session could not take yet (another was out).
+    struct Retry {
+        bool due = false;
+        uint8_t command = 0;
+        ConfigValues values{};
+        bool quiet = false;
+    } m_retry;
     std::vector<Reading> m_readings;
 };

@@ -220,7 +220,7 @@ std::vector<double> ParsePoints(const std::string &text, std::string &error) {
     return points;
 }
 
-std::string RecordJson(const CalRecord &r) {
+std::string RecordJson(const CalRecord &r, bool oneLine) {
     Json j;
     j["tag"] = r.tag;
     j["channel"] = r.channel;
@@ -237,7 +237,7 @@ std::string RecordJson(const CalRecord &r) {
     j["complete"] = r.complete;
     if (!r.stopReason.empty()) j["stopped"] = r.stopReason;
     // Free texts are whatever was typed: a byte that is not UTF-8 is replaced.
-    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return j.dump(oneLine ? -1 : 2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 std::string RecordHtml(const CalRecord &r) {

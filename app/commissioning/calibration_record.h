@@ -74,7 +74,8 @@ ConfigValues WithChannel(ConfigValues config, int channel, const ChannelRanges &
 // it is not.
 std::vector<double> ParsePoints(const std::string &text, std::string &error);
 
-std::string RecordJson(const CalRecord &record);
+// Indented for a file, or on one line (as loopctl prints every JSON object).
+std::string RecordJson(const CalRecord &record, bool oneLine = false);
 std::string RecordHtml(const CalRecord &record);
 // A file name for the record that stays inside its folder whatever the free
 // texts hold: "<tag>_CH<n>_<YYYYMMDD-hhmmss>", the tag reduced to letters,

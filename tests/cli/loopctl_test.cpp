@@ -64,7 +64,14 @@ TEST(Loopctl, FailuresGetTheirExitCodeAndMessage) {
              {"adc --port 0", "--port"},
              {"adc --port 3,4,3", "COM3"},
              {"watch --count 1.5", "whole number"},
-             {"adc --interval 0.5", "--interval"}}) {
+             {"adc --interval 0.5", "--interval"},
+             {"calibrate", "--channel"},
+             {"calibrate --channel 3", "--channel"},
+             {"calibrate --channel 2 --points 4,20,4", "twice"},
+             {"calibrate --channel 2 --points 3.5,20", "3.5"},
+             {"calibrate --channel 2 --tolerance 0", "--tolerance"},
+             {"calibrate --channel 1 --source-cmd true", "{mA}"},
+             {"adc --adjust", "calibrate"}}) {
         EXPECT_TRUE(ExpectFailure(args, 2, culprit).err.starts_with("loopctl: ")) << "first";
     }
     ExpectFailure("--timeout 1 --port 30 adc", 4, "COM30");

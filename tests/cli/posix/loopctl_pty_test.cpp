@@ -383,3 +383,62 @@ TEST(Loopctl, EverySampleIsTheAnswerToItsOwnRequestAndWatchEndsAsItShould) {
     EXPECT_EQ(unread.err.find(broken), unread.err.rfind(broken)) << unread.err;
     EXPECT_TRUE(Has(unread.err, broken)) << unread.err;
 }
+
+// calibrate against loopsim modelling a converter that reads 2 % low with a
+// 10-count offset: at I mA it reads round(I / 20 * 4095 * 0.98 + 10) counts,
+// 813, 1615, 2418, 3220 and 4023 at 4, 8, 12, 16 and 20 mA. On the factory
+// ranges (819..4095 counts for 0..1000) 1615 shows 1000 * 796 / 3276 =
+// 242.979 against 250: -0.702 % of span. By hand likewise: -0.183, -1.190,
+// -1.709, -2.198. Adjusted, the line through the points gives 813..4023.
+TEST(Loopctl, CalibrateProvesAChannelAdjustsItAndKeepsARecord) {
+    const std::string fifo = "/tmp/loopctl-source-" + kPid, record = "loopctl-record-" + kPid;
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--input", "4,4", "--gain", "0.98", "--offset", "10",
+                                         "--control", fifo})) << sim.Log();
+    const std::string to = "--device " + sim.Path() + " calibrate --steady 0.3 ";
+    const ProgramRun run = Loopctl(to + "--channel 1 --adjust --json --record " + record + ".json --report " +
+                                       record + ".html --tag FT-101",
+                                   {.more = {"--source-cmd", "echo 1={mA} > " + fifo}});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json r = JsonOf(run);
+    const double found[] = {-0.183, -0.702, -1.190, -1.709, -2.198};
+    ASSERT_EQ(r["as_found"].size(), 5u) << r;
+    for (size_t i = 0; i < 5; ++i) EXPECT_NEAR(r["as_found"][i]["error_pct_span"], found[i], 0.05) << i;
+    EXPECT_EQ(r["verdict_as_found"], "fail");
+    EXPECT_EQ(r["config_after"]["ch1"]["ref_min"], 813);
+    EXPECT_EQ(r["config_after"]["ch1"]["ref_max"], 4023);
+    EXPECT_EQ(r["config_after"]["ch2"], r["config_before"]["ch2"]);
+    for (const Json &p : r["as_left"]) EXPECT_LE(std::abs(p["error_pct_span"].get<double>()), 0.1) << p;
+    EXPECT_EQ(r["verdict_as_left"], "pass");
+    std::ifstream saved(record + ".json"), page(record + ".html");
+    EXPECT_EQ(Json::parse(saved, nullptr, false), r);
+    EXPECT_TRUE(Has(std::string(std::istreambuf_iterator<char>(page), {}), "<svg"));
+
+    // Answers typed on standard input: one that is no current is asked
+    // again; when they end, the record so far is kept and nothing is written.
+    const ProgramRun typed =
+        Loopctl(to + "--channel 2 --adjust --points 4,20 --record " + record + ".json",
+                {.wrapper = {"bash", "-c", "printf 'abc\\n4.02\\n' | \"$0\" \"$@\""}});
+    EXPECT_EQ(typed.exitCode, 2) << typed.err;
+    EXPECT_TRUE(Has(typed.err, "'abc' is not a current in mA; once more")) << typed.err;
+    EXPECT_TRUE(Has(typed.err, "Apply 20.000 mA to CH.2 (as found, point 2 of 2)")) << typed.err;
+    const Json kept = Json::parse(std::ifstream(record + ".json"), nullptr, false);
+    EXPECT_EQ(kept["complete"], false);
+    EXPECT_EQ(kept["as_found"].size(), 1u);
+    EXPECT_EQ(kept["as_found"][0]["applied_mA"], 4.02);
+    // A source that fails writes nothing either.
+    const ProgramRun failed = Loopctl(to + "--channel 1 --adjust --record " + record + ".json",
+                                      {.more = {"--source-cmd", "exit 3 # {mA}"}});
+    EXPECT_EQ(failed.exitCode, 5) << failed.err;
+    EXPECT_TRUE(Has(failed.err, "the source command failed: it answered 3")) << failed.err;
+    EXPECT_EQ(JsonOf(Loopctl("--json --device " + sim.Path() + " config-read"))["ch1"]["ref_min"], 813);
+    // The line lost in the middle ends it too: status 6, the record marked.
+    FakeDevice leaving(9, FakeDevice::kLeaves);
+    const ProgramRun lost = Loopctl(std::string("--device ") + leaving.name +
+                                        " calibrate --steady 0.5 --channel 1 --record " + record + ".json",
+                                    {.more = {"--source-cmd", "true {mA}"}});
+    EXPECT_EQ(lost.exitCode, 6) << lost.err;
+    EXPECT_EQ(Json::parse(std::ifstream(record + ".json"), nullptr, false)["complete"], false);
+    std::remove((record + ".json").c_str());
+    std::remove((record + ".html").c_str());
+}
