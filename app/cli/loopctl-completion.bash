@@ -13,20 +13,23 @@ _loopctl() {
         --device)
             COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
             return ;;
-        --settings|--from|config-diff)
+        --settings|--from|config-diff|--record|--report)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tcp|--timeout|--retries|--interval|--count)
+        --tcp|--timeout|--retries|--interval|--count|--points|--tolerance|--tag|--operator|--reference|--source-cmd|--steady)
+            return ;;
+        --channel)
+            COMPREPLY=($(compgen -W "1 2" -- "$cur"))
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port --device --tcp --timeout --retries --verify --json --settings --from --interval --count --csv --no-derived --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port --device --tcp --timeout --retries --verify --json --settings --from --interval --count --csv --no-derived --channel --points --tolerance --adjust --record --report --tag --operator --reference --source-cmd --steady --help" -- "$cur"))
         return
     fi
     local word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
-        case $word in adc|config-read|config-write|ports|watch|config-diff) return ;; esac
+        case $word in adc|config-read|config-write|ports|watch|config-diff|calibrate) return ;; esac
     done
-    COMPREPLY=($(compgen -W "adc config-read config-write ports watch config-diff" -- "$cur"))
+    COMPREPLY=($(compgen -W "adc config-read config-write ports watch config-diff calibrate" -- "$cur"))
 }
 complete -F _loopctl loopctl
