@@ -31,10 +31,9 @@ ResponseOutcome JudgeFrame(std::span<const uint8_t> frame) {
     // A wrong checksum is reported, not fatal.
     out.checksumOk = n >= 2 && XorChecksum(f, n - 2) == f[n - 2];
     const Kind success = out.checksumOk ? Kind::Ok : Kind::ChecksumError;
-    // A response shorter than its command's size cannot carry the values it is
-    // read for; reading on would show bytes of an older frame.
-    // Each command's answer: whether it carries what it is read for, then
-    // what it says.
+    // Each command's answer: whether it carries what it is read for (a
+    // response shorter than its command's size cannot: reading on would show
+    // bytes of an older frame), then what it says.
     const auto conclude = [&](bool usable, Kind kind, const char *text) {
         out.kind = usable ? kind : Kind::Refused;
         out.text = usable ? text : "Error response!";
