@@ -66,6 +66,7 @@ watch_pulled() {
         return 1
     fi
     pulled=$(host unplug)
+    asked=$(cut -d' ' -f1 /proc/uptime)
     if within 8 ended "$watcher"; then
         wait "$watcher"
         status=$?
@@ -77,7 +78,7 @@ watch_pulled() {
         wait "$watcher"
         status=running
     fi
-    echo "pulled: $pulled; watch: status $status"
+    echo "pulled: $pulled; watch: status $status, $(awk -v t="$asked" '{print $1 - t}' /proc/uptime) s after the pull"
     tail -n 3 /tmp/watch.out
     cat /tmp/watch.err
     [ "$(host plug)" = ok ] && adapter_back && lc adc && [ "$pulled" = ok ] && [ "$status" = 6 ]
