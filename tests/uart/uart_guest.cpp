@@ -1,7 +1,7 @@
 // portlink on real serial drivers: runs inside the guest, where COM2 is
 // /dev/ttyS1, the kernel's 8250 driver on QEMU's 16550A (the Uart cases), and
 // COM11 is /dev/ttyUSB0, ftdi_sio on QEMU's FTDI adapter (the UsbAdapter
-// case, in the USB stage's guest). What the library sets is read back from
+// case, in the usb part's guest). What the library sets is read back from
 // the driver through a second descriptor (root may open a tty that is held
 // exclusively). The far end is loopsim on the host, which also sends breaks,
 // restarts loopsim and pulls the adapter out when asked on the console.

@@ -1,4 +1,4 @@
-# The UART stage: COM2 is /dev/ttyS1, the kernel's 8250 driver on QEMU's
+# The uart part: COM2 is /dev/ttyS1, the kernel's 8250 driver on QEMU's
 # second 16550A. Sourced by /init; every case is one line that starts with
 # "check", which is how the build counts them.
 

@@ -1,4 +1,4 @@
-# The USB stage: QEMU's FTDI adapter (usb-serial) on its xHCI controller,
+# The usb part: QEMU's FTDI adapter (usb-serial) on its xHCI controller,
 # driven by the kernel's ftdi_sio, whose modules come from the same kernel
 # package. COM11 is /dev/ttyUSB0 by the default table: nothing maps it here.
 # The host pulls the adapter out and plugs it back in when asked. Sourced by
