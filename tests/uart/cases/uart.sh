@@ -5,6 +5,7 @@
 # The driver keeps a line's settings from one open to the next: each case
 # starts from its defaults, so that what a program does not set shows.
 fresh() { stty -F /dev/ttyS1 sane 9600; }
+# shellcheck disable=SC2034 # the port of init's lc and exclusive
 on_port="--device /dev/ttyS1"
 
 # The device side in the guest: loopsim serves the real UART and the host's

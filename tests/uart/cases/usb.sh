@@ -22,6 +22,7 @@ mkdir -p /dev/serial/by-id
 ln -s ../../ttyUSB0 "/dev/serial/by-id/usb-$name-if$(cat "${port%/*}/bInterfaceNumber")-port$(cat "$port/port_number")" ||
     setup_failed "no /dev/serial/by-id link for ttyUSB0"
 
+# shellcheck disable=SC2034 # the port of init's lc and exclusive
 on_port="--port 11"
 # QEMU's FTDI ids and names, and the serial number run-guest gives it.
 adapter="COM11 /dev/ttyUSB0 QEMU QEMU USB SERIAL (0403:6001, serial LS0042) /dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_LS0042-if00-port0"
