@@ -1,21 +1,22 @@
-// portlink on a real UART: runs inside the guest, where COM2 is /dev/ttyS1,
-// the kernel's 8250 driver on QEMU's 16550A. What the library sets is read
-// back from the driver through a second descriptor (root may open a tty that
-// is held exclusively). The far end is loopsim on the host, which also sends
-// breaks and restarts loopsim when asked on the console.
+// portlink on real serial drivers: runs inside the guest, where COM2 is
+// /dev/ttyS1, the kernel's 8250 driver on QEMU's 16550A (the Uart cases), and
+// COM11 is /dev/ttyUSB0, ftdi_sio on QEMU's FTDI adapter (the UsbAdapter
+// case, in the usb part's guest). What the library sets is read back from
+// the driver through a second descriptor (root may open a tty that is held
+// exclusively). The far end is loopsim on the host, which also sends breaks,
+// restarts loopsim and pulls the adapter out when asked on the console.
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,14 +32,20 @@ constexpr char kDevice[] = "/dev/ttyS1";
 constexpr int TIOCM_LOOP = 0x8000;
 
 // One request to the host, one line of answer, both on the console.
-std::string AskHost(const std::string &what) {
+void Ask(const std::string &what) {
     printf("@@host %s\n", what.c_str());
     fflush(stdout);
+}
+std::string HostAnswer() {
     pollfd p{STDIN_FILENO, POLLIN, 0};
     char line[256] = "";
     if (poll(&p, 1, 60000) != 1 || !fgets(line, sizeof line, stdin)) return "no answer";
     line[strcspn(line, "\r\n")] = 0;
     return line;
+}
+std::string AskHost(const std::string &what) {
+    Ask(what);
+    return HostAnswer();
 }
 
 // The driver's view of the line, through a descriptor of our own.
@@ -66,20 +73,22 @@ private:
 
 class Uart : public testing::Test {
 protected:
+    explicit Uart(int32_t com = kCom) : m_com(com) {}
     static void Post(void *context, uint32_t message, uint32_t wparam, int32_t lparam) {
         auto *self = static_cast<Uart *>(context);
         std::lock_guard lock(self->m_lock);
-        if (message == PORTLINK_WM_PORT_NOTIFY && lparam == kCom) self->m_posted.push_back(wparam);
+        if (message == PORTLINK_WM_PORT_NOTIFY && lparam == self->m_com)
+            self->m_log.push_back(wparam);
         self->m_changed.notify_all();
     }
 
     void SetUp() override {
         ASSERT_EQ(initcom(&m_window), 1);
-        ASSERT_EQ(opencom(kCom), 0);
-        ASSERT_EQ(setcom(kCom, 3, 115200), 0);
+        ASSERT_EQ(opencom(m_com), 0);
+        ASSERT_EQ(setcom(m_com, 3, 115200), 0);
     }
     void TearDown() override {
-        closecom(kCom);
+        closecom(m_com);
         Side().Raise(TIOCM_LOOP, false);
     }
 
@@ -87,37 +96,43 @@ protected:
     bool WaitPosted(uint32_t bits, int ms = 10000) {
         std::unique_lock lock(m_lock);
         return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
-            for (uint32_t w : m_posted)
+            for (uint32_t w : m_log)
                 if ((w & bits) == bits) return true;
             return false;
         });
     }
-    // Reads on each notification until count bytes are in, or ms pass.
+    // Reads on each notification until count bytes are in, a read fails
+    // (counted in m_failedReads), or ms pass.
     std::vector<uint8_t> ReadUntil(size_t count, int ms = 10000) {
         std::vector<uint8_t> got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (got.size() < count) {
-            uint8_t buffer[64];
-            int32_t n = 0;
             {
                 std::unique_lock lock(m_lock);
-                m_changed.wait_until(lock, end, [&] { return !m_posted.empty(); });
-                if (m_posted.empty()) break;
-                m_posted.clear();
+                if (!m_changed.wait_until(lock, end, [&] { return m_log.size() > m_read; })) break;
+                m_read = m_log.size();
             }
             for (;;) {
-                n = sizeof buffer;
-                if (readcom(kCom, buffer, &n) != 0 || n == 0) break;
+                uint8_t buffer[64];
+                int32_t n = sizeof buffer;
+                if (readcom(m_com, buffer, &n) != 0) {
+                    ++m_failedReads;
+                    return got;
+                }
+                if (n == 0) break;
                 got.insert(got.end(), buffer, buffer + n);
             }
         }
         return got;
     }
 
+    const int32_t m_com;
     PortlinkWindow m_window{&Post, this};
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::vector<uint32_t> m_posted;
+    std::vector<uint32_t> m_log;  // every message; those before m_read are read on
+    size_t m_read = 0;
+    int m_failedReads = 0;
 };
 
 // The dialog's rule for an answer it takes: STX, the length it states, ETX
@@ -254,31 +269,53 @@ TEST_F(Uart, BreakInsideAnAnswerSpoilsIt) {
     EXPECT_EQ(AskHost("sim"), "ok");
 }
 
-TEST_F(Uart, ExclusiveOpenOutlivesNoHolder) {
-    EXPECT_EQ(opencom(kCom), 1) << "open twice in one process";
-    // loopctl's status 4: the port would not open.
-    EXPECT_EQ(
-        WEXITSTATUS(system("loopctl --device /dev/ttyS1 --settings /tmp/held.ini adc 2>/dev/null")),
-        4);
-    closecom(kCom);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        const char held = opencom(kCom) == 0 ? 1 : 0;
-        (void)!write(ready[1], &held, 1);
-        pause();
-        _exit(0);
+// COM11, QEMU's FTDI adapter under ftdi_sio, sampled the way the live view
+// does: a request, then a read on every message.
+class UsbAdapter : public Uart {
+protected:
+    UsbAdapter() : Uart(11) {}
+    void TearDown() override { closecom(m_com); }
+    bool Sample() {
+        const ReadFrame &request = BuildAdcReadFrame();
+        return writecom(m_com, request.data(), static_cast<int32_t>(request.size())) == 0 &&
+               GoodFrame(ReadUntil(kAdcResponseSize, 2000));
     }
-    char held = 0;
-    EXPECT_EQ(read(ready[0], &held, 1), 1);
-    EXPECT_EQ(held, 1);
-    EXPECT_EQ(opencom(kCom), 1) << "another process holds it";
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
-    EXPECT_EQ(opencom(kCom), 0) << "its holder is gone";
-    close(ready[0]);
-    close(ready[1]);
+};
+
+// Pulled out while in use: the listener's last message tells it at once
+// (EV_ERR without line flags), the port answers 999, posts nothing more and
+// keeps nothing busy; closed, it opens again once the adapter is back. The
+// host holds loopsim still just before the pull, so no answer is on its way
+// then: the lost line's message is the only one whose read fails.
+TEST_F(UsbAdapter, PulledOutWhileSampledThenPluggedBackIn) {
+    using namespace std::chrono;
+    ASSERT_TRUE(Sample());
+    Ask("unplug");
+    const auto asked = steady_clock::now();
+    while (Sample() && steady_clock::now() - asked < 10s) usleep(100000);
+    std::unique_lock lock(m_lock);
+    EXPECT_TRUE(m_changed.wait_for(lock, 3s, [&] { return m_log.back() == PORTLINK_EV_ERR; }))
+        << "the last message: the line lost, no line error";
+    EXPECT_LT(steady_clock::now() - asked, 3s);
+    const size_t posted = m_log.size();
+    lock.unlock();
+    ASSERT_EQ(HostAnswer(), "ok");
+    const std::clock_t cpu = std::clock();  // of the whole process
+    for (const auto end = steady_clock::now() + 2s; steady_clock::now() < end;)
+        ReadUntil(SIZE_MAX, 100);  // on every message, were there any
+    EXPECT_LT((std::clock() - cpu) * 1000.0 / CLOCKS_PER_SEC, 100.0) << "nothing spins";
+    EXPECT_EQ(m_failedReads, 1) << "one message finds the port failed: the last";
+    lock.lock();
+    EXPECT_EQ(m_log.size(), posted) << "nothing more is posted";
+    lock.unlock();
+    const uint8_t byte = 0;
+    EXPECT_EQ(writecom(m_com, &byte, 1), 999);
+    EXPECT_EQ(closecom(m_com), 1);
+    // Plugged back in while the old one is still open, it would be ttyUSB1.
+    ASSERT_EQ(AskHost("plug"), "ok");
+    for (int i = 0; i < 200 && access("/dev/ttyUSB0", F_OK) != 0; ++i) usleep(100000);
+    ASSERT_EQ(opencom(m_com), 0);
+    EXPECT_TRUE(Sample());
 }
 
 }  // namespace
