@@ -17,6 +17,7 @@
 #include "files.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -37,66 +38,16 @@ CLiveViewWindow *WindowOf(HWND hwnd) {
     return reinterpret_cast<CLiveViewWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
-void RegisterClasses(WNDPROC window, WNDPROC trend) {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    if (!GetClassInfoExW(instance, kWindowClass, &wc)) {
-        wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = window;
-        wc.hInstance = instance;
-        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kWindowClass;
-        RegisterClassExW(&wc);
-    }
-    if (!GetClassInfoExW(instance, kTrendClass, &wc)) {
-        wc = {};
-        wc.cbSize = sizeof wc;
-        // Redrawn whole when resized: the curves scale with the width.
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = trend;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kTrendClass;
-        RegisterClassExW(&wc);
-    }
-}
-
-std::wstring Text(HWND hwnd) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-// A static control redraws on every SetWindowText, so unchanged texts are
-// left alone: ten refreshes a second would otherwise flicker.
-bool SetTextIfChanged(HWND hwnd, const std::wstring &text) {
-    if (Text(hwnd) == text) return false;
-    SetWindowTextW(hwnd, text.c_str());
-    return true;
-}
-
 std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
-}
-
-SIZE TextSize(HDC dc, const wchar_t *text) {
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-    return size;
 }
 
 }  // namespace
 
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
-    RegisterClasses(&CLiveViewWindow::WindowProc, &CLiveViewWindow::TrendProc);
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof metrics;
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        m_font = CreateFontIndirectW(&metrics.lfMessageFont);
+    RegisterWindowClass(kWindowClass, &CLiveViewWindow::WindowProc, true);
+    RegisterWindowClass(kTrendClass, &CLiveViewWindow::TrendProc, false);
+    m_font = CreateMessageFont();
 
     // Owned by the dialog: above it, minimised and closed with it.
     CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(CLivePresenter::Title()).c_str(),
@@ -114,11 +65,8 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     m_rateLabel =
         AddControl(L"Static", Wide(CLivePresenter::RateCaption()).c_str(),
                    SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
-    m_rateEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
-                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT, 0, 0, 0,
-                                 0, m_hwnd, reinterpret_cast<HMENU>(INT_PTR{kIdRate}),
-                                 GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(m_rateEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_rateEdit = AddChild(m_hwnd, m_font, L"Edit", L"", WS_TABSTOP | ES_NUMBER | ES_RIGHT, kIdRate,
+                          WS_EX_CLIENTEDGE);
     SendMessageW(m_rateEdit, EM_SETLIMITTEXT, 2, 0);
     m_rateUpDown =
         AddControl(UPDOWN_CLASSW, L"", UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0);
@@ -133,22 +81,7 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
 
     // A size from the font that shows the longest texts whole, beside the
     // dialog where the screen has room.
-    const SIZE least = Layout();
-    RECT frame = {0, 0, least.cx, least.cy};
-    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-    m_minTrack = {frame.right - frame.left, frame.bottom - frame.top};
-    frame.bottom += least.cy;
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    RECT at = {};
-    GetWindowRect(owner, &at);
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT &work = monitor.rcWork;
-    int x = at.right + 8;
-    if (x + width > work.right) x = std::max<int>(work.left, at.left - 8 - width);
-    const int y = std::clamp<int>(at.top, work.top, std::max<int>(work.top, work.bottom - height));
-    SetWindowPos(m_hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_minTrack = PlaceBeside(m_hwnd, owner, Layout(), true);
     m_live.SetOnChange([this] { Refresh(); });
     Refresh();
 }
@@ -164,11 +97,7 @@ CLiveViewWindow::~CLiveViewWindow() {
 }
 
 HWND CLiveViewWindow::AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id) {
-    const HWND hwnd =
-        CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, m_hwnd,
-                        reinterpret_cast<HMENU>(INT_PTR{id}), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    return hwnd;
+    return AddChild(m_hwnd, m_font, cls, text, style, id);
 }
 
 void CLiveViewWindow::Open() {
@@ -337,7 +266,7 @@ void CLiveViewWindow::OnCommand(int id, int code) {
     } else if (id == kIdRate && code == EN_CHANGE) {
         // Taken as it is typed when it is a rate; anything else is put back
         // when the field is left.
-        const auto rate = WholeWord(Utf16ToUtf8(Text(m_rateEdit)));
+        const auto rate = WholeWord(Utf16ToUtf8(WindowText(m_rateEdit)));
         if (rate && *rate >= CLiveViewModel::kMinRate && *rate <= CLiveViewModel::kMaxRate &&
             *rate != m_live.Model().Rate()) {
             m_live.SetRate(*rate);
