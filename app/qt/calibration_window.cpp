@@ -50,8 +50,9 @@ void CErrorPlot::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QFontMetrics metrics = fontMetrics();
-    const QRectF frame = QRectF(rect()).adjusted(metrics.horizontalAdvance(QStringLiteral("-00.00")) + 8,
-                                                 metrics.height() / 2 + 2, -10, -metrics.height() - 6);
+    const QRectF frame =
+        QRectF(rect()).adjusted(metrics.horizontalAdvance(QStringLiteral("-00.00")) + 8,
+                                metrics.height() / 2 + 2, -10, -metrics.height() - 6);
     const PlotArea area{frame.left(), frame.top(), frame.width(), frame.height()};
     const double range = m_presenter.PlotRange(), tolerance = m_presenter.Record().tolerancePct;
     // The tolerance band, then the grid and its numbers: % of span up the
@@ -81,7 +82,8 @@ void CErrorPlot::paintEvent(QPaintEvent *) {
     for (const bool asLeft : {false, true}) {
         const QColor colour = asLeft ? kLeftColour : kFoundColour;
         QPolygonF line;
-        for (const PlotPoint &point : m_presenter.PlotPoints(area, asLeft)) line.append(QPointF(point.x, point.y));
+        for (const PlotPoint &point : m_presenter.PlotPoints(area, asLeft))
+            line.append(QPointF(point.x, point.y));
         p.setPen(QPen(colour, 2));
         p.drawPolyline(line);
         p.setBrush(colour);
@@ -98,10 +100,13 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     channel->addItems({QStringLiteral("1"), QStringLiteral("2")});
     m_controls[size_t(Text::Channel)] = channel;
     const CalFields defaults;
-    const std::pair<Text, std::string> fields[] = {
-        {Text::Points, defaults.points}, {Text::Tolerance, defaults.tolerance}, {Text::Tag, {}},
-        {Text::Operator, {}},           {Text::Reference, {}}};
-    for (const auto &[text, value] : fields) m_controls[size_t(text)] = new QLineEdit(Q(value), this);
+    const std::pair<Text, std::string> fields[] = {{Text::Points, defaults.points},
+                                                   {Text::Tolerance, defaults.tolerance},
+                                                   {Text::Tag, {}},
+                                                   {Text::Operator, {}},
+                                                   {Text::Reference, {}}};
+    for (const auto &[text, value] : fields)
+        m_controls[size_t(text)] = new QLineEdit(Q(value), this);
     // Three a row: channel, points, tolerance; tag, operator, reference.
     const Text order[] = {Text::Channel, Text::Points,   Text::Tolerance,
                           Text::Tag,     Text::Operator, Text::Reference};
@@ -137,7 +142,8 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     auto *point = new QHBoxLayout;
     point->addWidget(new QLabel(Caption(Text::Applied), this));
     auto *applied = new QLineEdit(this);
-    applied->setMaximumWidth(applied->fontMetrics().horizontalAdvance(QStringLiteral("00.0000")) + 16);
+    applied->setMaximumWidth(applied->fontMetrics().horizontalAdvance(QStringLiteral("00.0000")) +
+                             16);
     // Enter in the field is Next.
     connect(applied, &QLineEdit::returnPressed, this, [this] { Route(Text::Next); });
     m_controls[size_t(Text::Applied)] = applied;
@@ -154,13 +160,17 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     for (const std::string &column : CCalibrationPresenter::Header()) header << Q(column);
     m_table->setHorizontalHeaderLabels(header);
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setFocusPolicy(Qt::NoFocus);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->setMinimumSize(560, 200);
-    results->addWidget(m_table, 3);
+    // As wide as its columns; the plot takes the rest.
+    m_table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    m_table->setMinimumHeight(200);
+    results->addWidget(m_table);
     m_plot = new CErrorPlot(m_presenter, this);
-    results->addWidget(m_plot, 2);
+    results->addWidget(m_plot, 1);
     layout->addLayout(results, 1);
 
     m_verdicts = new QLabel(this);
@@ -208,26 +218,35 @@ void CCalibrationWindow::closeEvent(QCloseEvent *e) {
 }
 
 void CCalibrationWindow::Route(Text button) {
-    const auto field = [this](Text text) { return static_cast<QLineEdit *>(Control(text))->text().toStdString(); };
+    const auto field = [this](Text text) {
+        return static_cast<QLineEdit *>(Control(text))->text().toStdString();
+    };
     std::string error, json, html;
     switch (button) {
         case Text::Start:
-            error = m_presenter.Start({static_cast<QComboBox *>(Control(Text::Channel))->currentIndex() + 1,
-                                       field(Text::Points), field(Text::Tolerance), field(Text::Tag),
-                                       field(Text::Operator), field(Text::Reference)});
+            error = m_presenter.Start(
+                {static_cast<QComboBox *>(Control(Text::Channel))->currentIndex() + 1,
+                 field(Text::Points), field(Text::Tolerance), field(Text::Tag),
+                 field(Text::Operator), field(Text::Reference)});
             if (error.empty()) {
                 m_htmlPath.clear();
                 m_saved->clear();
                 m_timer->start(static_cast<int>(m_presenter.TickMs()));
             }
             break;
-        case Text::Stop: m_presenter.Stop(); break;
+        case Text::Stop:
+            m_presenter.Stop();
+            break;
         case Text::Next:
             error = m_presenter.Next(field(Text::Applied));
             if (error.empty()) static_cast<QLineEdit *>(Control(Text::Applied))->clear();
             break;
-        case Text::Adjust: m_presenter.Adjust(); break;
-        case Text::Finish: m_presenter.Finish(); break;
+        case Text::Adjust:
+            m_presenter.Adjust();
+            break;
+        case Text::Finish:
+            m_presenter.Finish();
+            break;
         case Text::Save:
             error = m_presenter.SaveRecord(&json, &html);
             if (error.empty()) {
@@ -239,7 +258,8 @@ void CCalibrationWindow::Route(Text button) {
             if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(m_htmlPath))))
                 error = "no program opened " + m_htmlPath;
             break;
-        default: break;
+        default:
+            break;
     }
     if (!error.empty()) Warn(error);
     Refresh();
@@ -253,14 +273,24 @@ void CCalibrationWindow::Refresh() {
     SetIfChanged(m_prompt, Q(m_presenter.Prompt()));
     SetIfChanged(m_verdicts, Q(m_presenter.VerdictText()));
     const bool settable = m_presenter.CanStart();
-    const std::pair<Text, bool> enabled[] = {
-        {Text::Channel, settable},  {Text::Points, settable},  {Text::Tolerance, settable},
-        {Text::Tag, settable},      {Text::Operator, settable}, {Text::Reference, settable},
-        {Text::Start, settable},    {Text::Stop, m_presenter.CanStop()},
-        {Text::Applied, m_presenter.CanNext()}, {Text::Next, m_presenter.CanNext()},
-        {Text::Adjust, m_presenter.CanAdjust()}, {Text::Finish, m_presenter.CanFinish()},
-        {Text::Save, m_presenter.CanSave()},     {Text::Open, !m_htmlPath.empty()}};
+    // The current of each point asked for is typed where the last one was.
+    const bool focusApplied = m_presenter.CanNext() && !Control(Text::Applied)->isEnabled();
+    const std::pair<Text, bool> enabled[] = {{Text::Channel, settable},
+                                             {Text::Points, settable},
+                                             {Text::Tolerance, settable},
+                                             {Text::Tag, settable},
+                                             {Text::Operator, settable},
+                                             {Text::Reference, settable},
+                                             {Text::Start, settable},
+                                             {Text::Stop, m_presenter.CanStop()},
+                                             {Text::Applied, m_presenter.CanNext()},
+                                             {Text::Next, m_presenter.CanNext()},
+                                             {Text::Adjust, m_presenter.CanAdjust()},
+                                             {Text::Finish, m_presenter.CanFinish()},
+                                             {Text::Save, m_presenter.CanSave()},
+                                             {Text::Open, !m_htmlPath.empty()}};
     for (const auto &[text, on] : enabled) Control(text)->setEnabled(on);
+    if (focusApplied) Control(Text::Applied)->setFocus();
 
     // Redrawn ten times a second while a point settles: the table and the
     // plot only when a point came in.

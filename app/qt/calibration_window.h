@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <array>
 #include <string>
 #include <vector>

@@ -20,7 +20,6 @@ using Text = CCalibrationPresenter::Text;
 
 constexpr wchar_t kWindowClass[] = L"LoopsetCalibration";
 constexpr wchar_t kPlotClass[] = L"LoopsetCalibrationPlot";
-constexpr UINT_PTR kTickTimer = 1;
 // A control's id is this and its caption's number; 1 and 2 stay free for
 // the Enter and Escape of the keyboard handling.
 constexpr int kIdFirst = 100;
@@ -28,10 +27,6 @@ constexpr int kIdFirst = 100;
 // The as-found series and its rows' first cell in one colour, the as-left
 // ones in another: the table is the plot's legend.
 constexpr COLORREF kFoundColour = RGB(200, 90, 0), kLeftColour = RGB(0, 90, 200);
-
-CCalibrationWindow *WindowOf(HWND hwnd) {
-    return reinterpret_cast<CCalibrationWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
 
 std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
@@ -47,10 +42,7 @@ int Id(Text text) {
 
 }  // namespace
 
-CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner)
-    : m_presenter(session) {
-    RegisterWindowClass(kWindowClass, &CCalibrationWindow::WindowProc, true);
-    RegisterWindowClass(kPlotClass, &CCalibrationWindow::PlotProc, false);
+CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner) : m_presenter(session) {
     m_font = CreateMessageFont();
     LOGFONTW bold = {};
     if (m_font && GetObjectW(m_font, sizeof bold, &bold)) {
@@ -58,14 +50,12 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner)
         m_bold = CreateFontIndirectW(&bold);
     }
 
-    // Owned by the dialog: above it, minimised and closed with it.
-    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Caption(Text::Title).c_str(),
-                    WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), this);
+    CreateObjectWindow(kWindowClass, kPlotClass, Caption(Text::Title), owner);
     if (!m_hwnd) return;
     const auto add = [this](Text text, const wchar_t *cls, const std::wstring &value, DWORD style,
                             DWORD exStyle = 0) {
-        m_controls[size_t(text)] = AddChild(m_hwnd, m_font, cls, value.c_str(), style, Id(text), exStyle);
+        m_controls[size_t(text)] =
+            AddChild(m_hwnd, m_font, cls, value.c_str(), style, Id(text), exStyle);
     };
     const auto label = [this](Text text) {
         m_labels[size_t(text)] = AddChild(m_hwnd, m_font, L"Static", Caption(text).c_str(),
@@ -79,8 +69,10 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner)
         SendMessageW(Control(Text::Channel), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     SendMessageW(Control(Text::Channel), CB_SETCURSEL, 0, 0);
     for (const auto &[text, value] : {std::pair{Text::Points, defaults.points},
-                                      {Text::Tolerance, defaults.tolerance}, {Text::Tag, {}},
-                                      {Text::Operator, {}}, {Text::Reference, {}}}) {
+                                      {Text::Tolerance, defaults.tolerance},
+                                      {Text::Tag, {}},
+                                      {Text::Operator, {}},
+                                      {Text::Reference, {}}}) {
         label(text);
         add(text, L"Edit", Wide(value), edit, WS_EX_CLIENTEDGE);
     }
@@ -103,13 +95,13 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner)
         column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
         // The first column of a list view is always left-aligned.
         column.fmt = c == 0 ? LVCFMT_LEFT : LVCFMT_RIGHT;
-        column.cx = 60;
         column.pszText = text.data();
         ListView_InsertColumn(m_table, static_cast<int>(c), &column);
-        ListView_SetColumnWidth(m_table, static_cast<int>(c), LVSCW_AUTOSIZE_USEHEADER);
     }
+    FitColumns();
     m_plot = AddChild(m_hwnd, m_font, kPlotClass, L"", 0, 0);
-    m_verdicts = AddChild(m_hwnd, m_bold, L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
+    m_verdicts =
+        AddChild(m_hwnd, m_bold, L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
     label(Text::Folder);
     add(Text::Folder, L"Static", Wide(CCalibrationPresenter::RecordFolder()),
         SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE | SS_PATHELLIPSIS);
@@ -117,7 +109,9 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner)
         add(text, L"Button", Caption(text), WS_TABSTOP | BS_PUSHBUTTON);
     m_saved = AddChild(m_hwnd, m_font, L"Static", L"", SS_LEFT | SS_NOPREFIX, 0);
 
-    m_minTrack = PlaceBeside(m_hwnd, owner, Layout(), false);
+    // Room for a table of ten points and a plot to match.
+    const SIZE least = Layout();
+    m_minTrack = PlaceBeside(m_hwnd, owner, least, least.cy / 3);
     m_presenter.Procedure().SetOnChange([this] { Refresh(); });
     Refresh();
 }
@@ -157,8 +151,8 @@ void CCalibrationWindow::Route(Text button) {
     if (button == Text::Start) {
         const auto channel = SendMessageW(Control(Text::Channel), CB_GETCURSEL, 0, 0);
         error = m_presenter.Start({static_cast<int>(channel) + 1, field(Text::Points),
-                                   field(Text::Tolerance), field(Text::Tag),
-                                   field(Text::Operator), field(Text::Reference)});
+                                   field(Text::Tolerance), field(Text::Tag), field(Text::Operator),
+                                   field(Text::Reference)});
         if (error.empty()) {
             m_htmlPath.clear();
             SetWindowTextW(m_saved, L"");
@@ -186,8 +180,6 @@ void CCalibrationWindow::Route(Text button) {
     }
     if (!error.empty()) Warn(error);
     Refresh();
-    // The next point's current goes where the last one was typed.
-    if (button == Text::Next && IsWindowEnabled(applied)) SetFocus(applied);
 }
 
 void CCalibrationWindow::Warn(const std::string &text) {
@@ -200,16 +192,20 @@ void CCalibrationWindow::Refresh() {
     SetTextIfChanged(m_prompt, Wide(m_presenter.Prompt()));
     SetTextIfChanged(m_verdicts, Wide(m_presenter.VerdictText()));
     const bool settable = m_presenter.CanStart(), next = m_presenter.CanNext();
-    for (const Text text : {Text::Channel, Text::Points, Text::Tolerance, Text::Tag,
-                            Text::Operator, Text::Reference, Text::Start})
+    // The current of each point asked for is typed where the last one was.
+    const HWND applied = Control(Text::Applied);
+    const bool focusApplied = next && !IsWindowEnabled(applied) && GetActiveWindow() == m_hwnd;
+    for (const Text text : {Text::Channel, Text::Points, Text::Tolerance, Text::Tag, Text::Operator,
+                            Text::Reference, Text::Start})
         EnableWindow(Control(text), settable);
     EnableWindow(Control(Text::Stop), m_presenter.CanStop());
-    EnableWindow(Control(Text::Applied), next);
+    EnableWindow(applied, next);
     EnableWindow(Control(Text::Next), next);
     EnableWindow(Control(Text::Adjust), m_presenter.CanAdjust());
     EnableWindow(Control(Text::Finish), m_presenter.CanFinish());
     EnableWindow(Control(Text::Save), m_presenter.CanSave());
     EnableWindow(Control(Text::Open), !m_htmlPath.empty());
+    if (focusApplied) SetFocus(applied);
     FillTable();
 }
 
@@ -232,13 +228,33 @@ void CCalibrationWindow::FillTable() {
                          reinterpret_cast<LPARAM>(&item));
         }
     }
-    for (size_t c = 0; c < CCalibrationPresenter::Header().size(); ++c)
-        ListView_SetColumnWidth(m_table, static_cast<int>(c), LVSCW_AUTOSIZE_USEHEADER);
-    if (!rows.empty()) ListView_EnsureVisible(m_table, static_cast<int>(rows.size()) - 1, FALSE);
+    m_rows = std::move(rows);
+    FitColumns();
+    Layout();
+    if (!m_rows.empty())
+        ListView_EnsureVisible(m_table, static_cast<int>(m_rows.size()) - 1, FALSE);
     SendMessageW(m_table, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(m_table, nullptr, TRUE);
-    m_rows = std::move(rows);
     InvalidateRect(m_plot, nullptr, FALSE);
+}
+
+void CCalibrationWindow::FitColumns() {
+    // Each column as wide as its header and its widest value; before there
+    // are any, wide enough for a number of the table.
+    const CalRow &header = CCalibrationPresenter::Header();
+    const auto width = [this](const std::string &text) {
+        return static_cast<int>(
+            SendMessageW(m_table, LVM_GETSTRINGWIDTHW, 0, LPARAM(Wide(text).c_str())));
+    };
+    m_tableWidth = GetSystemMetrics(SM_CXVSCROLL) + 2 * GetSystemMetrics(SM_CXEDGE);
+    for (size_t c = 0; c < header.size(); ++c) {
+        int widest = std::max(width(header[c]), m_rows.empty() ? width("-0000.000") : 0);
+        for (const CalRow &row : m_rows) widest = std::max(widest, width(row[c]));
+        // Room for the cell's margins, which the string's width leaves out.
+        widest += GetSystemMetrics(SM_CXEDGE) * 6 + 4;
+        ListView_SetColumnWidth(m_table, static_cast<int>(c), widest);
+        m_tableWidth += widest;
+    }
 }
 
 LRESULT CCalibrationWindow::OnTableDraw(NMLVCUSTOMDRAW *draw) const {
@@ -262,22 +278,18 @@ SIZE CCalibrationWindow::Layout() {
     if (!m_saved) return {};
     RECT client;
     GetClientRect(m_hwnd, &client);
-    const HDC dc = GetDC(m_hwnd);
-    const HGDIOBJ old = SelectObject(dc, m_font);
-    TEXTMETRICW tm = {};
-    GetTextMetricsW(dc, &tm);
+    const CTextMeasure measure(m_hwnd, m_font);
+    const TEXTMETRICW &tm = measure.Metrics();
     const int margin = tm.tmHeight / 2 + 2, gap = margin / 2;
     const int rowHeight = tm.tmHeight * 7 / 4, twoLines = tm.tmHeight * 2 + 4;
     const int pad = tm.tmAveCharWidth * 3;
-    const auto width = [&](Text text) { return TextSize(dc, Caption(text)).cx + 4; };
+    const auto width = [&measure](Text text) { return measure.Width(Caption(text)) + 4; };
     int button = 0;
-    for (const Text text : {Text::Start, Text::Stop, Text::Next, Text::Adjust, Text::Finish,
-                            Text::Save, Text::Open})
+    for (const Text text :
+         {Text::Start, Text::Stop, Text::Next, Text::Adjust, Text::Finish, Text::Save, Text::Open})
         button = std::max<int>(button, width(text) + pad);
-    const int field = TextSize(dc, Wide(CalFields{}.points)).cx + pad * 2;
-    const int appliedField = TextSize(dc, L"00.0000").cx + pad;
-    SelectObject(dc, old);
-    ReleaseDC(m_hwnd, dc);
+    const int field = measure.Width(Wide(CalFields{}.points)) + pad * 2;
+    const int appliedField = measure.Width(L"00.0000") + pad;
     const auto place = [](HWND hwnd, int x, int y, int w, int h) {
         MoveWindow(hwnd, x, y, std::max(0, w), std::max(0, h), TRUE);
     };
@@ -333,60 +345,22 @@ SIZE CCalibrationWindow::Layout() {
           x - margin - margin - width(Text::Folder), rowHeight);
     y -= rowHeight + gap;
     place(m_verdicts, margin, y, right - margin, rowHeight);
-    const int tableWidth = (right - 2 * margin) * 3 / 5;
+    // The table as wide as its columns, if the plot keeps its least width.
+    const int leastPlot = tm.tmAveCharWidth * 36;
+    const int tableWidth = std::min(m_tableWidth, right - 2 * margin - leastPlot);
     place(m_table, margin, tableTop, tableWidth, y - gap - tableTop);
     place(m_plot, margin + tableWidth + margin, tableTop, right - tableWidth - 2 * margin,
           y - gap - tableTop);
-    const int leastTable = tm.tmAveCharWidth * 70, leastPlot = tm.tmAveCharWidth * 36;
-    return {std::max(settingsWidth, leastTable + leastPlot + margin) + 2 * margin,
+    return {std::max(settingsWidth, m_tableWidth + leastPlot + margin) + 2 * margin,
             tableTop + tm.tmHeight * 12 + gap + 2 * (rowHeight + gap) + twoLines + margin};
 }
 
-LRESULT CALLBACK CCalibrationWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                                LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto *self = static_cast<CCalibrationWindow *>(
-            reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->m_hwnd = hwnd;
-    }
-    CCalibrationWindow *self = WindowOf(hwnd);
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->m_hwnd = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->OnMessage(message, wParam, lParam);
-}
-
 LRESULT CCalibrationWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
-            return 0;
-        case WM_NOTIFY: {
-            const auto *header = reinterpret_cast<NMHDR *>(lParam);
-            if (header->hwndFrom == m_table && header->code == NM_CUSTOMDRAW)
-                return OnTableDraw(reinterpret_cast<NMLVCUSTOMDRAW *>(lParam));
-            return 0;
-        }
-        case WM_TIMER:
-            if (wParam == kTickTimer) m_presenter.Tick();
-            return 0;
-        case WM_CLOSE:
-            // Hidden, not destroyed: the record stays to be saved.
-            Close();
-            return 0;
-        case WM_SIZE:
-            Layout();
-            return 0;
-        case WM_GETMINMAXINFO:
-            reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize = m_minTrack;
-            return 0;
-        default:
-            return DefWindowProcW(m_hwnd, message, wParam, lParam);
-    }
+    if (message != WM_NOTIFY) return CObjectWindow::OnMessage(message, wParam, lParam);
+    const auto *header = reinterpret_cast<NMHDR *>(lParam);
+    if (header->hwndFrom == m_table && header->code == NM_CUSTOMDRAW)
+        return OnTableDraw(reinterpret_cast<NMLVCUSTOMDRAW *>(lParam));
+    return 0;
 }
 
 void CCalibrationWindow::OnCommand(int id, int code) {
@@ -401,43 +375,7 @@ void CCalibrationWindow::OnCommand(int id, int code) {
     }
 }
 
-LRESULT CALLBACK CCalibrationWindow::PlotProc(HWND hwnd, UINT message, WPARAM wParam,
-                                              LPARAM lParam) {
-    switch (message) {
-        case WM_ERASEBKGND:
-            // The paint covers every pixel; erasing first would flicker.
-            return 1;
-        case WM_PAINT:
-            if (CCalibrationWindow *self = WindowOf(GetParent(hwnd))) {
-                self->PaintPlot(hwnd);
-                return 0;
-            }
-            break;
-        default:
-            break;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void CCalibrationWindow::PaintPlot(HWND plot) {
-    PAINTSTRUCT ps;
-    const HDC dc = BeginPaint(plot, &ps);
-    RECT rect;
-    GetClientRect(plot, &rect);
-    // Drawn off screen and copied in one go, so no half-drawn plot shows.
-    const HDC memory = CreateCompatibleDC(dc);
-    const HBITMAP bitmap =
-        CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right), std::max<LONG>(1, rect.bottom));
-    const HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-    DrawPlot(memory, rect);
-    BitBlt(dc, 0, 0, rect.right, rect.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(plot, &ps);
-}
-
-void CCalibrationWindow::DrawPlot(HDC dc, const RECT &rect) {
+void CCalibrationWindow::Draw(HDC dc, const RECT &rect) {
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const HGDIOBJ oldFont = SelectObject(dc, m_font);
     SetBkMode(dc, TRANSPARENT);
@@ -451,8 +389,12 @@ void CCalibrationWindow::DrawPlot(HDC dc, const RECT &rect) {
     }
     const PlotArea area = {double(frame.left), double(frame.top), double(frame.right - frame.left),
                            double(frame.bottom - frame.top)};
-    const auto x = [&](double mA) { return static_cast<int>(std::lround(m_presenter.X(area, mA))); };
-    const auto y = [&](double pct) { return static_cast<int>(std::lround(m_presenter.Y(area, pct))); };
+    const auto x = [&](double mA) {
+        return static_cast<int>(std::lround(m_presenter.X(area, mA)));
+    };
+    const auto y = [&](double pct) {
+        return static_cast<int>(std::lround(m_presenter.Y(area, pct)));
+    };
     const double range = m_presenter.PlotRange(), tolerance = m_presenter.Record().tolerancePct;
 
     // The tolerance band, then the grid and its numbers: % of span up the

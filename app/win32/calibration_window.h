@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "calibration_presenter.h"
+#include "window_parts.h"
 
-class CCalibrationWindow {
+class CCalibrationWindow : public CObjectWindow {
 public:
     using Text = CCalibrationPresenter::Text;
 
@@ -26,19 +27,16 @@ public:
     CCalibrationWindow(CDeviceSession &session, HWND owner);
     // Stops a procedure still running: its requests go through the dialog's
     // session, which must still be there.
-    ~CCalibrationWindow();
-    CCalibrationWindow(const CCalibrationWindow &) = delete;
-    CCalibrationWindow &operator=(const CCalibrationWindow &) = delete;
+    ~CCalibrationWindow() override;
 
     // Shows the window (or brings it to the front), its timer running.
     void Open();
     // Stops the procedure and hides the window, as its close box does; the
     // record stays, to be saved when it opens again.
-    void Close();
+    void Close() override;
     // The window's texts, table, buttons and plot after a change.
     void Refresh();
 
-    HWND Hwnd() const { return m_hwnd; }
     // The control a caption names: a settings field, the channel selector,
     // the applied current, a button, or (Folder) the records folder's line.
     HWND Control(Text text) const { return m_controls[static_cast<size_t>(text)]; }
@@ -50,27 +48,26 @@ public:
     CCalibrationPresenter &Presenter() { return m_presenter; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PlotProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void OnCommand(int id, int code);
+    // The table's colours.
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The error plot.
+    void Draw(HDC dc, const RECT &rect) override;
+    void OnCommand(int id, int code) override;
+    void Tick() override { m_presenter.Tick(); }
     LRESULT OnTableDraw(NMLVCUSTOMDRAW *draw) const;
-    // Places the controls; returns the least client size that shows them.
-    SIZE Layout();
+    SIZE Layout() override;
     void Route(Text button);
     void FillTable();
-    void PaintPlot(HWND plot);
-    void DrawPlot(HDC dc, const RECT &rect);
+    void FitColumns();
     void Warn(const std::string &text);
 
     CCalibrationPresenter m_presenter;
-    HWND m_hwnd = nullptr;
     HFONT m_font = nullptr, m_bold = nullptr;
     std::array<HWND, static_cast<size_t>(Text::Folder) + 1> m_controls{};
     std::array<HWND, static_cast<size_t>(Text::Folder) + 1> m_labels{};
     HWND m_prompt = nullptr, m_verdicts = nullptr, m_saved = nullptr;
     HWND m_table = nullptr, m_plot = nullptr;
     std::vector<CalRow> m_rows;  // as the table shows them
+    int m_tableWidth = 0;        // the table's columns, frame and scroll bar
     std::string m_htmlPath;      // the record last saved, for "Open record"
-    POINT m_minTrack = {};
 };

@@ -23,7 +23,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"LoopsetLiveView";
 constexpr wchar_t kTrendClass[] = L"LoopsetLiveTrend";
-constexpr UINT_PTR kTickTimer = 1;
 
 // Control ids; 1 and 2 stay free for the Enter and Escape of the keyboard
 // handling, which the window answers as a dialog would.
@@ -34,10 +33,6 @@ constexpr int kIdSave = 112;
 
 const COLORREF kChannelColours[kChannelCount] = {RGB(0, 90, 200), RGB(200, 60, 0)};
 
-CLiveViewWindow *WindowOf(HWND hwnd) {
-    return reinterpret_cast<CLiveViewWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
-
 std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
 }
@@ -45,14 +40,9 @@ std::wstring Wide(const std::string &text) {
 }  // namespace
 
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
-    RegisterWindowClass(kWindowClass, &CLiveViewWindow::WindowProc, true);
-    RegisterWindowClass(kTrendClass, &CLiveViewWindow::TrendProc, false);
     m_font = CreateMessageFont();
 
-    // Owned by the dialog: above it, minimised and closed with it.
-    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(CLivePresenter::Title()).c_str(),
-                    WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), this);
+    CreateObjectWindow(kWindowClass, kTrendClass, Wide(CLivePresenter::Title()), owner);
     if (!m_hwnd) return;
     for (int ch = 0; ch < kChannelCount; ++ch) {
         m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
@@ -81,7 +71,8 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
 
     // A size from the font that shows the longest texts whole, beside the
     // dialog where the screen has room.
-    m_minTrack = PlaceBeside(m_hwnd, owner, Layout(), true);
+    const SIZE least = Layout();
+    m_minTrack = PlaceBeside(m_hwnd, owner, least, least.cy);
     m_live.SetOnChange([this] { Refresh(); });
     Refresh();
 }
@@ -147,25 +138,21 @@ SIZE CLiveViewWindow::Layout() {
     if (!m_summary) return {};
     RECT client;
     GetClientRect(m_hwnd, &client);
-    const HDC dc = GetDC(m_hwnd);
-    const HGDIOBJ old = SelectObject(dc, m_font);
-    TEXTMETRICW tm = {};
-    GetTextMetricsW(dc, &tm);
+    const CTextMeasure measure(m_hwnd, m_font);
+    const TEXTMETRICW &tm = measure.Metrics();
     const int margin = tm.tmHeight / 2 + 2;
     const int rowHeight = tm.tmHeight * 7 / 4;
     const int pad = tm.tmAveCharWidth * 3;
-    auto width = [&](const char *text) { return TextSize(dc, Wide(text).c_str()).cx; };
+    auto width = [&](const char *text) { return measure.Width(Wide(text)); };
     const int captureWidth = std::max(width(CLivePresenter::CaptureCaption(true)),
                                       width(CLivePresenter::CaptureCaption(false))) + pad;
     const int labelWidth = width(CLivePresenter::RateCaption()) + 4;
     const int pauseWidth = std::max(width(CLivePresenter::PauseCaption(true)),
                                     width(CLivePresenter::PauseCaption(false))) + pad;
     const int saveWidth = width(CLivePresenter::SaveCaption()) + pad;
-    const int editWidth = TextSize(dc, L"20").cx + tm.tmAveCharWidth * 2 + 6;
+    const int editWidth = measure.Width(L"20") + tm.tmAveCharWidth * 2 + 6;
     const int valueWidth = width(CLivePresenter::WidestValueText());
     const int summaryWidth = width("888888 samples, 8888 failed") + 4;
-    SelectObject(dc, old);
-    ReleaseDC(m_hwnd, dc);
 
     const int right = client.right - margin;
     int y = margin;
@@ -199,55 +186,13 @@ SIZE CLiveViewWindow::Layout() {
             margin * 4 + rowHeight * 3 + margin + tm.tmHeight * 8};
 }
 
-LRESULT CALLBACK CLiveViewWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                             LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto *self = static_cast<CLiveViewWindow *>(
-            reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->m_hwnd = hwnd;
-    }
-    CLiveViewWindow *self = WindowOf(hwnd);
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->m_hwnd = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->OnMessage(message, wParam, lParam);
-}
-
 LRESULT CLiveViewWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
-            return 0;
-        case WM_TIMER:
-            if (wParam == kTickTimer) Tick();
-            return 0;
-        case WM_CLOSE:
-            // Hidden, not destroyed: it opens again with what it held.
-            Close();
-            return 0;
-        case WM_SIZE:
-            Layout();
-            return 0;
-        case WM_GETMINMAXINFO: {
-            auto *info = reinterpret_cast<MINMAXINFO *>(lParam);
-            info->ptMinTrackSize = m_minTrack;
-            return 0;
-        }
-        case WM_CTLCOLORSTATIC: {
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            for (int ch = 0; ch < kChannelCount; ++ch)
-                if (reinterpret_cast<HWND>(lParam) == m_values[ch])
-                    SetTextColor(dc, kChannelColours[ch]);
-            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-        }
-        default:
-            return DefWindowProcW(m_hwnd, message, wParam, lParam);
-    }
+    if (message != WM_CTLCOLORSTATIC) return CObjectWindow::OnMessage(message, wParam, lParam);
+    const HDC dc = reinterpret_cast<HDC>(wParam);
+    for (int ch = 0; ch < kChannelCount; ++ch)
+        if (reinterpret_cast<HWND>(lParam) == m_values[ch]) SetTextColor(dc, kChannelColours[ch]);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
 void CLiveViewWindow::OnCommand(int id, int code) {
@@ -292,42 +237,7 @@ void CLiveViewWindow::SaveCsv() {
         Warn(L"Cannot write " + Utf8ToUtf16(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
 }
 
-LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_ERASEBKGND:
-            // The paint covers every pixel; erasing first would flicker.
-            return 1;
-        case WM_PAINT:
-            if (CLiveViewWindow *self = WindowOf(GetParent(hwnd))) {
-                self->PaintTrend(hwnd);
-                return 0;
-            }
-            break;
-        default:
-            break;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void CLiveViewWindow::PaintTrend(HWND trend) {
-    PAINTSTRUCT ps;
-    const HDC dc = BeginPaint(trend, &ps);
-    RECT rect;
-    GetClientRect(trend, &rect);
-    // Drawn off screen and copied in one go, so no half-drawn trend shows.
-    const HDC memory = CreateCompatibleDC(dc);
-    const HBITMAP bitmap =
-        CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right), std::max<LONG>(1, rect.bottom));
-    const HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-    DrawTrend(memory, rect);
-    BitBlt(dc, 0, 0, rect.right, rect.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(trend, &ps);
-}
-
-void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
+void CLiveViewWindow::Draw(HDC dc, const RECT &rect) {
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const HGDIOBJ oldFont = SelectObject(dc, m_font);
     SetBkMode(dc, TRANSPARENT);

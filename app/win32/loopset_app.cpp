@@ -90,7 +90,6 @@ void StartCalibration(CLoopsetWindow &window) {
     using Text = CCalibrationPresenter::Text;
     window.OpenCalibration();
     CCalibrationWindow &cal = *window.CalibrationWindow();
-    SetWindowPos(cal.Hwnd(), nullptr, 0, 0, 1000, 620, SWP_NOMOVE | SWP_NOZORDER);
     const std::pair<Text, const wchar_t *> fields[] = {{Text::Points, L"4,12,20"},
                                                        {Text::Tag, L"PT-101"},
                                                        {Text::Operator, L"A. Kim"},

@@ -11,6 +11,7 @@
 #include "dialog_template.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ HICON LoadAppIcon(int widthMetric, int heightMetric) {
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
                                          IMAGE_ICON, GetSystemMetrics(widthMetric),
                                          GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
-}
-
-std::wstring WindowText(HWND hwnd) {
-    if (!hwnd) return {};
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 }  // namespace
