@@ -11,6 +11,7 @@
 std::string CCalibrationPresenter::Start(const CalFields &fields) {
     CalSettings settings;
     settings.channel = fields.channel;
+    settings.steadySeconds = m_steadySeconds;
     std::string error;
     settings.points = ParsePoints(fields.points, error);
     if (settings.points.empty()) return error;

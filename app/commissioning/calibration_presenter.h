@@ -85,7 +85,11 @@ public:
 
     CCalibration &Procedure() { return m_cal; }
     const CalRecord &Record() const { return m_cal.Record(); }
+    // The steady window of the next Start (the procedure's default unless
+    // set): lets a test through a point in a fraction of the usual time.
+    void SetSteadySeconds(double seconds) { m_steadySeconds = seconds; }
 
 private:
     CCalibration m_cal;
+    double m_steadySeconds = CalSettings{}.steadySeconds;
 };

@@ -88,6 +88,8 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     };
     addCommand(QStringLiteral("Live view"), QKeySequence(Qt::CTRL | Qt::Key_L),
                [this] { OpenLiveView(); });
+    addCommand(QStringLiteral("Calibration..."), QKeySequence(Qt::CTRL | Qt::Key_K),
+               [this] { OpenCalibration(); });
     addCommand(QStringLiteral("Save configuration..."), QKeySequence(Qt::CTRL | Qt::Key_S), [this] {
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("Save configuration"), QString::fromUtf8(kConfigFileName),
@@ -105,6 +107,11 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
 void CLoopsetWindow::OpenLiveView() {
     if (!m_liveWindow) m_liveWindow = new CLiveViewWindow(*m_live, this);
     m_liveWindow->Open();
+}
+
+void CLoopsetWindow::OpenCalibration() {
+    if (!m_calibrationWindow) m_calibrationWindow = new CCalibrationWindow(m_dlg->Session(), this);
+    m_calibrationWindow->Open();
 }
 
 bool CLoopsetWindow::LoadConfiguration(const QString &path) {
@@ -125,9 +132,11 @@ CLoopsetWindow::~CLoopsetWindow() {
     m_boxGate->Close();
     for (QTimer *timer : std::as_const(m_timers)) timer->stop();
     // The live view's window stops the live view, which logs through the
-    // dialog: both go while the dialog is still there.
+    // dialog, and the calibration's its procedure, which works through the
+    // dialog's session: they go while the dialog is still there.
     delete m_liveWindow;
     m_live.reset();
+    delete m_calibrationWindow;
     // Closes the port, which stops portlink's listener: nothing posts to this
     // window once the dialog is gone.
     m_dlg.reset();

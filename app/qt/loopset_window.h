@@ -15,6 +15,7 @@
 #include <string>
 
 #include "box_gate.h"
+#include "calibration_window.h"
 #include "dialog_layout.h"
 #include "dialog_units.h"
 #include "live_view_window.h"
@@ -86,6 +87,10 @@ public:
     // commands, which the dialog's context menu and their shortcuts run.
     CLiveViewWindow *LiveViewWindow() const { return m_liveWindow; }
     void OpenLiveView();
+    // The calibration's window likewise; it works through the dialog's
+    // device session.
+    CCalibrationWindow *CalibrationWindow() const { return m_calibrationWindow; }
+    void OpenCalibration();
     // Fill the eight configuration fields from a file, or save them to one;
     // false with a message box when that cannot be done.
     bool LoadConfiguration(const QString &path);
@@ -128,12 +133,14 @@ private:
     BoxHook m_boxHook;
     std::optional<int> m_endedResult;
     std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
-    // Last but for the live view: it closes its port (and stops portlink's
-    // listener) before the window that the listener posts to goes away.
+    // Last but for the live view and the calibration: it closes its port
+    // (and stops portlink's listener) before the window that the listener
+    // posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;
     // Uses the dialog: goes first.
     std::unique_ptr<CLiveView> m_live;
     CLiveViewWindow *m_liveWindow = nullptr;
+    CCalibrationWindow *m_calibrationWindow = nullptr;
 };
 
 // The application's title: the program's file name without its extension.

@@ -1,20 +1,25 @@
 // loopset-shot: renders the main window after an ADC read and a
 // configuration read, with a caption strip showing the title and icon, into a
-// PNG. Runs on any Qt platform, offscreen included, so the README's picture
-// can be remade on a machine without a display.
+// PNG; or the live view after some seconds of samples, or the calibration's
+// window after a run against a simulated instrument. Runs on any Qt platform,
+// offscreen included, so the README's pictures can be remade on a machine
+// without a display.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <fstream>
 
 #include "dialog_units.h"
 #include "loopset_window.h"
+#include "machine_text.h"
 #include "settings.h"
 
 namespace {
@@ -56,6 +61,39 @@ QImage WithCaption(const QImage &client, const QIcon &icon, const QString &title
     return out;
 }
 
+// A calibration of CH.1 at three points, each current set by a line into the
+// simulated instrument's control FIFO (source), adjusted, as left, done.
+bool RunCalibration(CCalibrationWindow &cal, const QString &source) {
+    using Text = CCalibrationPresenter::Text;
+    CCalibrationPresenter &presenter = cal.Presenter();
+    const auto type = [&](Text field, const char *text) {
+        static_cast<QLineEdit *>(cal.Control(field))->setText(QString::fromUtf8(text));
+    };
+    type(Text::Points, "4,12,20");
+    type(Text::Tag, "PT-101");
+    type(Text::Operator, "A. Kim");
+    type(Text::Reference, "loop calibrator SN 4711");
+    presenter.SetSteadySeconds(1);
+    const auto press = [&](Text button) { static_cast<QPushButton *>(cal.Control(button))->click(); };
+    press(Text::Start);
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        const CCalibration::Step step = presenter.Procedure().CurrentStep();
+        if (step == CCalibration::Step::Done) return true;
+        if (step == CCalibration::Step::Stopped) break;
+        if (presenter.CanNext()) {
+            std::ofstream(source.toStdString())
+                << "1=" << FixedText(presenter.Procedure().NominalMa(), 3) << '\n';
+            press(Text::Next);
+        } else if (presenter.CanAdjust()) {
+            press(Text::Adjust);
+        }
+    }
+    fprintf(stderr, "loopset-shot: the calibration did not end: %s\n", presenter.Prompt().c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -73,10 +111,23 @@ int main(int argc, char *argv[]) {
         QStringLiteral("Also render the live view, after some seconds of samples, into this PNG."),
         QStringLiteral("file"));
     parser.addOption(liveOption);
+    const QCommandLineOption calibrationOption(
+        QStringLiteral("calibration"),
+        QStringLiteral("Instead, render the calibration's window after a run into this PNG."),
+        QStringLiteral("file"));
+    parser.addOption(calibrationOption);
+    const QCommandLineOption sourceOption(
+        QStringLiteral("source"),
+        QStringLiteral("The control FIFO of loopsim modelling an instrument (--calibration)."),
+        QStringLiteral("fifo"));
+    parser.addOption(sourceOption);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("PNG to write."));
     parser.process(app);
-    if (parser.positionalArguments().size() != 1) parser.showHelp(2);
-    const QString file = parser.positionalArguments().front();
+    const bool calibration = parser.isSet(calibrationOption);
+    if (parser.positionalArguments().size() != (calibration ? 0 : 1) ||
+        calibration != parser.isSet(sourceOption))
+        parser.showHelp(2);
+    const QString file = calibration ? QString() : parser.positionalArguments().front();
 
     // Its own settings file: the picture must not depend on, or change, the
     // port a user last chose.
@@ -93,6 +144,21 @@ int main(int argc, char *argv[]) {
     window.InitDialog();
     window.show();
     if (boxShown) return 1;
+    if (calibration) {
+        window.OpenCalibration();
+        CCalibrationWindow &cal = *window.CalibrationWindow();
+        cal.resize(1000, 620);
+        const QString calFile = parser.value(calibrationOption);
+        if (!RunCalibration(cal, parser.value(sourceOption))) return 1;
+        QCoreApplication::processEvents();
+        if (!WithCaption(cal.grab().toImage(), window.windowIcon(), cal.windowTitle(), window.font())
+                 .save(calFile)) {
+            fprintf(stderr, "loopset-shot: cannot write %s\n", qPrintable(calFile));
+            return 1;
+        }
+        window.EndDialog(kDialogCancel);
+        return 0;
+    }
     if (!PressAndWait(window, IDC_BTN_ADC_READ) || !PressAndWait(window, IDC_BTN_CONFIG_READ)) {
         fprintf(stderr, "loopset-shot: the device did not answer\n");
         return 1;

@@ -17,12 +17,12 @@
 #include "files.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
+#include "window_parts.h"
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"LoopsetLiveView";
 constexpr wchar_t kTrendClass[] = L"LoopsetLiveTrend";
-constexpr UINT_PTR kTickTimer = 1;
 
 // Control ids; 1 and 2 stay free for the Enter and Escape of the keyboard
 // handling, which the window answers as a dialog would.
@@ -33,75 +33,16 @@ constexpr int kIdSave = 112;
 
 const COLORREF kChannelColours[kChannelCount] = {RGB(0, 90, 200), RGB(200, 60, 0)};
 
-CLiveViewWindow *WindowOf(HWND hwnd) {
-    return reinterpret_cast<CLiveViewWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
-
-void RegisterClasses(WNDPROC window, WNDPROC trend) {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    if (!GetClassInfoExW(instance, kWindowClass, &wc)) {
-        wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = window;
-        wc.hInstance = instance;
-        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kWindowClass;
-        RegisterClassExW(&wc);
-    }
-    if (!GetClassInfoExW(instance, kTrendClass, &wc)) {
-        wc = {};
-        wc.cbSize = sizeof wc;
-        // Redrawn whole when resized: the curves scale with the width.
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = trend;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kTrendClass;
-        RegisterClassExW(&wc);
-    }
-}
-
-std::wstring Text(HWND hwnd) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-// A static control redraws on every SetWindowText, so unchanged texts are
-// left alone: ten refreshes a second would otherwise flicker.
-bool SetTextIfChanged(HWND hwnd, const std::wstring &text) {
-    if (Text(hwnd) == text) return false;
-    SetWindowTextW(hwnd, text.c_str());
-    return true;
-}
-
 std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
-}
-
-SIZE TextSize(HDC dc, const wchar_t *text) {
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-    return size;
 }
 
 }  // namespace
 
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
-    RegisterClasses(&CLiveViewWindow::WindowProc, &CLiveViewWindow::TrendProc);
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof metrics;
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        m_font = CreateFontIndirectW(&metrics.lfMessageFont);
+    m_font = CreateMessageFont();
 
-    // Owned by the dialog: above it, minimised and closed with it.
-    CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(CLivePresenter::Title()).c_str(),
-                    WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), this);
+    CreateObjectWindow(kWindowClass, kTrendClass, Wide(CLivePresenter::Title()), owner);
     if (!m_hwnd) return;
     for (int ch = 0; ch < kChannelCount; ++ch) {
         m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
@@ -114,11 +55,8 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     m_rateLabel =
         AddControl(L"Static", Wide(CLivePresenter::RateCaption()).c_str(),
                    SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
-    m_rateEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
-                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT, 0, 0, 0,
-                                 0, m_hwnd, reinterpret_cast<HMENU>(INT_PTR{kIdRate}),
-                                 GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(m_rateEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_rateEdit = AddChild(m_hwnd, m_font, L"Edit", L"", WS_TABSTOP | ES_NUMBER | ES_RIGHT, kIdRate,
+                          WS_EX_CLIENTEDGE);
     SendMessageW(m_rateEdit, EM_SETLIMITTEXT, 2, 0);
     m_rateUpDown =
         AddControl(UPDOWN_CLASSW, L"", UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0);
@@ -134,21 +72,7 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     // A size from the font that shows the longest texts whole, beside the
     // dialog where the screen has room.
     const SIZE least = Layout();
-    RECT frame = {0, 0, least.cx, least.cy};
-    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-    m_minTrack = {frame.right - frame.left, frame.bottom - frame.top};
-    frame.bottom += least.cy;
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    RECT at = {};
-    GetWindowRect(owner, &at);
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT &work = monitor.rcWork;
-    int x = at.right + 8;
-    if (x + width > work.right) x = std::max<int>(work.left, at.left - 8 - width);
-    const int y = std::clamp<int>(at.top, work.top, std::max<int>(work.top, work.bottom - height));
-    SetWindowPos(m_hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_minTrack = PlaceBeside(m_hwnd, owner, least, least.cy);
     m_live.SetOnChange([this] { Refresh(); });
     Refresh();
 }
@@ -164,11 +88,7 @@ CLiveViewWindow::~CLiveViewWindow() {
 }
 
 HWND CLiveViewWindow::AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id) {
-    const HWND hwnd =
-        CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, m_hwnd,
-                        reinterpret_cast<HMENU>(INT_PTR{id}), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    return hwnd;
+    return AddChild(m_hwnd, m_font, cls, text, style, id);
 }
 
 void CLiveViewWindow::Open() {
@@ -218,25 +138,21 @@ SIZE CLiveViewWindow::Layout() {
     if (!m_summary) return {};
     RECT client;
     GetClientRect(m_hwnd, &client);
-    const HDC dc = GetDC(m_hwnd);
-    const HGDIOBJ old = SelectObject(dc, m_font);
-    TEXTMETRICW tm = {};
-    GetTextMetricsW(dc, &tm);
+    const CTextMeasure measure(m_hwnd, m_font);
+    const TEXTMETRICW &tm = measure.Metrics();
     const int margin = tm.tmHeight / 2 + 2;
     const int rowHeight = tm.tmHeight * 7 / 4;
     const int pad = tm.tmAveCharWidth * 3;
-    auto width = [&](const char *text) { return TextSize(dc, Wide(text).c_str()).cx; };
+    auto width = [&](const char *text) { return measure.Width(Wide(text)); };
     const int captureWidth = std::max(width(CLivePresenter::CaptureCaption(true)),
                                       width(CLivePresenter::CaptureCaption(false))) + pad;
     const int labelWidth = width(CLivePresenter::RateCaption()) + 4;
     const int pauseWidth = std::max(width(CLivePresenter::PauseCaption(true)),
                                     width(CLivePresenter::PauseCaption(false))) + pad;
     const int saveWidth = width(CLivePresenter::SaveCaption()) + pad;
-    const int editWidth = TextSize(dc, L"20").cx + tm.tmAveCharWidth * 2 + 6;
+    const int editWidth = measure.Width(L"20") + tm.tmAveCharWidth * 2 + 6;
     const int valueWidth = width(CLivePresenter::WidestValueText());
     const int summaryWidth = width("888888 samples, 8888 failed") + 4;
-    SelectObject(dc, old);
-    ReleaseDC(m_hwnd, dc);
 
     const int right = client.right - margin;
     int y = margin;
@@ -270,55 +186,13 @@ SIZE CLiveViewWindow::Layout() {
             margin * 4 + rowHeight * 3 + margin + tm.tmHeight * 8};
 }
 
-LRESULT CALLBACK CLiveViewWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                             LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto *self = static_cast<CLiveViewWindow *>(
-            reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->m_hwnd = hwnd;
-    }
-    CLiveViewWindow *self = WindowOf(hwnd);
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->m_hwnd = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->OnMessage(message, wParam, lParam);
-}
-
 LRESULT CLiveViewWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
-            return 0;
-        case WM_TIMER:
-            if (wParam == kTickTimer) Tick();
-            return 0;
-        case WM_CLOSE:
-            // Hidden, not destroyed: it opens again with what it held.
-            Close();
-            return 0;
-        case WM_SIZE:
-            Layout();
-            return 0;
-        case WM_GETMINMAXINFO: {
-            auto *info = reinterpret_cast<MINMAXINFO *>(lParam);
-            info->ptMinTrackSize = m_minTrack;
-            return 0;
-        }
-        case WM_CTLCOLORSTATIC: {
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            for (int ch = 0; ch < kChannelCount; ++ch)
-                if (reinterpret_cast<HWND>(lParam) == m_values[ch])
-                    SetTextColor(dc, kChannelColours[ch]);
-            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-        }
-        default:
-            return DefWindowProcW(m_hwnd, message, wParam, lParam);
-    }
+    if (message != WM_CTLCOLORSTATIC) return CObjectWindow::OnMessage(message, wParam, lParam);
+    const HDC dc = reinterpret_cast<HDC>(wParam);
+    for (int ch = 0; ch < kChannelCount; ++ch)
+        if (reinterpret_cast<HWND>(lParam) == m_values[ch]) SetTextColor(dc, kChannelColours[ch]);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
 void CLiveViewWindow::OnCommand(int id, int code) {
@@ -337,7 +211,7 @@ void CLiveViewWindow::OnCommand(int id, int code) {
     } else if (id == kIdRate && code == EN_CHANGE) {
         // Taken as it is typed when it is a rate; anything else is put back
         // when the field is left.
-        const auto rate = WholeWord(Utf16ToUtf8(Text(m_rateEdit)));
+        const auto rate = WholeWord(Utf16ToUtf8(WindowText(m_rateEdit)));
         if (rate && *rate >= CLiveViewModel::kMinRate && *rate <= CLiveViewModel::kMaxRate &&
             *rate != m_live.Model().Rate()) {
             m_live.SetRate(*rate);
@@ -363,42 +237,7 @@ void CLiveViewWindow::SaveCsv() {
         Warn(L"Cannot write " + Utf8ToUtf16(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
 }
 
-LRESULT CALLBACK CLiveViewWindow::TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_ERASEBKGND:
-            // The paint covers every pixel; erasing first would flicker.
-            return 1;
-        case WM_PAINT:
-            if (CLiveViewWindow *self = WindowOf(GetParent(hwnd))) {
-                self->PaintTrend(hwnd);
-                return 0;
-            }
-            break;
-        default:
-            break;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void CLiveViewWindow::PaintTrend(HWND trend) {
-    PAINTSTRUCT ps;
-    const HDC dc = BeginPaint(trend, &ps);
-    RECT rect;
-    GetClientRect(trend, &rect);
-    // Drawn off screen and copied in one go, so no half-drawn trend shows.
-    const HDC memory = CreateCompatibleDC(dc);
-    const HBITMAP bitmap =
-        CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right), std::max<LONG>(1, rect.bottom));
-    const HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-    DrawTrend(memory, rect);
-    BitBlt(dc, 0, 0, rect.right, rect.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(trend, &ps);
-}
-
-void CLiveViewWindow::DrawTrend(HDC dc, const RECT &rect) {
+void CLiveViewWindow::Draw(HDC dc, const RECT &rect) {
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const HGDIOBJ oldFont = SelectObject(dc, m_font);
     SetBkMode(dc, TRANSPARENT);

@@ -11,25 +11,23 @@
 #include <vector>
 
 #include "live_presenter.h"
+#include "window_parts.h"
 
-class CLiveViewWindow {
+class CLiveViewWindow : public CObjectWindow {
 public:
     // owner: the dialog, which the window stays above.
     CLiveViewWindow(CLiveView &live, HWND owner);
     // Stops the live view, which logs through the dialog: the dialog must
     // still be there.
-    ~CLiveViewWindow();
-    CLiveViewWindow(const CLiveViewWindow &) = delete;
-    CLiveViewWindow &operator=(const CLiveViewWindow &) = delete;
+    ~CLiveViewWindow() override;
 
     // Starts polling and shows the window (or brings it to the front).
     void Open();
     // Stops polling and hides the window, as its close box does.
-    void Close();
+    void Close() override;
     // The window's values and trend, after a sample or a failure.
     void Refresh();
 
-    HWND Hwnd() const { return m_hwnd; }
     HWND CaptureButton(int channel, bool twentyMilliamps) const {
         return m_capture[channel][twentyMilliamps ? 1 : 0];
     }
@@ -40,23 +38,20 @@ public:
     CLiveView &Live() { return m_live; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK TrendProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void OnCommand(int id, int code);
+    // The channels' colours.
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The trend.
+    void Draw(HDC dc, const RECT &rect) override;
+    void OnCommand(int id, int code) override;
     HWND AddControl(const wchar_t *cls, const wchar_t *text, DWORD style, int id);
-    // Places the controls; returns the least client size that shows them.
-    SIZE Layout();
-    void Tick();
+    SIZE Layout() override;
+    void Tick() override;
     void RestartTimer();
     void SaveCsv();
-    void PaintTrend(HWND trend);
-    void DrawTrend(HDC dc, const RECT &rect);
     void Warn(const std::wstring &text);
 
     CLiveView &m_live;
     CLivePresenter m_presenter{m_live};
-    HWND m_hwnd = nullptr;
     HFONT m_font = nullptr;
     HWND m_values[kChannelCount] = {};
     HWND m_capture[kChannelCount][2] = {};
@@ -68,6 +63,5 @@ private:
     HWND m_save = nullptr;
     HWND m_summary = nullptr;
     std::vector<TrendPoint> m_points;
-    POINT m_minTrack = {};
     bool m_timerRunning = false;
 };

@@ -5,9 +5,11 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <cstdio>
 #include <memory>
 
 #include "loopset_window.h"
+#include "machine_text.h"
 #include "settings.h"
 #include "text_utf16.h"
 #include "window_shot.h"
@@ -19,6 +21,7 @@ namespace {
 CLoopsetWindow *g_window = nullptr;
 std::wstring g_shotPath;
 std::wstring g_liveShotPath;
+std::wstring g_calShotPath, g_calSource;
 bool g_shotSaved = false;
 // How long the live view samples before its picture.
 constexpr UINT kLiveShotMs = 8000;
@@ -58,6 +61,45 @@ void CALLBACK ShotTimer(HWND, UINT, UINT_PTR id, DWORD) {
     g_window->EndDialog(kDialogCancel);
 }
 
+// The calibration's picture: each point's current into the instrument's
+// control FIFO and Next, Adjust after as found, the picture once done.
+void CALLBACK CalibrationStep(HWND, UINT, UINT_PTR id, DWORD) {
+    using Text = CCalibrationPresenter::Text;
+    CCalibrationWindow *cal = g_window ? g_window->CalibrationWindow() : nullptr;
+    if (!cal) return;
+    CCalibrationPresenter &presenter = cal->Presenter();
+    const auto press = [cal](Text button) { SendMessageW(cal->Control(button), BM_CLICK, 0, 0); };
+    if (presenter.CanNext()) {
+        if (FILE *source = _wfopen(g_calSource.c_str(), L"wb")) {
+            std::fputs(("1=" + FixedText(presenter.Procedure().NominalMa(), 3) + "\n").c_str(),
+                       source);
+            std::fclose(source);
+        }
+        press(Text::Next);
+    } else if (presenter.CanAdjust()) {
+        press(Text::Adjust);
+    } else if (presenter.CanStart()) {
+        KillTimer(nullptr, id);
+        g_shotSaved = presenter.Procedure().CurrentStep() == CCalibration::Step::Done &&
+                      Picture(cal->Hwnd(), g_calShotPath);
+        g_window->EndDialog(kDialogCancel);
+    }
+}
+
+void StartCalibration(CLoopsetWindow &window) {
+    using Text = CCalibrationPresenter::Text;
+    window.OpenCalibration();
+    CCalibrationWindow &cal = *window.CalibrationWindow();
+    const std::pair<Text, const wchar_t *> fields[] = {{Text::Points, L"4,12,20"},
+                                                       {Text::Tag, L"PT-101"},
+                                                       {Text::Operator, L"A. Kim"},
+                                                       {Text::Reference, L"loop calibrator SN 4711"}};
+    for (const auto &[field, text] : fields) SetWindowTextW(cal.Control(field), text);
+    cal.Presenter().SetSteadySeconds(1);
+    SendMessageW(cal.Control(Text::Start), BM_CLICK, 0, 0);
+    SetTimer(nullptr, 0, 300, &CalibrationStep);
+}
+
 }  // namespace
 
 bool CLoopsetApp::InitInstance() {
@@ -78,9 +120,12 @@ bool CLoopsetApp::InitInstance() {
     g_window = window.get();
     if (m_options.quitAfterMs > 0)
         SetTimer(nullptr, 0, static_cast<UINT>(m_options.quitAfterMs), &QuitTimer);
-    if (!m_options.shotPath.empty() || !m_options.liveShotPath.empty()) {
+    if (!m_options.shotPath.empty() || !m_options.liveShotPath.empty() ||
+        !m_options.calShotPath.empty()) {
         g_shotPath = m_options.shotPath;
         g_liveShotPath = m_options.liveShotPath;
+        g_calShotPath = m_options.calShotPath;
+        g_calSource = m_options.calSource;
         window->Dialog().SetStorePort(false);
         int responses = 0;
         window->SetResponseHook([&responses, w = window.get()](const ResponseOutcome &) {
@@ -89,6 +134,8 @@ bool CLoopsetApp::InitInstance() {
                 // The second read goes through the button, as a click would.
                 PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_BTN_CONFIG_READ, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_BTN_CONFIG_READ)));
+            } else if (responses == 2 && !g_calShotPath.empty()) {
+                StartCalibration(*w);
             } else if (responses == 2 && !g_liveShotPath.empty()) {
                 // The live view knows the ranges now, and shows loop currents.
                 w->OpenLiveView();

@@ -16,6 +16,10 @@ public:
         // The same after opening the live view and letting it sample for a
         // few seconds, a picture of the live view's window (empty: none).
         std::wstring liveShotPath;
+        // Instead, run a calibration of CH.1 against a simulated instrument
+        // whose control FIFO is calSource (each point's current set by a
+        // line into it) and save a picture of its window (empty: none).
+        std::wstring calShotPath, calSource;
         // For the pictures: the device's COM port, kept out of the settings.
         int shotPort = 0;
     };

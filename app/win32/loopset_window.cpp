@@ -11,6 +11,7 @@
 #include "dialog_template.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ HICON LoadAppIcon(int widthMetric, int heightMetric) {
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
                                          IMAGE_ICON, GetSystemMetrics(widthMetric),
                                          GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
-}
-
-std::wstring WindowText(HWND hwnd) {
-    if (!hwnd) return {};
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 }  // namespace
@@ -59,9 +52,11 @@ CLoopsetWindow::~CLoopsetWindow() {
     for (auto &[id, timer] : m_timers)
         if (timer.running && m_hwnd) KillTimer(m_hwnd, id);
     // The live view's window stops the live view, which logs through the
-    // dialog: both go while the dialog is still there.
+    // dialog, and the calibration's its procedure, which works through the
+    // dialog's session: they go while the dialog is still there.
     m_liveWindow.reset();
     m_live.reset();
+    m_calibrationWindow.reset();
     // Closes the port, which stops portlink's listener; only then may the
     // window it posts to go away.
     m_dlg.reset();
@@ -117,8 +112,12 @@ void CLoopsetWindow::HandleMessage(MSG &msg) {
         return;
     }
     if (m_hwnd && IsDialogMessageW(m_hwnd, &msg)) return;
-    // Tab, Enter and Escape in the live view work as in a dialog.
+    // Tab, Enter and Escape in the live view and the calibration work as in
+    // a dialog.
     if (m_liveWindow && m_liveWindow->Hwnd() && IsDialogMessageW(m_liveWindow->Hwnd(), &msg))
+        return;
+    if (m_calibrationWindow && m_calibrationWindow->Hwnd() &&
+        IsDialogMessageW(m_calibrationWindow->Hwnd(), &msg))
         return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -214,6 +213,7 @@ void CLoopsetWindow::AddMenuCommands() {
     if (!menu) return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kCmdLiveView, L"Live view\tCtrl+L");
+    AppendMenuW(menu, MF_STRING, kCmdCalibration, L"Calibration...\tCtrl+K");
     AppendMenuW(menu, MF_STRING, kCmdSaveConfig, L"Save configuration...\tCtrl+S");
     AppendMenuW(menu, MF_STRING, kCmdLoadConfig, L"Load configuration...\tCtrl+O");
 }
@@ -228,6 +228,8 @@ UINT CLoopsetWindow::ShortcutOf(const MSG &msg) const {
     switch (msg.wParam) {
         case 'L':
             return kCmdLiveView;
+        case 'K':
+            return kCmdCalibration;
         case 'S':
             return kCmdSaveConfig;
         case 'O':
@@ -241,6 +243,9 @@ bool CLoopsetWindow::RunCommand(UINT id) {
     switch (id) {
         case kCmdLiveView:
             OpenLiveView();
+            return true;
+        case kCmdCalibration:
+            OpenCalibration();
             return true;
         case kCmdSaveConfig:
             if (const std::string path = AskConfigPath(true); !path.empty())
@@ -266,6 +271,12 @@ std::string CLoopsetWindow::AskConfigPath(bool save) {
 void CLoopsetWindow::OpenLiveView() {
     if (!m_liveWindow) m_liveWindow = std::make_unique<CLiveViewWindow>(*m_live, m_hwnd);
     m_liveWindow->Open();
+}
+
+void CLoopsetWindow::OpenCalibration() {
+    if (!m_calibrationWindow)
+        m_calibrationWindow = std::make_unique<CCalibrationWindow>(m_dlg->Session(), m_hwnd);
+    m_calibrationWindow->Open();
 }
 
 void CLoopsetWindow::OnResponse(const ResponseOutcome &outcome) {
@@ -335,8 +346,9 @@ void CLoopsetWindow::StopTimer(unsigned id) {
 
 void CLoopsetWindow::EndDialog(int result) {
     m_endedResult = result;
-    // The live view polls no more once the dialog has ended.
+    // Neither the live view nor a calibration polls once the dialog has ended.
     if (m_liveWindow) m_liveWindow->Close();
+    if (m_calibrationWindow) m_calibrationWindow->Close();
     // Hidden now, destroyed once the dialog has closed its port.
     if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
 }

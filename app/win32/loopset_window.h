@@ -13,6 +13,7 @@
 #include <string>
 
 #include "box_gate.h"
+#include "calibration_window.h"
 #include "live_view_window.h"
 #include "loopset_dlg.h"
 #include "loopset_view.h"
@@ -23,10 +24,11 @@ inline constexpr UINT kMsgFirstTick = WM_APP + 2;
 
 // The commands added to the dialog's system menu (below the system's own
 // 0xF000 and multiples of 16, as WM_SYSCOMMAND requires), with their
-// shortcuts Ctrl+L, Ctrl+S and Ctrl+O.
+// shortcuts Ctrl+L, Ctrl+K, Ctrl+S and Ctrl+O.
 inline constexpr UINT kCmdLiveView = 0x0010;
 inline constexpr UINT kCmdSaveConfig = 0x0020;
 inline constexpr UINT kCmdLoadConfig = 0x0030;
+inline constexpr UINT kCmdCalibration = 0x0040;
 
 class CLoopsetWindow : public ILoopsetView {
 public:
@@ -42,8 +44,8 @@ public:
     // The window alone, created and shown, for a host that runs its own loop.
     bool Create();
     // One message of the loop: portlink's notification to the dialog first,
-    // then the menu's shortcuts, then the dialog's and the live view's
-    // keyboard handling, then the window procedure.
+    // then the menu's shortcuts, then the keyboard handling of the dialog,
+    // the live view and the calibration, then the window procedure.
     void HandleMessage(MSG &msg);
     // The loop's result once the dialog has ended.
     std::optional<int> Ended() const { return m_endedResult; }
@@ -76,6 +78,10 @@ public:
     // commands, which their shortcuts run too.
     CLiveViewWindow *LiveViewWindow() const { return m_liveWindow.get(); }
     void OpenLiveView();
+    // The calibration's window likewise; it works through the dialog's
+    // device session.
+    CCalibrationWindow *CalibrationWindow() const { return m_calibrationWindow.get(); }
+    void OpenCalibration();
     // Fill the eight configuration fields from a file, or save them to one
     // (UTF-8 paths); false with the dialog's warning box when that cannot be
     // done.
@@ -121,12 +127,15 @@ private:
     std::optional<int> m_endedResult;
     ResponseHook m_responseHook;
     std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();
-    // Last but for the live view: it closes its port (and stops portlink's
-    // listener) before the window that the listener posts to goes away.
+    // Last but for the live view and the calibration: it closes its port
+    // (and stops portlink's listener) before the window that the listener
+    // posts to goes away.
     std::unique_ptr<CLoopsetDlg> m_dlg;
     // Use the dialog: go first, the window before the view it draws.
     std::unique_ptr<CLiveView> m_live;
     std::unique_ptr<CLiveViewWindow> m_liveWindow;
+    // Uses the dialog's session: goes first too.
+    std::unique_ptr<CCalibrationWindow> m_calibrationWindow;
 };
 
 // The application's title: the program's file name without its extension.

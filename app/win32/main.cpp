@@ -26,12 +26,16 @@ int PositiveNumber(const wchar_t *text) {
 void Usage(const wchar_t *problem) {
     const std::wstring text =
         std::wstring(problem) +
-        L"\n\nloopset [--quit-after MS] [--shot FILE.png] [--live-shot FILE.png] [--port N]\n"
+        L"\n\nloopset [--quit-after MS] [--shot FILE.png] [--live-shot FILE.png]\n"
+        L"        [--cal-shot FILE.png --cal-source FIFO] [--port N]\n"
         L"  --quit-after MS   close the window after MS milliseconds\n"
         L"  --shot FILE.png   read the ADC values and the configuration, save a picture of\n"
         L"                    the window and close (--port: the device's COM port, 1)\n"
         L"  --live-shot FILE.png  the same, then open the live view and save a picture of\n"
-        L"                    it after a few seconds of samples";
+        L"                    it after a few seconds of samples\n"
+        L"  --cal-shot FILE.png  run a calibration of CH.1 against a simulated instrument,\n"
+        L"                    each current set by a line into its control FIFO, and save\n"
+        L"                    a picture of the calibration's window";
     MessageBoxW(nullptr, text.c_str(), L"loopset", MB_OK | MB_ICONERROR);
 }
 
@@ -53,6 +57,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             options.shotPath = value;
         } else if (arg == L"--live-shot" && value) {
             options.liveShotPath = value;
+        } else if (arg == L"--cal-shot" && value) {
+            options.calShotPath = value;
+        } else if (arg == L"--cal-source" && value) {
+            options.calSource = value;
         } else if (arg == L"--port") {
             options.shotPort = PositiveNumber(value);
             ok = options.shotPort > 0;
@@ -65,7 +73,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     if (argv) LocalFree(argv);
     if (!ok) return 2;
-    if ((!options.shotPath.empty() || !options.liveShotPath.empty()) && options.shotPort == 0)
+    if (options.calShotPath.empty() != options.calSource.empty()) {
+        Usage(L"--cal-shot and --cal-source go together");
+        return 2;
+    }
+    if ((!options.shotPath.empty() || !options.liveShotPath.empty() ||
+         !options.calShotPath.empty()) &&
+        options.shotPort == 0)
         options.shotPort = 1;
 
     CLoopsetApp theApp(options);

@@ -20,7 +20,10 @@ struct Rect {
     bool operator==(const Rect &) const = default;
 };
 
-enum class WindowKey { Tab, Enter, Escape, LiveView };
+enum class WindowKey { Tab, Enter, Escape, LiveView, Calibration };
+// The calibration window's lines of text that no caption names.
+enum class CalLine { Prompt, Verdicts, Folder, Saved };
+using CalText = CCalibrationPresenter::Text;
 
 class CWindowDriver {
 public:
@@ -51,6 +54,18 @@ public:
     virtual void LiveCapture(int channel, bool twentyMilliamps) = 0;
     virtual std::string LiveValue(int channel) = 0;
     virtual void LiveClose() = 0;
+    // The calibration's window: a settings field or the applied current
+    // typed into (the channel: "1" or "2" chosen), a button pressed, its
+    // lines and its table as shown.
+    virtual void CalType(CalText field, const std::string &text) = 0;
+    virtual void CalPress(CalText button) = 0;
+    virtual std::string CalShown(CalLine line) = 0;
+    virtual std::vector<CalRow> CalTable() = 0;
+    // A line for the simulated device's control FIFO ("1=20": CH.1 now has
+    // 20 mA applied).
+    virtual void SimControl(const std::string &line) = 0;
+    // The user's data folder of the run, where the driver has put it.
+    std::string dataFolder;
 
     // The boxes shown, each closed at once. fromWindow: a warning owned by
     // the window, on its thread, captioned with the application's title.

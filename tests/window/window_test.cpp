@@ -1,7 +1,7 @@
 // The main window on each system, through CWindowDriver: its controls against
 // the template's table, its keys and port selector, its message boxes, one
-// exchange with the simulated device with the live view after it, and
-// configuration files.
+// exchange with the simulated device with the live view after it,
+// configuration files, and a calibration run through its window.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -168,4 +168,70 @@ TEST_F(window, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
     ASSERT_EQ(d->boxes.size(), 1u);
     EXPECT_NE(d->boxes[0].text.find(bad), std::string::npos) << d->boxes[0].text;
     EXPECT_TRUE(d->boxes[0].fromWindow);
+}
+
+TEST_F(window, ACalibrationThroughItsWindowAdjustsOneChannelAndSavesItsRecord) {
+    // An instrument that reads 2 % low with 10 counts of offset: 4 mA reads
+    // 813 and 20 mA 4023, against the 819 and 4095 the device is set to.
+    d->Press(IDC_BTN_CONFIG_READ);
+    ASSERT_TRUE(d->PumpUntil([&] { return d->Field(IDC_LOG).ends_with("\tOk!"); }));
+    const int ch2[] = {IDC_CH2_REF_MIN, IDC_CH2_REF_MAX, IDC_CH2_DISP_MIN, IDC_CH2_DISP_MAX};
+    std::vector<std::string> ch2Before;
+    for (int id : ch2) ch2Before.push_back(d->Field(id));
+    d->Key(WindowKey::Calibration);
+    ASSERT_TRUE(d->Window().CalibrationWindow());
+    d->Window().CalibrationWindow()->Presenter().SetSteadySeconds(0.5);
+    d->CalType(CalText::Channel, "1");
+    d->CalType(CalText::Points, "4,20");
+    d->CalPress(CalText::Start);
+    size_t rows = 0;
+    for (const char *table : {"as found", "as left"}) {
+        for (const auto &[mA, prompt] : {std::pair{"4", "Apply 4.000 mA to CH.1"},
+                                         std::pair{"20", "Apply 20.000 mA to CH.1"}}) {
+            ASSERT_TRUE(d->PumpUntil([&] { return d->CalShown(CalLine::Prompt).starts_with(prompt); }))
+                << table << ": " << d->CalShown(CalLine::Prompt);
+            d->SimControl("1="s + mA);
+            d->CalPress(CalText::Next);
+            ASSERT_TRUE(d->PumpUntil([&] { return d->CalTable().size() > rows; }, 15000))
+                << table << ' ' << mA << ": " << d->CalShown(CalLine::Prompt);
+            ++rows;
+        }
+        if (rows == 2) d->CalPress(CalText::Adjust);
+    }
+    ASSERT_TRUE(d->PumpUntil([&] { return d->CalShown(CalLine::Prompt).starts_with("Done"); }))
+        << d->CalShown(CalLine::Prompt);
+    const std::vector<CalRow> table = d->CalTable();
+    const std::pair<const char *, const char *> want[] = {
+        {"as found", "-0.183"}, {"as found", "-2.198"}, {"as left", "0.000"}, {"as left", "0.000"}};
+    ASSERT_EQ(table.size(), std::size(want));
+    for (size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(table[i][0], want[i].first) << i;
+        EXPECT_EQ(table[i][6], want[i].second) << i;
+        EXPECT_EQ(table[i][7], i == 1 ? "fail" : "pass") << i;
+    }
+    EXPECT_EQ(d->CalShown(CalLine::Verdicts), "As found: fail   As left: pass");
+
+    // The device keeps the new range on CH.1 alone: read again into emptied
+    // fields.
+    d->Window().SetFieldText(IDC_CH1_REF_MIN, "");
+    d->Press(IDC_BTN_CONFIG_READ);
+    EXPECT_TRUE(d->PumpUntil([&] { return !d->Field(IDC_CH1_REF_MIN).empty(); }));
+    EXPECT_EQ(d->Field(IDC_CH1_REF_MIN) + ".." + d->Field(IDC_CH1_REF_MAX), "813..4023");
+    for (size_t i = 0; i < std::size(ch2); ++i) EXPECT_EQ(d->Field(ch2[i]), ch2Before[i]) << i;
+    // The procedure's configuration requests are in the log, its samples not.
+    const std::string log = d->Field(IDC_LOG);
+    EXPECT_NE(log.find("Send Config Write"), log.npos) << log;
+    EXPECT_EQ(log.find("ADC"), log.npos) << log;
+
+    // The record goes where the window says, in the user's data folder.
+    const std::string folder = d->CalShown(CalLine::Folder);
+    EXPECT_EQ(folder, d->dataFolder + "records" + d->dataFolder.back());
+    d->CalPress(CalText::Save);
+    const std::string saved = d->CalShown(CalLine::Saved);
+    const std::string json = saved.substr(0, saved.find_first_of("\r\n"));
+    EXPECT_TRUE(json.starts_with(folder) && json.ends_with(".json")) << saved;
+    std::string record;
+    EXPECT_TRUE(ReadWholeFile(json, record)) << json;
+    EXPECT_NE(record.find("\"verdict_as_left\": \"pass\""), record.npos) << record;
+    fs::remove_all(fs::path(std::u8string(folder.begin(), folder.end())), ignored);
 }

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QtWidgets>
 
+#include <fstream>
+
 #include "dialog_units.h"
 #include "settings.h"
 #include "sim_process.h"
@@ -13,6 +15,8 @@
 namespace {
 
 constexpr int kSimPort = 9, kAbsentPort = 30;
+// The device's control FIFO, and the user's data folder of the run.
+QString g_control, g_data;
 
 class CQtWindowDriver : public CWindowDriver {
 public:
@@ -60,7 +64,8 @@ public:
             {Qt::Key_Tab, Qt::NoModifier},
             {Qt::Key_Return, Qt::NoModifier},
             {Qt::Key_Escape, Qt::NoModifier},
-            {Qt::Key_L, Qt::ControlModifier}};
+            {Qt::Key_L, Qt::ControlModifier},
+            {Qt::Key_K, Qt::ControlModifier}};
         QTest::keyClick(QApplication::focusWidget(), keys[int(key)].first, keys[int(key)].second);
     }
     std::optional<int> Ended() override {
@@ -84,6 +89,32 @@ public:
         return Live()->ValueLabel(channel)->text().toStdString();
     }
     void LiveClose() override { Live()->close(); }
+    void CalType(CalText field, const std::string &text) override {
+        if (auto *combo = qobject_cast<QComboBox *>(Cal()->Control(field)))
+            combo->setCurrentText(QString::fromStdString(text));
+        else
+            static_cast<QLineEdit *>(Cal()->Control(field))->setText(QString::fromStdString(text));
+    }
+    void CalPress(CalText button) override {
+        QTest::mouseClick(Cal()->Control(button), Qt::LeftButton);
+    }
+    std::string CalShown(CalLine line) override {
+        const QWidget *shown[] = {Cal()->PromptLabel(), Cal()->VerdictLabel(),
+                                  Cal()->Control(CalText::Folder), Cal()->SavedLabel()};
+        return static_cast<const QLabel *>(shown[int(line)])->text().toStdString();
+    }
+    std::vector<CalRow> CalTable() override {
+        const QTableWidget *table = Cal()->Table();
+        std::vector<CalRow> rows(size_t(table->rowCount()));
+        for (int r = 0; r < table->rowCount(); ++r)
+            for (int c = 0; c < table->columnCount() && c < int(CalRow().size()); ++c)
+                if (const QTableWidgetItem *item = table->item(r, c))
+                    rows[size_t(r)][size_t(c)] = item->text().toStdString();
+        return rows;
+    }
+    void SimControl(const std::string &line) override {
+        std::ofstream(g_control.toStdString()) << line << '\n';
+    }
 
 private:
     static Rect Of(const QRect &r) { return {r.x(), r.y(), r.width(), r.height()}; }
@@ -91,6 +122,7 @@ private:
         return m_window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly).value(qsizetype(index));
     }
     CLiveViewWindow *Live() { return m_window.LiveViewWindow(); }
+    CCalibrationWindow *Cal() { return m_window.CalibrationWindow(); }
 
     CLoopsetWindow m_window;
 };
@@ -101,6 +133,11 @@ int main(int argc, char **argv) {
     // The tests never need a screen; ctest sets this too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Records go to a data folder of the run's own, not the user's.
+    QTemporaryDir data;
+    g_data = data.path() + QStringLiteral("/loopset/");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    g_control = data.path() + QStringLiteral("/control");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
@@ -108,10 +145,16 @@ int main(int argc, char **argv) {
 std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath) {
     // One device for the whole run.
     static CSimProcess sim;
-    static const bool started = sim.Start(LOOPSIM_PATH, {});
+    // An instrument for the calibration: 2 % low, 10 counts of offset, the
+    // currents set through the FIFO.
+    static const bool started =
+        sim.Start(LOOPSIM_PATH, {"--input", "4,4", "--gain", "0.98", "--offset", "10",
+                                 "--control", g_control.toStdString()});
     EXPECT_TRUE(started) << sim.Log();
     qputenv(("PORTLINK_COM" + std::to_string(kSimPort)).c_str(), sim.Path().c_str());
     qputenv(("PORTLINK_COM" + std::to_string(kAbsentPort)).c_str(), "/nonexistent/tty");
     if (!settingsPath.empty()) WriteComPort(settingsPath, kSimPort);
-    return std::make_unique<CQtWindowDriver>(settingsPath);
+    auto driver = std::make_unique<CQtWindowDriver>(settingsPath);
+    driver->dataFolder = g_data.toStdString();
+    return driver;
 }

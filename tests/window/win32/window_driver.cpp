@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "settings.h"
@@ -71,10 +72,10 @@ public:
         return at ? GetDlgCtrlID(at) : 0;
     }
     void Key(WindowKey key) override {
-        static const WPARAM keys[] = {VK_TAB, VK_RETURN, VK_ESCAPE, 'L'};
+        static const WPARAM keys[] = {VK_TAB, VK_RETURN, VK_ESCAPE, 'L', 'K'};
         // The shortcut's Ctrl is held in the thread's key state.
         BYTE state[256] = {};
-        state[VK_CONTROL] = key == WindowKey::LiveView ? 0x80 : 0;
+        state[VK_CONTROL] = key >= WindowKey::LiveView ? 0x80 : 0;
         SetKeyboardState(state);
         PostMessageW(GetFocus(), WM_KEYDOWN, keys[int(key)], 1);
         PumpUntil([] { return false; }, 0);
@@ -115,6 +116,47 @@ public:
     }
     std::string LiveValue(int channel) override { return TextOf(Live()->ValueLabel(channel)); }
     void LiveClose() override { SendMessageW(Live()->Hwnd(), WM_CLOSE, 0, 0); }
+    void CalType(CalText field, const std::string &text) override {
+        const std::wstring wide = Utf8ToUtf16(text);
+        if (field == CalText::Channel)
+            SendMessageW(Cal()->Control(field), CB_SELECTSTRING, WPARAM(-1), LPARAM(wide.c_str()));
+        else
+            SetWindowTextW(Cal()->Control(field), wide.c_str());
+    }
+    void CalPress(CalText button) override {
+        // As a click: a disabled button does nothing.
+        if (IsWindowEnabled(Cal()->Control(button)))
+            SendMessageW(Cal()->Control(button), BM_CLICK, 0, 0);
+    }
+    std::string CalShown(CalLine line) override {
+        const HWND shown[] = {Cal()->PromptLabel(), Cal()->VerdictLabel(),
+                              Cal()->Control(CalText::Folder), Cal()->SavedLabel()};
+        return TextOf(shown[int(line)]);
+    }
+    std::vector<CalRow> CalTable() override {
+        const HWND table = Cal()->Table();
+        std::vector<CalRow> rows(size_t(SendMessageW(table, LVM_GETITEMCOUNT, 0, 0)));
+        for (size_t r = 0; r < rows.size(); ++r) {
+            for (size_t c = 0; c < rows[r].size(); ++c) {
+                wchar_t text[256] = {};
+                LVITEMW item = {};
+                item.iSubItem = int(c);
+                item.pszText = text;
+                item.cchTextMax = 256;
+                SendMessageW(table, LVM_GETITEMTEXTW, r, LPARAM(&item));
+                rows[r][c] = Utf16ToUtf8(text);
+            }
+        }
+        return rows;
+    }
+    void SimControl(const std::string &line) override {
+        // with_display.sh --sim-control: the FIFO's path, as Wine names it.
+        const char *path = std::getenv("LOOPSET_SIM_CONTROL");
+        FILE *fifo = path ? _wfopen(Utf8ToUtf16(path).c_str(), L"wb") : nullptr;
+        ASSERT_TRUE(fifo) << "no control FIFO: " << (path ? path : "LOOPSET_SIM_CONTROL unset");
+        std::fputs((line + "\n").c_str(), fifo);
+        std::fclose(fifo);
+    }
 
 private:
     HWND Item(size_t index) {
@@ -128,6 +170,7 @@ private:
         return nullptr;
     }
     CLiveViewWindow *Live() { return m_window.LiveViewWindow(); }
+    CCalibrationWindow *Cal() { return m_window.CalibrationWindow(); }
 
     const HHOOK m_hook = SetWindowsHookExW(WH_CBT, &CatchBox, nullptr, GetCurrentThreadId());
     CLoopsetWindow m_window;
@@ -140,5 +183,9 @@ std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath) {
     const char *port = std::getenv("LOOPSET_COM");
     if (!port || std::atoi(port) <= 0) return nullptr;
     if (!settingsPath.empty()) WriteComPort(settingsPath, std::atoi(port));
-    return std::make_unique<CWin32WindowDriver>(settingsPath, std::atoi(port));
+    auto driver = std::make_unique<CWin32WindowDriver>(settingsPath, std::atoi(port));
+    // The prefix's own %APPDATA%: the test's, not a user's.
+    if (const char *appData = std::getenv("APPDATA"))
+        driver->dataFolder = std::string(appData) + "\\loopset\\";
+    return driver;
 }
