@@ -51,9 +51,10 @@ void CDeviceLink::UseHost(const std::string &host, int32_t port) {
     m_nTcpPort = port;
 }
 
-void CDeviceLink::Warn(const char *text) {
+void CDeviceLink::Warn(LinkWarning which, const char *text, const std::string &first,
+                       const std::string &second) {
     if (m_messages)
-        m_messages->ShowWarning(text);
+        m_messages->ShowLinkWarning(which, text, first, second);
     else
         std::fprintf(stderr, "%s\n", text);
 }
@@ -73,7 +74,7 @@ void CDeviceLink::OpenSerial() {
     m_nOpenPort = m_nPort;
     if (!IsSupportedBaudRate(m_nBaudRate)) {
         m_nOpenResult = -1;
-        Warn(kBadBaudRate);
+        Warn(LinkWarning::BadBaudRate, kBadBaudRate);
         return;
     }
     m_api.closecom(m_nPort);
@@ -89,7 +90,7 @@ void CDeviceLink::OpenSerial() {
     if (opened != 0) {
         char text[kMessageSize];
         std::snprintf(text, sizeof text, kCannotOpen, static_cast<int>(m_nPort));
-        Warn(text);
+        Warn(LinkWarning::CannotOpenPort, text, std::to_string(m_nPort));
     }
 }
 
@@ -103,7 +104,8 @@ void CDeviceLink::OpenTcp() {
     char text[kMessageSize];
     std::snprintf(text, sizeof text, kBadIpSettings, static_cast<int>(hostLength), m_szHost,
                   static_cast<int>(m_nTcpPort));
-    Warn(text);
+    Warn(LinkWarning::BadIpSettings, text, std::string(m_szHost, hostLength),
+         std::to_string(m_nTcpPort));
 }
 
 int32_t CDeviceLink::Send(const uint8_t *bytes, int32_t length) {

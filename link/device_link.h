@@ -148,7 +148,8 @@ public:
 private:
     void OpenSerial();
     void OpenTcp();
-    void Warn(const char *text);
+    void Warn(LinkWarning which, const char *text, const std::string &first = {},
+              const std::string &second = {});
     // Takes the frame length from bytes 1-2 when a frame start is gathered.
     void TakeFrameStart(bool tcp);
     // Before an arrival is appended: after a pause, what is gathered goes

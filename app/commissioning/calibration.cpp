@@ -120,11 +120,11 @@ void CCalibration::OnOutcome(const RequestOutcome &outcome) {
     m_waiting = false;
     using Status = RequestOutcome::Status;
     if (outcome.status == Status::LineLost) {
-        Stop("the line was lost: " + outcome.reason, StopCause::LineLost);
+        Stop(outcome.reason, StopCause::LineLost);
         return;
     }
     if (outcome.status == Status::NotSent) {
-        Stop("nothing could be sent: " + outcome.reason, StopCause::NotSent);
+        Stop(outcome.reason, StopCause::NotSent);
         return;
     }
     switch (m_step) {
@@ -138,10 +138,9 @@ void CCalibration::OnOutcome(const RequestOutcome &outcome) {
 void CCalibration::OnConfig(const RequestOutcome &outcome) {
     if (!outcome.Succeeded() || !outcome.answer.hasConfig) {
         if (outcome.status == RequestOutcome::Status::TimedOut)
-            Stop("the configuration read had no answer", StopCause::NoAnswer);
+            Stop("the configuration read", StopCause::NoAnswer);
         else
-            Stop(std::string("the configuration read failed: ") + ResultText(outcome.answer),
-                 StopCause::DeviceError);
+            Stop(ResultText(outcome.answer), StopCause::DeviceError);
         return;
     }
     m_record.configBefore = outcome.answer.config;
@@ -204,7 +203,7 @@ void CCalibration::JudgePoint() {
         return;
     }
     if (n == 0) {
-        Stop("no reading of the device in " + FixedText(m_settings.pointTimeoutSeconds, 0) + " s",
+        Stop("readings for " + FixedText(m_settings.pointTimeoutSeconds, 0) + " s",
              StopCause::NoAnswer);
         return;
     }
@@ -264,10 +263,9 @@ void CCalibration::Adjust() {
 void CCalibration::OnWritten(const RequestOutcome &outcome) {
     if (!outcome.Succeeded()) {
         if (outcome.status == RequestOutcome::Status::TimedOut)
-            Stop("the configuration write had no answer", StopCause::NoAnswer);
+            Stop("the configuration write", StopCause::NoAnswer);
         else
-            Stop(std::string("the configuration write failed: ") + ResultText(outcome.answer),
-                 StopCause::DeviceError);
+            Stop(ResultText(outcome.answer), StopCause::DeviceError);
         return;
     }
     // Read back: the record says what the device keeps, not what was sent.
@@ -277,14 +275,15 @@ void CCalibration::OnWritten(const RequestOutcome &outcome) {
 
 void CCalibration::OnReadBack(const RequestOutcome &outcome) {
     if (!outcome.Succeeded() || !outcome.answer.hasConfig) {
-        Stop("the read back of the written configuration failed",
-             outcome.status == RequestOutcome::Status::TimedOut ? StopCause::NoAnswer
-                                                                : StopCause::DeviceError);
+        if (outcome.status == RequestOutcome::Status::TimedOut)
+            Stop("the read back", StopCause::NoAnswer);
+        else
+            Stop(ResultText(outcome.answer), StopCause::DeviceError);
         return;
     }
     m_record.configAfter = outcome.answer.config;
     if (outcome.answer.config != m_written) {
-        Stop("the device keeps other values than were written", StopCause::DeviceError);
+        Stop("the device keeps other values than were written", StopCause::Unusable);
         return;
     }
     m_ranges = ChannelOf(m_written, m_settings.channel);
@@ -304,12 +303,24 @@ void CCalibration::Finish() {
 void CCalibration::Stop(const std::string &why, StopCause cause) {
     if (m_step == Step::Done || m_step == Step::Stopped || m_step == Step::Idle) return;
     m_cause = cause;
+    m_stopDetail = why;
     m_session.Forget(this);
     m_waiting = false;
     m_retry = {};
     // The points in so far are kept; a table not finished gets no verdict.
     m_record.complete = false;
-    m_record.stopReason = why;
+    // The record's words are the source texts, whatever the window speaks.
+    UiText sentence = UiText::CalStopUnusable;
+    switch (cause) {
+        case StopCause::None:
+        case StopCause::Operator: break;
+        case StopCause::LineLost: sentence = UiText::CalStopLineLost; break;
+        case StopCause::NotSent: sentence = UiText::CalStopNotSent; break;
+        case StopCause::NoAnswer: sentence = UiText::CalStopNoAnswer; break;
+        case StopCause::DeviceError: sentence = UiText::CalStopDevice; break;
+        case StopCause::Unusable: break;
+    }
+    m_record.stopReason = Fill(SourceText(sentence), {why});
     m_step = Step::Stopped;
     Changed();
 }

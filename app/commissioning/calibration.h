@@ -14,6 +14,10 @@
 
 #include "calibration_record.h"
 #include "device_session.h"
+#include "ui_text.h"
+
+// The reason of a stop the operator asked for.
+inline constexpr char kStoppedByOperator[] = "stopped by the operator";
 
 struct CalSettings {
     int channel = 1;
@@ -79,9 +83,12 @@ public:
     void Finish();
     // Why the procedure ended early.
     enum class StopCause { None, Operator, LineLost, NotSent, NoAnswer, DeviceError, Unusable };
-    // Ends now: the record so far is kept, marked incomplete with why.
+    // Ends now: the record so far is kept, marked incomplete with why. For
+    // the operator's stop, why is the whole reason; for the others it is the
+    // detail that the cause's sentence takes.
     void Stop(const std::string &why, StopCause cause = StopCause::Operator);
     StopCause Cause() const { return m_cause; }
+    const std::string &StopDetail() const { return m_stopDetail; }
 
     const CalRecord &Record() const { return m_record; }
     // Called after every change worth drawing.
@@ -113,6 +120,7 @@ private:
     std::function<void()> m_onChange;
     Step m_step = Step::Idle;
     StopCause m_cause = StopCause::None;
+    std::string m_stopDetail;
     bool m_asLeft = false;
     size_t m_point = 0;
     double m_applied = 0;

@@ -47,59 +47,80 @@ bool CCalibrationPresenter::CanSave() const {
 std::string CCalibrationPresenter::Prompt() const {
     using Step = CCalibration::Step;
     const CalRecord &r = m_cal.Record();
-    const std::string channel = "CH." + std::to_string(r.channel);
-    const std::string point = std::string(m_cal.AsLeft() ? "as left" : "as found") + ", point " +
-                              std::to_string(m_cal.PointIndex() + 1);
+    const std::string channel = std::to_string(r.channel);
+    const std::string table = Tr(m_cal.AsLeft() ? UiText::CalAsLeft : UiText::CalAsFound);
+    const std::string point = std::to_string(m_cal.PointIndex() + 1);
     switch (m_cal.CurrentStep()) {
         case Step::Idle:
-            return "Choose the channel and the test points, then Start.";
+            return Tr(UiText::CalPromptIdle);
         case Step::ReadingConfig:
-            return "Reading the configuration of " + channel + "...";
+            return Fill(Tr(UiText::CalPromptReading), {channel});
         case Step::AwaitingSource:
-            return "Apply " + FixedText(m_cal.NominalMa(), 3) + " mA to " + channel + " (" + point +
-                   "), then Next. Type the current the reference shows if it differs.";
+            return Fill(Tr(UiText::CalPromptApply), {FixedText(m_cal.NominalMa(), 3), channel, table, point});
         case Step::Settling:
-            return "Waiting for a steady reading (" + point + ", " +
-                   FixedText(m_cal.SettlingSeconds(), 1) + " s)...";
+            return Fill(Tr(UiText::CalPromptSettling),
+                        {table, point, FixedText(m_cal.SettlingSeconds(), 1)});
         case Step::AwaitingAdjust:
-            return std::string("As found: ") + (r.passAsFound && *r.passAsFound ? "pass" : "fail") +
-                   ". Adjust writes a new reference range for " + channel +
-                   " and checks it as left; Finish leaves the device as found.";
+            return Fill(Tr(UiText::CalPromptAdjust),
+                        {Tr(r.passAsFound && *r.passAsFound ? UiText::CalPass : UiText::CalFail), channel});
         case Step::Writing:
-            return "Writing the adjusted range of " + channel + " and reading it back...";
+            return Fill(Tr(UiText::CalPromptWriting), {channel});
         case Step::Done:
-            return "Done. Save the record.";
+            return Tr(UiText::CalPromptDone);
         case Step::Stopped:
-            return "Stopped: " + r.stopReason + ".";
+            return Fill(Tr(UiText::CalPromptStopped), {StopText()});
     }
     return {};
 }
 
-const CalRow &CCalibrationPresenter::Header() {
-    static const CalRow header = {"",        "Nominal mA", "Applied mA", "Counts",
-                                  "Display", "Expected",   "Error % span", "Result"};
-    return header;
+std::string CCalibrationPresenter::StopText() const {
+    using Cause = CCalibration::StopCause;
+    const std::string &why = m_cal.Record().stopReason;
+    switch (m_cal.Cause()) {
+        case Cause::None:
+        case Cause::Operator: return why == kStoppedByOperator ? Tr(UiText::CalStopOperator) : why;
+        case Cause::LineLost: return Fill(Tr(UiText::CalStopLineLost), {m_cal.StopDetail()});
+        case Cause::NotSent: return Fill(Tr(UiText::CalStopNotSent), {m_cal.StopDetail()});
+        case Cause::NoAnswer: return Fill(Tr(UiText::CalStopNoAnswer), {m_cal.StopDetail()});
+        case Cause::DeviceError: return Fill(Tr(UiText::CalStopDevice), {m_cal.StopDetail()});
+        case Cause::Unusable: return Fill(Tr(UiText::CalStopUnusable), {m_cal.StopDetail()});
+    }
+    return why;
+}
+
+CalRow CCalibrationPresenter::Header() const {
+    return {"",
+            Tr(UiText::CalColNominal),
+            Tr(UiText::CalColApplied),
+            Tr(UiText::CalColCounts),
+            Tr(UiText::CalColDisplay),
+            Tr(UiText::CalColExpected),
+            Tr(UiText::CalColError),
+            Tr(UiText::CalColResult)};
 }
 
 std::vector<CalRow> CCalibrationPresenter::Rows() const {
     std::vector<CalRow> rows;
-    const auto add = [&](const char *table, const std::vector<CalPoint> &points) {
-        for (const CalPoint &p : points)
-            rows.push_back({table, FixedText(p.nominalMa, 3), FixedText(p.appliedMa, 3),
+    const auto add = [&](UiText table, const std::vector<CalPoint> &points) {
+        for (const CalPoint &p : points) {
+            std::string result = Tr(p.pass ? UiText::CalPass : UiText::CalFail);
+            if (!p.steady) result = Fill(Tr(UiText::CalUnsteady), {result});
+            rows.push_back({Tr(table), FixedText(p.nominalMa, 3), FixedText(p.appliedMa, 3),
                             FixedText(p.adc, 1), FixedText(p.display, 3),
-                            FixedText(p.expectedDisplay, 3), FixedText(p.errorPctSpan, 3),
-                            std::string(p.pass ? "pass" : "fail") + (p.steady ? "" : " (unsteady)")});
+                            FixedText(p.expectedDisplay, 3), FixedText(p.errorPctSpan, 3), result});
+        }
     };
-    add("as found", m_cal.Record().asFound);
-    add("as left", m_cal.Record().asLeft);
+    add(UiText::CalAsFound, m_cal.Record().asFound);
+    add(UiText::CalAsLeft, m_cal.Record().asLeft);
     return rows;
 }
 
 std::string CCalibrationPresenter::VerdictText() const {
     const CalRecord &r = m_cal.Record();
+    const auto word = [&](bool pass) { return Tr(pass ? UiText::CalPass : UiText::CalFail); };
     std::string text;
-    if (r.passAsFound) text = std::string("As found: ") + (*r.passAsFound ? "pass" : "fail");
-    if (r.passAsLeft) text += std::string("   As left: ") + (*r.passAsLeft ? "pass" : "fail");
+    if (r.passAsFound) text = Fill(Tr(UiText::CalVerdictFound), {word(*r.passAsFound)});
+    if (r.passAsLeft) text += "   " + Fill(Tr(UiText::CalVerdictLeft), {word(*r.passAsLeft)});
     return text;
 }
 
@@ -145,24 +166,12 @@ std::vector<PlotPoint> CCalibrationPresenter::PlotPoints(const PlotArea &area, b
     return plotted;
 }
 
-const char *CCalibrationPresenter::Caption(Text text) {
-    switch (text) {
-        case Text::Title: return "Calibration";
-        case Text::Channel: return "Channel:";
-        case Text::Points: return "Test points (mA):";
-        case Text::Tolerance: return "Tolerance (% of span):";
-        case Text::Tag: return "Device tag:";
-        case Text::Operator: return "Operator:";
-        case Text::Reference: return "Reference instrument:";
-        case Text::Start: return "Start";
-        case Text::Stop: return "Stop";
-        case Text::Applied: return "Applied mA:";
-        case Text::Next: return "Next";
-        case Text::Adjust: return "Adjust";
-        case Text::Finish: return "Finish";
-        case Text::Save: return "Save record";
-        case Text::Open: return "Open record";
-        case Text::Folder: return "Records go to:";
-    }
-    return "";
+std::string CCalibrationPresenter::Caption(Text text) const {
+    static constexpr UiText kTexts[] = {
+        UiText::CalTitle,     UiText::CalChannel, UiText::CalPoints,   UiText::CalTolerance,
+        UiText::CalTag,       UiText::CalOperator, UiText::CalReference, UiText::CalStart,
+        UiText::CalStop,      UiText::CalApplied, UiText::CalNext,     UiText::CalAdjust,
+        UiText::CalFinish,    UiText::CalSave,    UiText::CalOpen,     UiText::CalFolder,
+    };
+    return Tr(kTexts[static_cast<size_t>(text)]);
 }

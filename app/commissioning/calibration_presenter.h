@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "calibration.h"
+#include "ui_text.h"
 
 // The settings fields as typed.
 struct CalFields {
@@ -33,7 +34,9 @@ struct PlotPoint {
 
 class CCalibrationPresenter {
 public:
-    explicit CCalibrationPresenter(CDeviceSession &session) : m_cal(session) {}
+    // texts: where the window's texts come from (its toolkit's translation).
+    explicit CCalibrationPresenter(CDeviceSession &session, const ITexts &texts = SourceTexts())
+        : m_cal(session), m_texts(texts) {}
 
     // Starts with the fields' settings; the error text when they cannot be used.
     std::string Start(const CalFields &fields);
@@ -43,7 +46,7 @@ public:
     std::string Next(const std::string &appliedText);
     void Adjust() { m_cal.Adjust(); }
     void Finish() { m_cal.Finish(); }
-    void Stop() { m_cal.Stop("stopped by the operator"); }
+    void Stop() { m_cal.Stop(kStoppedByOperator); }
     // The window's timer, every TickMs().
     void Tick() { m_cal.Tick(); }
     unsigned TickMs() const { return m_cal.TickMs(); }
@@ -59,7 +62,7 @@ public:
     // What the operator is to do now, in one or two sentences.
     std::string Prompt() const;
     std::vector<CalRow> Rows() const;
-    static const CalRow &Header();
+    CalRow Header() const;
     // "As found: fail   As left: pass", the parts known so far.
     std::string VerdictText() const;
     // Saves the record as JSON and HTML in folder (default: the user's
@@ -81,7 +84,7 @@ public:
         Title, Channel, Points, Tolerance, Tag, Operator, Reference, Start, Stop, Applied, Next,
         Adjust, Finish, Save, Open, Folder,
     };
-    static const char *Caption(Text text);
+    std::string Caption(Text text) const;
 
     CCalibration &Procedure() { return m_cal; }
     const CalRecord &Record() const { return m_cal.Record(); }
@@ -90,6 +93,11 @@ public:
     void SetSteadySeconds(double seconds) { m_steadySeconds = seconds; }
 
 private:
+    std::string Tr(UiText id) const { return m_texts.Text(id); }
+    // Why the procedure stopped, in the window's words.
+    std::string StopText() const;
+
     CCalibration m_cal;
+    const ITexts &m_texts;
     double m_steadySeconds = CalSettings{}.steadySeconds;
 };

@@ -4,20 +4,20 @@
 #include "config_file.h"
 #include "config_names.h"
 
-std::string LoadConfigIntoFields(const std::string &path, ILoopsetView &view) {
+std::string LoadConfigIntoFields(const std::string &path, ILoopsetView &view, const ITexts &texts) {
     std::string error;
-    const auto values = LoadConfigFile(path, error);
+    const auto values = LoadConfigFile(path, error, texts);
     if (!values) return error;
     for (size_t i = 0; i < kConfigValueCount; ++i)
         view.SetFieldText(kConfigFieldIds[i], std::to_string((*values)[i]));
     return {};
 }
 
-std::string SaveFieldsToConfig(const std::string &path, ILoopsetView &view) {
+std::string SaveFieldsToConfig(const std::string &path, ILoopsetView &view, const ITexts &texts) {
     ConfigValues values{};
     for (size_t i = 0; i < kConfigValueCount; ++i) {
         const auto value = WholeWord(view.GetFieldText(kConfigFieldIds[i]));
-        if (!value) return ConfigValueName(i) + " is not a whole number from 0 to 65535";
+        if (!value) return Fill(texts.Text(UiText::NotWholeNumber), {ConfigValueName(i)});
         values[i] = *value;
     }
     std::string error;

@@ -7,9 +7,12 @@
 #include <string>
 
 #include "loopset_view.h"
+#include "ui_text.h"
 
-std::string LoadConfigIntoFields(const std::string &path, ILoopsetView &view);
-std::string SaveFieldsToConfig(const std::string &path, ILoopsetView &view);
+std::string LoadConfigIntoFields(const std::string &path, ILoopsetView &view,
+                                 const ITexts &texts = SourceTexts());
+std::string SaveFieldsToConfig(const std::string &path, ILoopsetView &view,
+                               const ITexts &texts = SourceTexts());
 
 // The file names and filters the windows' file dialogs offer.
 inline constexpr char kConfigFileName[] = "loop.json";

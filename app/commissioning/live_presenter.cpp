@@ -4,41 +4,41 @@
 #include <cmath>
 #include <cstdio>
 
+#include "machine_text.h"
+
 std::string CLivePresenter::ValueText(int channel) const {
     const CLiveViewModel &model = m_live.Model();
-    char text[128];
-    if (model.Size() == 0) {
-        std::snprintf(text, sizeof text, "CH.%d   -", channel + 1);
-        return text;
-    }
+    const std::string ch = std::to_string(channel + 1);
+    if (model.Size() == 0) return Fill(Tr(UiText::LiveNoValue), {ch});
     const uint16_t adc = model.At(model.Size() - 1).adc[static_cast<size_t>(channel)];
-    int n = std::snprintf(text, sizeof text, "CH.%d   %u", channel + 1, adc);
-    if (const auto d = model.Derived(channel, adc)) {
-        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   %.*f mA   %.1f",
-                           kMilliampDecimals, d->milliamps, d->display);
-        if (d->level != LoopLevel::Normal)
-            std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "   (%s)",
-                          LevelText(d->level));
-    }
+    const auto d = model.Derived(channel, adc);
+    if (!d) return Fill(Tr(UiText::LiveRawValue), {ch, std::to_string(adc)});
+    std::string text = Fill(Tr(UiText::LiveDerivedValue), {ch, std::to_string(adc),
+                                                           FixedText(d->milliamps, kMilliampDecimals),
+                                                           FixedText(d->display, 1)});
+    if (d->level != LoopLevel::Normal)
+        text += "   " + Tr(d->level == LoopLevel::Failure ? UiText::LevelFailure : UiText::LevelOutOfRange);
     return text;
+}
+
+std::string CLivePresenter::WidestValueText() const {
+    return Fill(Tr(UiText::LiveDerivedValue), {"2", "65535", "-0000.000", "-00000.0"}) + "   " +
+           Tr(UiText::LevelOutOfRange);
 }
 
 std::string CLivePresenter::SummaryText() const {
     const CLiveViewModel &model = m_live.Model();
-    char text[96];
-    std::snprintf(text, sizeof text, "%llu samples, %llu failed",
-                  static_cast<unsigned long long>(model.Stats(0).Count()),
-                  static_cast<unsigned long long>(model.Failures()));
-    return text;
+    return Fill(Tr(UiText::LiveSummary),
+                {std::to_string(model.Stats(0).Count()), std::to_string(model.Failures())});
 }
 
-std::string CLivePresenter::CaptureProblem(const CaptureResult &result) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "Only %.1f s of steady readings since the last start, resume or change of "
-                  "value; a capture needs %.0f s.",
-                  result.steadySeconds, CLiveViewModel::kCaptureSeconds);
-    return text;
+std::string CLivePresenter::WidestSummaryText() const {
+    return Fill(Tr(UiText::LiveSummary), {"0000000000", "0000000000"});
+}
+
+std::string CLivePresenter::CaptureProblem(const CaptureResult &result) const {
+    return Fill(Tr(UiText::LiveCaptureProblem),
+                {FixedText(result.steadySeconds, 1), FixedText(CLiveViewModel::kCaptureSeconds, 0)});
 }
 
 std::array<int, 3> CLivePresenter::Marks() const {
@@ -46,10 +46,8 @@ std::array<int, 3> CLivePresenter::Marks() const {
 }
 
 std::string CLivePresenter::Legend() const {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, last %.0f s", Milliamps() ? "mA" : "ADC",
-                  m_live.Model().TrendSeconds());
-    return text;
+    return Fill(Tr(Milliamps() ? UiText::LiveLegendMa : UiText::LiveLegendAdc),
+                {FixedText(m_live.Model().TrendSeconds(), 0)});
 }
 
 double CLivePresenter::Y(const TrendArea &area, double value) const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "live_view.h"
+#include "ui_text.h"
 
 struct TrendPoint {
     int x = 0, y = 0;
@@ -21,18 +22,20 @@ struct TrendArea {
 
 class CLivePresenter {
 public:
-    explicit CLivePresenter(const CLiveView &live) : m_live(live) {}
+    // texts: where the window's texts come from (its toolkit's translation).
+    explicit CLivePresenter(const CLiveView &live, const ITexts &texts = SourceTexts())
+        : m_live(live), m_texts(texts) {}
 
     // "CH.1   1639   8.005 mA   250.3   (out of range)", or "CH.1   -"
     // before the first reading.
     std::string ValueText(int channel) const;
     // The longest a value text can be, for a window that sizes its label once.
-    static const char *WidestValueText() { return "CH.2   65535   -0000.000 mA   -00000.0   (out of range)"; }
+    std::string WidestValueText() const;
     // "12 samples, 1 failed".
     std::string SummaryText() const;
-    static const char *WidestSummaryText() { return "0000000000 samples, 0000000000 failed"; }
+    std::string WidestSummaryText() const;
     // What a capture without two steady seconds says.
-    static std::string CaptureProblem(const CaptureResult &result);
+    std::string CaptureProblem(const CaptureResult &result) const;
 
     // The trend: loop current when the ranges are known, else the raw counts
     // of a 12-bit converter; three marked levels and a legend.
@@ -46,16 +49,26 @@ public:
     // redraw allocates nothing once it has grown).
     void TrendPoints(int channel, const TrendArea &area, std::vector<TrendPoint> &points) const;
 
-    // The controls' captions.
-    static const char *Title() { return "Live view"; }
-    static const char *CaptureCaption(bool twentyMilliamps) {
-        return twentyMilliamps ? "Use as 20 mA" : "Use as 4 mA";
+    // The window's title and its controls' captions.
+    std::string Title() const { return Tr(UiText::LiveTitle); }
+    std::string CaptureCaption(bool twentyMilliamps) const {
+        return Tr(twentyMilliamps ? UiText::LiveUse20mA : UiText::LiveUse4mA);
     }
-    static const char *RateCaption() { return "Samples a second:"; }
-    static const char *PauseCaption(bool paused) { return paused ? "Resume" : "Pause"; }
-    static const char *SaveCaption() { return "Save as CSV"; }
+    std::string RateCaption() const { return Tr(UiText::LiveRate); }
+    std::string PauseCaption(bool paused) const {
+        return Tr(paused ? UiText::LiveResume : UiText::LivePause);
+    }
+    std::string SaveCaption() const { return Tr(UiText::LiveSaveCsv); }
+    std::string CsvFiles() const { return Tr(UiText::CsvFiles); }
     static const char *CsvFileName() { return "live.csv"; }
+    // "Cannot write PATH: why".
+    std::string CannotWrite(const std::string &path, const std::string &why) const {
+        return Fill(Tr(UiText::CannotWrite), {path, why});
+    }
 
 private:
+    std::string Tr(UiText id) const { return m_texts.Text(id); }
+
     const CLiveView &m_live;
+    const ITexts &m_texts;
 };

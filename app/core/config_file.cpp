@@ -39,7 +39,8 @@ private:
 
 }  // namespace
 
-std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string &error) {
+std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string &error,
+                                            const ITexts &texts) {
     CDuplicateKeys duplicates;
     const nlohmann::json j = nlohmann::json::parse(
         text, [&](int depth, nlohmann::json::parse_event_t event, nlohmann::json &parsed) {
@@ -47,11 +48,11 @@ std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string
         },
         false);
     if (j.is_discarded() || !j.is_object()) {
-        error = "not a JSON object";
+        error = texts.Text(UiText::NotJsonObject);
         return std::nullopt;
     }
     if (!duplicates.Duplicate().empty()) {
-        error = "the key \"" + duplicates.Duplicate() + "\" appears twice";
+        error = Fill(texts.Text(UiText::KeyTwice), {duplicates.Duplicate()});
         return std::nullopt;
     }
     ConfigValues values{};
@@ -60,13 +61,13 @@ std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string
         const std::string name = ConfigValueName(i);
         const auto channel = j.find(f.channel);
         if (channel == j.end() || !channel->is_object() || !channel->contains(f.name)) {
-            error = "no " + name;
+            error = Fill(texts.Text(UiText::MissingValue), {name});
             return std::nullopt;
         }
         const nlohmann::json &v = (*channel)[f.name];
         // Whole numbers only: 800.5 or "800" would be a guess at what was meant.
         if (!v.is_number_integer() || v.get<int64_t>() < 0 || v.get<int64_t>() > 65535) {
-            error = name + " is not a whole number from 0 to 65535";
+            error = Fill(texts.Text(UiText::NotWholeNumber), {name});
             return std::nullopt;
         }
         values[i] = static_cast<uint16_t>(v.get<int64_t>());
@@ -92,14 +93,14 @@ std::string DifferingFields(const ConfigValues &a, const ConfigValues &b) {
     return names;
 }
 
-std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error) {
+std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error,
+                                           const ITexts &texts) {
     std::string text;
     if (!ReadWholeFile(path, text, kConfigFileLimit)) {
-        error = path + ": " +
-                (errno == EFBIG ? "too large for a configuration file (over 1 MB)" : ErrorText(errno));
+        error = path + ": " + (errno == EFBIG ? texts.Text(UiText::FileTooLarge) : ErrorText(errno));
         return std::nullopt;
     }
-    auto values = ParseConfigJson(text, error);
+    auto values = ParseConfigJson(text, error, texts);
     if (!values) error = path + ": " + error;
     return values;
 }

@@ -11,9 +11,12 @@
 #include <string_view>
 
 #include "frames.h"
+#include "ui_text.h"
 
 // The values, or none with the reason in error (naming the value at fault).
-std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string &error);
+// The problem is told in texts' words (a window's language; loopctl's English).
+std::optional<ConfigValues> ParseConfigJson(const std::string &text, std::string &error,
+                                            const ITexts &texts = SourceTexts());
 // One object and a line end.
 std::string ConfigJson(const ConfigValues &values);
 // Names of the values that differ ("ch1.ref_max"), in block order.
@@ -26,7 +29,8 @@ inline constexpr size_t kConfigFileLimit = 1024 * 1024;
 // A file's values, or none with "PATH: why" in error. Only a regular file is
 // read (a pipe would keep the reader waiting); two equal keys in one object
 // are an error naming the key.
-std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error);
+std::optional<ConfigValues> LoadConfigFile(const std::string &path, std::string &error,
+                                           const ITexts &texts = SourceTexts());
 // Replaces the file whole, or leaves it as it was and says why in error.
 bool SaveConfigFile(const std::string &path, const ConfigValues &values, std::string &error);
 // A field's text as a value for a file: a whole number from 0 to 65535,

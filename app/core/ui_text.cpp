@@ -19,6 +19,7 @@ const char *SourceText(UiText id) {
         case UiText::ConfigFiles: return "Configurations";
         case UiText::AllFiles: return "All files";
         case UiText::CsvFiles: return "CSV files";
+        case UiText::CommandsButton: return "More ▾";
 
         case UiText::NotWholeNumber: return "%1 is not a whole number from 0 to 65535";
         case UiText::NotJsonObject: return "not a JSON object";
@@ -93,8 +94,8 @@ const char *SourceText(UiText id) {
         case UiText::CalStopOperator: return "stopped by the operator";
         case UiText::CalStopLineLost: return "the line was lost: %1";
         case UiText::CalStopNotSent: return "nothing could be sent: %1";
-        case UiText::CalStopNoAnswer: return "the device did not answer: %1";
-        case UiText::CalStopDevice: return "the device answered with an error: %1";
+        case UiText::CalStopNoAnswer: return "no answer from the device to %1";
+        case UiText::CalStopDevice: return "the device answered with %1";
         case UiText::CalStopUnusable: return "%1";
     }
     return "";

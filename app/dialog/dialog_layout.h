@@ -11,6 +11,10 @@ inline constexpr char kDialogTitle[] = LOOPSET_DIALOG_TITLE;
 inline constexpr int kDialogWidthDu = LOOPSET_DIALOG_WIDTH;
 inline constexpr int kDialogHeightDu = LOOPSET_DIALOG_HEIGHT;
 inline constexpr char kCreditText[] = LOOPSET_CREDIT_TEXT;
+// Beside the credit line, in the corner the template leaves free under the
+// log: where a window names its further commands.
+inline constexpr int kCommandsButtonY = 337;
+inline constexpr int kCommandsButtonHeight = 14;
 
 enum class ControlKind {
     GroupBox,

@@ -149,6 +149,16 @@ void CLoopsetDlg::Show(const ResponseOutcome &out, bool quiet) {
     m_view.OnResponse(out);
 }
 
+void CLoopsetDlg::ShowLinkWarning(LinkWarning which, const std::string &designed,
+                                  const std::string &first, const std::string &second) {
+    const UiText text = which == LinkWarning::BadBaudRate      ? UiText::BadBaudRate
+                        : which == LinkWarning::CannotOpenPort ? UiText::CannotOpenPort
+                                                               : UiText::BadIpSettings;
+    const std::string words = m_view.Texts().Text(text);
+    // The designed text itself where the window speaks the designed language.
+    m_view.ShowWarning(words == SourceText(text) ? designed : Fill(words, {first, second}));
+}
+
 void CLoopsetDlg::StartTicks(unsigned firstMs) {
     m_view.StartTimer(kTimerId, CDeviceSession::kTickMs, firstMs);
 }

@@ -64,6 +64,8 @@ private:
 
     // ISessionHost
     void ShowWarning(const std::string &text) override { m_view.ShowWarning(text); }
+    void ShowLinkWarning(LinkWarning which, const std::string &designed, const std::string &first,
+                         const std::string &second) override;
     void ShowError(const std::string &caption, const std::string &text) override {
         m_view.ShowError(caption, text);
     }

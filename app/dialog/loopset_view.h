@@ -10,6 +10,7 @@
 #include "link_messages.h"
 #include "portlink.h"
 #include "response_outcome.h"
+#include "ui_text.h"
 
 // The control ids are the dialog template's.
 
@@ -62,6 +63,9 @@ public:
     // Called once per response shown and logged (not for the quiet answers
     // of samples), after its log lines and fields.
     virtual void OnResponse(const ResponseOutcome &) {}
+    // Where the window's texts come from: its toolkit's translation into the
+    // language it speaks.
+    virtual const ITexts &Texts() { return SourceTexts(); }
     // Called when the port number could not be stored in the settings file;
     // the command goes on all the same.
     virtual void OnSettingsNotStored(const std::string & /*path*/, const std::string & /*why*/) {}

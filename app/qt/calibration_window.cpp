@@ -1,5 +1,7 @@
 #include "calibration_window.h"
 
+#include "qt_texts.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -30,8 +32,8 @@ QString Q(const std::string &text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString Caption(Text text) {
-    return QString::fromUtf8(CCalibrationPresenter::Caption(text));
+QString Caption(const CCalibrationPresenter &presenter, Text text) {
+    return QString::fromStdString(presenter.Caption(text));
 }
 
 void SetIfChanged(QLabel *label, const QString &text) {
@@ -92,8 +94,8 @@ void CErrorPlot::paintEvent(QPaintEvent *) {
 }
 
 CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
-    : QWidget(owner, Qt::Window), m_presenter(session) {
-    setWindowTitle(Caption(Text::Title));
+    : QWidget(owner, Qt::Window), m_presenter(session, QtTexts()) {
+    setWindowTitle(Caption(m_presenter, Text::Title));
     auto *layout = new QVBoxLayout(this);
     auto *settings = new QGridLayout;
     auto *channel = new QComboBox(this);
@@ -111,14 +113,14 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     const Text order[] = {Text::Channel, Text::Points,   Text::Tolerance,
                           Text::Tag,     Text::Operator, Text::Reference};
     for (int i = 0; i < 6; ++i) {
-        settings->addWidget(new QLabel(Caption(order[i]), this), i / 3, i % 3 * 2);
+        settings->addWidget(new QLabel(Caption(m_presenter, order[i]), this), i / 3, i % 3 * 2);
         settings->addWidget(Control(order[i]), i / 3, i % 3 * 2 + 1);
     }
     layout->addLayout(settings);
 
     const auto addButtons = [this](QHBoxLayout *row, std::initializer_list<Text> buttons) {
         for (const Text text : buttons) {
-            auto *button = new QPushButton(Caption(text), this);
+            auto *button = new QPushButton(Caption(m_presenter, text), this);
             button->setAutoDefault(false);
             connect(button, &QPushButton::clicked, this, [this, text] { Route(text); });
             m_controls[size_t(text)] = button;
@@ -140,7 +142,7 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     layout->addWidget(m_prompt);
 
     auto *point = new QHBoxLayout;
-    point->addWidget(new QLabel(Caption(Text::Applied), this));
+    point->addWidget(new QLabel(Caption(m_presenter, Text::Applied), this));
     auto *applied = new QLineEdit(this);
     applied->setMaximumWidth(applied->fontMetrics().horizontalAdvance(QStringLiteral("00.0000")) +
                              16);
@@ -155,9 +157,9 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     layout->addLayout(point);
 
     auto *results = new QHBoxLayout;
-    m_table = new QTableWidget(0, int(CCalibrationPresenter::Header().size()), this);
+    m_table = new QTableWidget(0, int(m_presenter.Header().size()), this);
     QStringList header;
-    for (const std::string &column : CCalibrationPresenter::Header()) header << Q(column);
+    for (const std::string &column : m_presenter.Header()) header << Q(column);
     m_table->setHorizontalHeaderLabels(header);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
@@ -178,7 +180,7 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, QWidget *owner)
     layout->addWidget(m_verdicts);
 
     auto *record = new QHBoxLayout;
-    record->addWidget(new QLabel(Caption(Text::Folder), this));
+    record->addWidget(new QLabel(Caption(m_presenter, Text::Folder), this));
     auto *folder = new QLabel(Q(CCalibrationPresenter::RecordFolder()), this);
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_controls[size_t(Text::Folder)] = folder;

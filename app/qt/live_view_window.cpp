@@ -1,5 +1,7 @@
 #include "live_view_window.h"
 
+#include "qt_texts.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -77,8 +79,8 @@ void CTrendView::paintEvent(QPaintEvent *) {
 }
 
 CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
-    : QWidget(owner, Qt::Window), m_live(live) {
-    setWindowTitle(QString::fromUtf8(CLivePresenter::Title()));
+    : QWidget(owner, Qt::Window), m_live(live), m_presenter(live, QtTexts()) {
+    setWindowTitle(Text(m_presenter.Title()));
     auto *layout = new QVBoxLayout(this);
     auto *grid = new QGridLayout;
     for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -86,19 +88,19 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
         // Fixed, so that a new value redraws the label alone and does not lay
         // the whole window out again, ten times a second.
         m_values[ch]->setFixedSize(
-            m_values[ch]->fontMetrics().boundingRect(QString::fromUtf8(CLivePresenter::WidestValueText())).size() +
+            m_values[ch]->fontMetrics().boundingRect(Text(m_presenter.WidestValueText())).size() +
             QSize(8, 4));
         QPalette palette = m_values[ch]->palette();
         palette.setColor(QPalette::WindowText, kChannelColours[ch]);
         m_values[ch]->setPalette(palette);
         grid->addWidget(m_values[ch], ch, 0);
         for (int end = 0; end < 2; ++end) {
-            auto *button = new QPushButton(QString::fromUtf8(CLivePresenter::CaptureCaption(end == 1)), this);
+            auto *button = new QPushButton(Text(m_presenter.CaptureCaption(end == 1)), this);
             connect(button, &QPushButton::clicked, this, [this, ch, end] {
                 const CaptureResult result = m_live.Capture(ch, end == 1);
                 if (!result.mean)
                     QMessageBox::warning(this, windowTitle(),
-                                         Text(CLivePresenter::CaptureProblem(result)));
+                                         Text(m_presenter.CaptureProblem(result)));
             });
             m_capture[ch][end] = button;
             grid->addWidget(button, ch, 1 + end);
@@ -108,7 +110,7 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
     m_trend = new CTrendView(m_presenter, this);
     layout->addWidget(m_trend, 1);
     auto *row = new QHBoxLayout;
-    row->addWidget(new QLabel(QString::fromUtf8(CLivePresenter::RateCaption()), this));
+    row->addWidget(new QLabel(Text(m_presenter.RateCaption()), this));
     m_rate = new QSpinBox(this);
     m_rate->setRange(CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
     m_rate->setValue(m_live.Model().Rate());
@@ -117,20 +119,20 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, QWidget *owner)
         m_timer->setInterval(static_cast<int>(m_live.TickMs()));
     });
     row->addWidget(m_rate);
-    m_pause = new QPushButton(QString::fromUtf8(CLivePresenter::PauseCaption(false)), this);
+    m_pause = new QPushButton(Text(m_presenter.PauseCaption(false)), this);
     m_pause->setCheckable(true);
     connect(m_pause, &QPushButton::toggled, this, [this](bool paused) {
         if (paused != m_live.Model().Paused()) m_live.SetPaused(paused);
-        m_pause->setText(QString::fromUtf8(CLivePresenter::PauseCaption(paused)));
+        m_pause->setText(Text(m_presenter.PauseCaption(paused)));
     });
     row->addWidget(m_pause);
-    auto *save = new QPushButton(QString::fromUtf8(CLivePresenter::SaveCaption()), this);
+    auto *save = new QPushButton(Text(m_presenter.SaveCaption()), this);
     connect(save, &QPushButton::clicked, this, [this] { SaveCsv(); });
     row->addWidget(save);
     row->addStretch(1);
     m_summary = new QLabel(this);
     m_summary->setFixedSize(
-        m_summary->fontMetrics().boundingRect(QString::fromUtf8(CLivePresenter::WidestSummaryText())).size() +
+        m_summary->fontMetrics().boundingRect(Text(m_presenter.WidestSummaryText())).size() +
         QSize(8, 4));
     m_summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     row->addWidget(m_summary);
@@ -185,15 +187,15 @@ void CLiveViewWindow::closeEvent(QCloseEvent *e) {
 }
 
 void CLiveViewWindow::SaveCsv() {
-    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(CLivePresenter::SaveCaption()),
+    const QString path = QFileDialog::getSaveFileName(this, Text(m_presenter.SaveCaption()),
                                                       QString::fromUtf8(CLivePresenter::CsvFileName()),
-                                                      QStringLiteral("CSV files (*.csv)"));
+                                                      Text(m_presenter.CsvFiles()) + QStringLiteral(" (*.csv)"));
     if (path.isEmpty()) return;
     QFile file(path);
     const std::string csv = m_live.Model().Csv();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size())) {
         QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+                             Text(m_presenter.CannotWrite(path.toStdString(), file.errorString().toStdString())));
     }
 }

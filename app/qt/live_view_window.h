@@ -62,7 +62,7 @@ private:
     void SaveCsv();
 
     CLiveView &m_live;
-    CLivePresenter m_presenter{m_live};
+    CLivePresenter m_presenter;
     QTimer *m_timer = nullptr;
     QLabel *m_values[kChannelCount] = {};
     QLabel *m_summary = nullptr;

@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include <QTimer>
 
 #include "config_commands.h"
+#include "qt_texts.h"
 #include "dialog_layout.h"
 #include "port_list.h"
 #include "dialog_units.h"
@@ -70,7 +73,7 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
-    setWindowTitle(QString::fromUtf8(kDialogTitle));
+    setWindowTitle(DialogText(kDialogTitle));
     setFont(DialogFont());
     BuildControls();
     m_dlg = std::make_unique<CLoopsetDlg>(*this, std::move(settingsPath), api);
@@ -86,22 +89,37 @@ CLoopsetWindow::CLoopsetWindow(std::string settingsPath, const PortlinkApi &api)
         connect(action, &QAction::triggered, this, run);
         addAction(action);
     };
-    addCommand(QStringLiteral("Live view"), QKeySequence(Qt::CTRL | Qt::Key_L),
+    const auto tr = [](UiText id) { return QString::fromStdString(QtTexts().Text(id)); };
+    addCommand(tr(UiText::CommandLiveView), QKeySequence(Qt::CTRL | Qt::Key_L),
                [this] { OpenLiveView(); });
-    addCommand(QStringLiteral("Calibration..."), QKeySequence(Qt::CTRL | Qt::Key_K),
+    addCommand(tr(UiText::CommandCalibration), QKeySequence(Qt::CTRL | Qt::Key_K),
                [this] { OpenCalibration(); });
-    addCommand(QStringLiteral("Save configuration..."), QKeySequence(Qt::CTRL | Qt::Key_S), [this] {
+    const QString configFiles = tr(UiText::ConfigFiles) + QStringLiteral(" (*.json)");
+    addCommand(tr(UiText::CommandSaveConfig), QKeySequence(Qt::CTRL | Qt::Key_S), [this, tr, configFiles] {
         const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Save configuration"), QString::fromUtf8(kConfigFileName),
-            QStringLiteral("Configurations (*.json)"));
+            this, tr(UiText::SaveConfigTitle), QString::fromUtf8(kConfigFileName), configFiles);
         if (!path.isEmpty()) SaveConfiguration(path);
     });
-    addCommand(QStringLiteral("Load configuration..."), QKeySequence(Qt::CTRL | Qt::Key_O), [this] {
+    addCommand(tr(UiText::CommandLoadConfig), QKeySequence(Qt::CTRL | Qt::Key_O), [this, tr, configFiles] {
         const QString path = QFileDialog::getOpenFileName(
-            this, QStringLiteral("Load configuration"), QString(),
-            QStringLiteral("Configurations (*.json);;All files (*)"));
+            this, tr(UiText::LoadConfigTitle), QString(),
+            configFiles + QStringLiteral(";;") + tr(UiText::AllFiles) + QStringLiteral(" (*)"));
         if (!path.isEmpty()) LoadConfiguration(path);
     });
+    // Found without reading a manual: a small menu button in the free corner
+    // beside the credit line under the log names the same commands.
+    m_commandsButton = new QToolButton(this);
+    m_commandsButton->setText(tr(UiText::CommandsButton));
+    m_commandsButton->setToolTip(tr(UiText::CommandsHint));
+    m_commandsButton->setAutoRaise(true);
+    m_commandsButton->setFocusPolicy(Qt::NoFocus);
+    m_commandsButton->setPopupMode(QToolButton::InstantPopup);
+    m_commandsButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    auto *menu = new QMenu(m_commandsButton);
+    menu->addActions(actions());
+    m_commandsButton->setMenu(menu);
+    const DialogBaseUnits units = BaseUnitsOf(font());
+    m_commandsButton->setGeometry(DialogRectToPixels(units, 5, kCommandsButtonY, 72, kCommandsButtonHeight));
 }
 
 void CLoopsetWindow::OpenLiveView() {
@@ -115,13 +133,13 @@ void CLoopsetWindow::OpenCalibration() {
 }
 
 bool CLoopsetWindow::LoadConfiguration(const QString &path) {
-    const std::string error = LoadConfigIntoFields(path.toStdString(), *this);
+    const std::string error = LoadConfigIntoFields(path.toStdString(), *this, QtTexts());
     if (!error.empty()) ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
     return error.empty();
 }
 
 bool CLoopsetWindow::SaveConfiguration(const QString &path) {
-    const std::string error = SaveFieldsToConfig(path.toStdString(), *this);
+    const std::string error = SaveFieldsToConfig(path.toStdString(), *this, QtTexts());
     if (!error.empty()) ShowBox(BoxKind::Warning, ApplicationTitle(), QString::fromStdString(error));
     return error.empty();
 }
@@ -144,7 +162,7 @@ CLoopsetWindow::~CLoopsetWindow() {
 
 QWidget *CLoopsetWindow::MakeControl(const ControlSpec &control, const DialogBaseUnits &units,
                                      int &height) {
-    const QString text = QString::fromUtf8(control.text);
+    const QString text = DialogText(control.text);
     switch (control.kind) {
         case ControlKind::GroupBox: {
             auto *box = new QGroupBox(this);
@@ -381,6 +399,10 @@ void CLoopsetWindow::ScrollLogToEnd() {
     m_log->ensureCursorVisible();
     QScrollBar *bar = m_log->verticalScrollBar();
     bar->setValue(bar->maximum());
+}
+
+const ITexts &CLoopsetWindow::Texts() {
+    return QtTexts();
 }
 
 void CLoopsetWindow::SetIcons() {

@@ -23,6 +23,7 @@
 #include "loopset_view.h"
 
 class QComboBox;
+class QToolButton;
 class QLineEdit;
 class QPlainTextEdit;
 class QTimer;
@@ -61,6 +62,8 @@ public:
     QWidget *Control(int id) const { return m_controls.value(id, nullptr); }
     QPlainTextEdit *LogField() const { return m_log; }
     QComboBox *PortSelector() const { return m_portSelector; }
+    // The button that names the further commands (a menu).
+    QToolButton *CommandsButton() const { return m_commandsButton; }
 
     // Instead of showing a box, call hook (on the UI thread) and return as if
     // the user had pressed OK: lets tests run without anyone at the screen.
@@ -82,6 +85,7 @@ public:
     void StopTimer(unsigned id) override;
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return &m_portWindow; }
+    const ITexts &Texts() override;
 
     // The live view's window (made when first opened), and the menu's
     // commands, which the dialog's context menu and their shortcuts run.
@@ -130,6 +134,7 @@ private:
     QHash<unsigned, unsigned> m_timerPeriods;
     QComboBox *m_portSelector = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    QToolButton *m_commandsButton = nullptr;
     BoxHook m_boxHook;
     std::optional<int> m_endedResult;
     std::shared_ptr<CBoxGate<Box>> m_boxGate = std::make_shared<CBoxGate<Box>>();

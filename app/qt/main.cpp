@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "loopset_app.h"
+#include "qt_texts.h"
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -17,7 +18,17 @@ int main(int argc, char *argv[]) {
                                        QStringLiteral("Close the window after <ms> milliseconds."),
                                        QStringLiteral("ms"));
     parser.addOption(quitAfter);
+    const QCommandLineOption lang(QStringLiteral("lang"),
+                                  QStringLiteral("The windows' language: ko or en (default: the "
+                                                 "settings' Lang, else the user's)."),
+                                  QStringLiteral("ko|en"));
+    parser.addOption(lang);
     parser.process(app);
+    if (parser.isSet(lang) && !ParseLanguage(parser.value(lang).toStdString())) {
+        fprintf(stderr, "loopset: --lang is ko or en, not '%s'\n", qPrintable(parser.value(lang)));
+        return 2;
+    }
+    InstallTranslation(ProgramLanguage(parser.value(lang)));
 
     CLoopsetApp::Options options;
     if (parser.isSet(quitAfter)) {

@@ -19,6 +19,7 @@
 
 #include "dialog_units.h"
 #include "loopset_window.h"
+#include "qt_texts.h"
 #include "machine_text.h"
 #include "settings.h"
 
@@ -121,8 +122,13 @@ int main(int argc, char *argv[]) {
         QStringLiteral("The control FIFO of loopsim modelling an instrument (--calibration)."),
         QStringLiteral("fifo"));
     parser.addOption(sourceOption);
+    const QCommandLineOption langOption(QStringLiteral("lang"),
+                                        QStringLiteral("The windows' language: ko or en."),
+                                        QStringLiteral("ko|en"));
+    parser.addOption(langOption);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("PNG to write."));
     parser.process(app);
+    InstallTranslation(ProgramLanguage(parser.value(langOption)));
     const bool calibration = parser.isSet(calibrationOption);
     if (parser.positionalArguments().size() != (calibration ? 0 : 1) ||
         calibration != parser.isSet(sourceOption))

@@ -93,7 +93,7 @@ TEST_F(LiveViewTest, CaptureWantsTwoSteadySecondsAndFillsItsOwnChannelsField) {
     live.Start();
     Run(1500, 1000, 3000);
     EXPECT_FALSE(live.Capture(0, false).mean) << "1.5 s since the start";
-    EXPECT_NE(CLivePresenter::CaptureProblem(live.Capture(0, false)).find("1.5 s"), std::string::npos);
+    EXPECT_NE(CLivePresenter(live).CaptureProblem(live.Capture(0, false)).find("Only 1.5 s"), std::string::npos);
     Run(1000, 1000, 3000);
     // A new current on CH.1 only: its capture starts over, CH.2's does not.
     Run(500, 2000, 3000);
