@@ -18,9 +18,22 @@ QString DialogText(const char *designed) {
     return QCoreApplication::translate("dialog", designed);
 }
 
-bool InstallTranslation(UiLanguage language) {
+namespace {
+
+QTranslator &Translator() {
     static QTranslator translator;
-    QCoreApplication::removeTranslator(&translator);
+    return translator;
+}
+
+}  // namespace
+
+void RemoveTranslation() {
+    QCoreApplication::removeTranslator(&Translator());
+}
+
+bool InstallTranslation(UiLanguage language) {
+    QTranslator &translator = Translator();
+    RemoveTranslation();
     if (!translator.load(QStringLiteral(":/i18n/loopset_%1.qm").arg(LanguageCode(language))))
         return false;
     return QCoreApplication::installTranslator(&translator);

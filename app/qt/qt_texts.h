@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "dialog_template.h"
 #include "language.h"
 #include "ui_text.h"
 
@@ -22,6 +23,8 @@ QString DialogText(const char *designed);
 // Installs the translation of language into the application; false (and the
 // texts stay as written) when it cannot be loaded.
 bool InstallTranslation(UiLanguage language);
+// Takes the translation away again: every text as written.
+void RemoveTranslation();
 // The language the rule gives for the program: the command line's choice
 // (may be empty), else the settings', else the user's.
 UiLanguage ProgramLanguage(const QString &commandLine);
