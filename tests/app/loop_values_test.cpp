@@ -7,6 +7,7 @@
 
 #include "config_file.h"
 #include "loop_values.h"
+#include "machine_text.h"
 
 namespace {
 
@@ -74,6 +75,12 @@ TEST(ConfigFile, RoundTripLoopctlsObjectAndBadFilesNamingTheValueAtFault) {
         EXPECT_FALSE(ParseConfigJson(changed, error)) << value;
         EXPECT_EQ(error, "ch2.ref_max is not a whole number from 0 to 65535") << value;
     }
+    // A field's text as a file's value: the whole 16 bits, nothing beyond.
+    EXPECT_EQ(WholeWord(" 65535 "), 65535);
+    EXPECT_FALSE(WholeWord("65536"));
+    // CSV: a field with a comma or a quote is quoted, its quotes doubled.
+    EXPECT_EQ(CsvField("no answer"), "no answer");
+    EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
     ConfigValues other = v;
     other[1] = 1, other[7] = 7;
     EXPECT_EQ(DifferingFields(v, other), "ch1.ref_max, ch2.disp_max");

@@ -71,7 +71,10 @@ TEST(Loopctl, FailuresGetTheirExitCodeAndMessage) {
              {"calibrate --channel 2 --points 3.5,20", "3.5"},
              {"calibrate --channel 2 --tolerance 0", "--tolerance"},
              {"calibrate --channel 1 --source-cmd true", "{mA}"},
-             {"adc --adjust", "calibrate"}}) {
+             {"adc --adjust", "calibrate"},
+             {"config-write --from x.json 1 2 3 4 5 6 7 8", "not both"},
+             {"config-diff a.json b.json", "one FILE"},
+             {"--tcp localhost:0 adc", "localhost:0"}}) {
         EXPECT_TRUE(ExpectFailure(args, 2, culprit).err.starts_with("loopctl: ")) << "first";
     }
     ExpectFailure("--timeout 1 --port 30 adc", 4, "COM30");

@@ -69,17 +69,28 @@ TEST_F(LiveViewTest, SamplesOnScheduleOneAtATimeAndEveryStartBeginsAfresh) {
     EXPECT_EQ(Requests(), 10u);
     EXPECT_EQ(live.Model().Size(), 10u);
     EXPECT_EQ(view.fields[IDC_ADC_CH2], "2000") << "the dialog's fields show the samples";
+    // No ranges yet: raw values; a configuration read meanwhile gives mA.
+    const CLivePresenter presenter(live);
+    EXPECT_EQ(presenter.ValueText(1), "CH.2   2000");
+    Bytes config = {2, 0, 26, 0x3B, 0, 0xAA, 3, 51, 15, 255, 0, 0, 3, 232, 3, 51, 15, 255, 0, 0, 7, 208, 0, 1, 0, 3};
+    config[24] = XorChecksum(config.data(), 24);
+    Fake().chunks.push_back(config);
+    dlg.PreTranslateMessage({PORTLINK_WM_PORT_NOTIFY, 1, 1});
+    dlg.OnTimer(0);
+    Run(100, 1000, 2000);
+    // 4 + 16 * (2000 - 819) / 3276 = 9.768 mA; 2000 * 1181 / 3276 = 721.0.
+    EXPECT_EQ(presenter.ValueText(1), "CH.2   2000   9.768 mA   721.0");
     // No answer: the request is given up after its second, and the next one
     // waits for the line to be quiet as long again.
     Run(2500, 0, 0, false);
-    EXPECT_EQ(Requests(), 12u);
+    EXPECT_EQ(Requests(), 13u);
     EXPECT_EQ(live.Model().Failures(), 1u);
     live.Stop();
     // Open again long after: the first request goes at once, on nothing old.
     Run(60000, 0, 0, false);
     live.Start();
     Run(10, 1500, 2500);
-    EXPECT_EQ(Requests(), 13u);
+    EXPECT_EQ(Requests(), 14u);
     EXPECT_EQ(live.Model().Size(), 1u);
     EXPECT_EQ(live.Model().Failures(), 0u);
     EXPECT_EQ(live.Model().Stats(0).Mean(), 1500);
@@ -104,6 +115,11 @@ TEST_F(LiveViewTest, CaptureWantsTwoSteadySecondsAndFillsItsOwnChannelsField) {
     EXPECT_EQ(view.fields[IDC_CH1_REF_MAX], "2000");
     EXPECT_EQ(view.fields[IDC_CH2_REF_MIN], "3000");
     EXPECT_EQ(view.fields.count(IDC_CH1_REF_MIN) + view.fields.count(IDC_CH2_REF_MAX), 0u);
+    // A step of 41 counts is noise, not a change: the window spans it, and the
+    // mean is of the last two seconds only.
+    Run(1000, 2000, 3041);
+    ASSERT_TRUE(live.Capture(1, true).mean);
+    EXPECT_EQ(view.fields[IDC_CH2_REF_MAX], "3021");
     // Pausing and resuming starts the window afresh too.
     live.SetPaused(true);
     Run(500, 2000, 3000);

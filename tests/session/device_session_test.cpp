@@ -106,6 +106,13 @@ TEST_F(SessionTest, AnAnswerIsTheFirstFrameOfItsCommandBeforeItsTimeOut) {
     EXPECT_EQ(session.LastConfig(), o.answer.config);
     EXPECT_EQ(host.events, (std::vector<std::string>{"send Send Config Read", "frame CMD_GET_ADC_VALUE",
                                                      "frame CMD_GET_CONFIG_DATA"}));
+    // A configuration whose checksum failed is shown, but never taken as
+    // what readings mean.
+    Bytes garbled = kConfig;
+    garbled[7] = 99;
+    Arrive(garbled);
+    Pass(10);
+    EXPECT_EQ(session.LastConfig(), o.answer.config);
     // With nothing out the session sleeps.
     Pass(20);
     EXPECT_EQ(host.tickAt, -1);

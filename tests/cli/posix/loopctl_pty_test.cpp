@@ -28,7 +28,8 @@ namespace {
 // to k008 with extra k009; a write's extra k404), counts the requests, and
 // misbehaves as told.
 struct FakeDevice {
-    enum Fault { kNone, kSilent, kIgnoresFirst, kRefuses, kHangsUp, kForgets, kGarbles, kLate, kLeaves };
+    enum Fault { kNone, kSilent, kIgnoresFirst, kRefuses, kHangsUp, kForgets, kGarbles, kLate, kLeaves,
+                 kSilentThenRefuses };
     int master = -1, slave = -1;
     char name[128] = {};
     std::atomic<int> requests{0};
@@ -64,8 +65,9 @@ struct FakeDevice {
         while (read(master, request, sizeof request) > 0) {
             const int count = ++requests;
             if (fault == kHangsUp) return (void)close(std::exchange(master, -1));
-            if (fault == kSilent || (fault == kIgnoresFirst && count == 1)) continue;
-            const uint8_t status = fault == kRefuses ? 3 : STATUS_OK;
+            if (fault == kSilent || ((fault == kIgnoresFirst || fault == kSilentThenRefuses) && count == 1))
+                continue;
+            const uint8_t status = fault == kRefuses || fault == kSilentThenRefuses ? 3 : STATUS_OK;
             const auto adc = words({CMD_GET_ADC_VALUE, 0, status, 2, 0}, {101, 202, 303});
             std::vector<uint8_t> read = {CMD_GET_CONFIG_DATA, 0, status};
             read.insert(read.end(), config.begin(), config.end());
@@ -118,6 +120,18 @@ TEST(Loopctl, ReadsWritesAndReadsBackOverTcp) {
     ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--tcp", "0"})) << sim.Log();
     ExpectAdcWriteReadBack("--tcp " + sim.Path());
     EXPECT_EQ(JsonOf(Loopctl("--json --tcp " + sim.Path() + " adc"))["tcp"], sim.Path());
+}
+
+// Values whose checksum failed are shown, but the answer is an error: status
+// 1 and "ERROR CRC", never the command's "Ok!".
+TEST(Loopctl, AChecksumErrorIsAnErrorWithItsValues) {
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(LOOPSIM_PATH, {"--bad-checksum"})) << sim.Log();
+    const ProgramRun run = Loopctl("--json --device " + sim.Path() + " adc");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const Json j = JsonOf(run);
+    EXPECT_EQ(j["result"], "ERROR CRC");
+    EXPECT_TRUE(j["ch1"].is_number()) << j;
 }
 
 // Names of devices and hosts that lead nowhere, each said with its culprit; a name lookup that
@@ -195,6 +209,7 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
     const ProgramRun unanswered =
         Loopctl(std::string("--json --timeout 0.2 --retries 2 --device ") + silent.name + " adc");
     EXPECT_EQ(unanswered.exitCode, 3);
+    EXPECT_TRUE(Has(unanswered.err, "sending again (1 of 2)")) << unanswered.err;
     EXPECT_TRUE(Has(JsonOf(unanswered)["error"], silent.name)) << unanswered.out;
     EXPECT_EQ(silent.requests, 3);
 
@@ -295,11 +310,24 @@ TEST(Loopctl, WatchAndConfigurationFiles) {
     EXPECT_TRUE(Has(failing.out, "  error: no answer within 0.2 s\n")) << failing.out;
     EXPECT_TRUE(Has(failing.err, "watch: 2 samples, 2 failed (raw")) << failing.err;
     EXPECT_EQ(Loopctl(std::string("--device ") + gone.name + " watch --no-derived").exitCode, 6);
-    const ProgramRun stopped =
-        Loopctl(to + " watch --interval 0.05",
-                {.wrapper = {"timeout", "--foreground", "--preserve-status", "-s", "INT", "0.5"}});
-    EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
-    EXPECT_TRUE(Has(stopped.err, " failed; CH.1 min 4101")) << stopped.err;
+    // The first failure's status: no answer (3), then a refusal (1).
+    FakeDevice mixed(7, FakeDevice::kSilentThenRefuses);
+    EXPECT_EQ(Loopctl(std::string("--device ") + mixed.name +
+                      " --timeout 0.2 watch --no-derived --count 2 --interval 0")
+                  .exitCode,
+              3);
+    for (const char *signal : {"INT", "TERM"}) {
+        const ProgramRun stopped = Loopctl(
+            to + " watch --interval 0.05",
+            {.wrapper = {"timeout", "--foreground", "--preserve-status", "-s", signal, "0.5"}});
+        EXPECT_EQ(stopped.exitCode, 0) << signal << "\n" << stopped.err;
+        EXPECT_TRUE(Has(stopped.err, " failed; CH.1 min 4101")) << signal << "\n" << stopped.err;
+    }
+    // Three readings 0.2 s apart take 0.4 s at least; one reading's spread is 0.
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun paced = Loopctl(to + " watch --no-derived --count 3 --interval 0.2");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_TRUE(Has(Loopctl(to + " watch --no-derived --count 1").err, "max 4202 sd 0.00 (raw"));
 
     const std::string file = "loopctl-config-" + kPid + ".json";
     ASSERT_EQ(Loopctl("--json " + to + " config-read", {.out = file}).exitCode, 0);
@@ -310,8 +338,17 @@ TEST(Loopctl, WatchAndConfigurationFiles) {
     const ProgramRun differ = Loopctl(to + " --json config-diff " + file);
     EXPECT_EQ(differ.exitCode, 1);
     EXPECT_EQ(JsonOf(differ)["differ"], Json::parse(R"(["ch1.ref_min","ch2.disp_max"])"));
+    // The device's value first, the file's in brackets.
+    EXPECT_TRUE(Has(Loopctl(to + " config-diff " + file).out,
+                    "differs from " + file + ": ch1.ref_min 4001 (file 1), ch2.disp_max 4008 (file 9)"));
     ASSERT_EQ(Loopctl(to + " --verify config-write --from " + file).exitCode, 0);
     EXPECT_EQ(JsonOf(Loopctl("--json " + to + " config-read"))["ch2"]["disp_max"], 9);
+    // Only the last of the eight values differs now.
+    std::ofstream(file) << R"({"ch1":{"ref_min":1,"ref_max":4002,"disp_min":4003,"disp_max":4004},
+        "ch2":{"ref_min":4005,"ref_max":4006,"disp_min":4007,"disp_max":65535}})";
+    const ProgramRun last = Loopctl(to + " --json config-diff " + file);
+    EXPECT_EQ(last.exitCode, 1);
+    EXPECT_EQ(JsonOf(last)["differ"], Json::parse(R"(["ch2.disp_max"])"));
     std::ofstream(file) << R"({"ch1":{"ref_min":1}})";
     const int sent = dev.requests;
     const ProgramRun bad = Loopctl(to + " --json config-write --from " + file);
@@ -338,6 +375,11 @@ TEST(Loopctl, EverySampleIsTheAnswerToItsOwnRequestAndWatchEndsAsItShould) {
     ASSERT_TRUE(tcp.Start(LOOPSIM_PATH, {"--tcp", "0"})) << tcp.Log();
     const ProgramRun fast = Loopctl("--tcp " + tcp.Path() + watch + "0 --count 2000");
     EXPECT_TRUE(Has(fast.err, "watch: 2000 samples, 0 failed")) << fast.err;
+    // loopsim's values drift: the summary's least, mean and most in order.
+    double least = 0, mean = 0, most = 0;
+    ASSERT_EQ(std::sscanf(fast.err.c_str() + fast.err.find("CH.1 min"), "CH.1 min %lf mean %lf max %lf",
+                          &least, &mean, &most), 3) << fast.err;
+    EXPECT_TRUE(least < mean && mean < most) << fast.err;
 
     // Every answer comes 50 ms after its request's time-out: none is taken
     // for the next request, each is said to be dropped.
