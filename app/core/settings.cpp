@@ -89,14 +89,18 @@ SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool install
     return {userFolder + kSettingsFileName, beside};
 }
 
-SettingsFiles ProgramSettingsFiles() {
-    const std::string folder = ProgramFolder();
-    const std::string user = UserSettingsFolder();
-    SettingsFiles files =
-        ChooseSettingsFiles(folder, ProgramIsInstalled(folder), FolderIsWritable(folder), user);
+SettingsFiles PrepareSettingsFiles(const std::string &programFolder, bool installed,
+                                   bool programFolderWritable, const std::string &user) {
+    SettingsFiles files = ChooseSettingsFiles(programFolder, installed, programFolderWritable, user);
     // A folder that cannot be made shows up as a failed store, which is reported.
     if (!files.fallback.empty() && !user.empty()) CreateFolders(user);
     return files;
+}
+
+SettingsFiles ProgramSettingsFiles() {
+    const std::string folder = ProgramFolder();
+    return PrepareSettingsFiles(folder, ProgramIsInstalled(folder), FolderIsWritable(folder),
+                                UserSettingsFolder());
 }
 
 std::string SettingsFilePath() {

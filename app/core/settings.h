@@ -23,8 +23,11 @@ struct SettingsFiles {
 // Without a user's folder an installed program stores nowhere (path empty).
 SettingsFiles ChooseSettingsFiles(const std::string &programFolder, bool installed,
                                   bool programFolderWritable, const std::string &userFolder);
-// The rule for the running program; the user's folder is created when it is
-// the one chosen.
+// ChooseSettingsFiles, and the user's folder created when it is the one
+// chosen (a folder that cannot be made shows up as a failed store later).
+SettingsFiles PrepareSettingsFiles(const std::string &programFolder, bool installed,
+                                   bool programFolderWritable, const std::string &userFolder);
+// The rule for the running program.
 SettingsFiles ProgramSettingsFiles();
 // ProgramSettingsFiles().path.
 std::string SettingsFilePath();

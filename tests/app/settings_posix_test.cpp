@@ -9,6 +9,8 @@
 #include <csignal>
 
 #include "files.h"
+#include "folders.h"
+#include "settings.h"
 #include "program_path.h"
 #include "settings_fixture.h"
 
@@ -31,6 +33,30 @@ TEST_F(Settings, UnwritablePlaceReportsFailureAndLosesNothing) {
     EXPECT_FALSE(WriteComPort(path_, 4));
     EXPECT_EQ(ErrorText(errno), "not a regular file");
     EXPECT_TRUE(fs::is_fifo(path_));
+}
+
+// The user's folders: an XDG path only when absolute, the home's otherwise;
+// made with their parents on first use, and one that is there is no failure.
+TEST_F(Settings, UserFoldersFollowAbsoluteXdgPathsAndAreMadeOnFirstUse) {
+    const char *home = std::getenv("HOME");
+    const std::string was = home ? home : "";
+    setenv("HOME", dir_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    EXPECT_EQ(UserSettingsFolder(), dir_ + "/.config/loopset/");
+    EXPECT_EQ(UserDataFolder(), dir_ + "/data/loopset/");
+    setenv("XDG_CONFIG_HOME", (dir_ + "/xdg").c_str(), 1);
+    const std::string user = UserSettingsFolder();
+    EXPECT_EQ(user, dir_ + "/xdg/loopset/");
+    // An installed program keeps its settings in the user's folder, made now.
+    const SettingsFiles files = PrepareSettingsFiles("/usr/bin/", true, true, user);
+    EXPECT_EQ(files.path, user + "config.ini");
+    EXPECT_TRUE(fs::is_directory(user));
+    EXPECT_TRUE(WriteComPort(files.path, 12));
+    EXPECT_TRUE(CreateFolders(user)) << "a folder that is there";
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
+    if (home) setenv("HOME", was.c_str(), 1);
 }
 
 TEST(ProgramFolder, InstalledMeansUnderUsrOrOpt) {

@@ -48,10 +48,14 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
     std::ofstream(dev / "file") << "";
     ASSERT_EQ(flock(slave[0], LOCK_EX | LOCK_NB), 0);  // another program holds the adapter
 
-    // COM42 is beyond 30, named by the environment; 5 to 9 are no terminals.
+    // COM30 is the selector's last; 42 and 255 are beyond it, named by the
+    // environment, and 256 beyond what a port number can be; 5 to 9 are no
+    // terminals.
     const std::map<int, std::string> named = {
-        {11, dev / "ttyUSB0"}, {4, dev / "ttyS3"}, {42, dev / "ttyUSB0"}, {5, dev},
-        {6, dev / "fifo"},     {7, dev / "file"},  {8, "/dev/null"},      {9, "/dev/zero"}};
+        {11, dev / "ttyUSB0"}, {4, dev / "ttyS3"},       {30, dev / "ttyUSB0"},
+        {42, dev / "ttyUSB0"}, {255, dev / "ttyUSB0"},   {256, dev / "ttyUSB0"},
+        {5, dev},              {6, dev / "fifo"},        {7, dev / "file"},
+        {8, "/dev/null"},      {9, "/dev/zero"}};
     for (const auto &[n, path] : named)
         setenv(("PORTLINK_COM" + std::to_string(n)).c_str(), path.c_str(), 1);
     const std::vector<PortInfo> ports = ListPorts({sys.string(), dev.string()});
@@ -60,7 +64,7 @@ TEST(PortList, ReadsUsbAdaptersAndSkipsEmptySlotsAndWhatIsNoTerminal) {
     std::vector<int> numbers;
     for (const PortInfo &p : ports)
         if (named.count(p.port)) numbers.push_back(p.port);
-    EXPECT_EQ(numbers, (std::vector<int>{11, 42}));
+    EXPECT_EQ(numbers, (std::vector<int>{11, 30, 42, 255}));
     const auto com11 =
         std::find_if(ports.begin(), ports.end(), [](auto &p) { return p.port == 11; });
     ASSERT_NE(com11, ports.end());
