@@ -145,6 +145,11 @@ TEST(Loopctl, DevicesAndHostsThatFail) {
              {"--tcp 127.0.0.1:1", "127.0.0.1:1"},
              {"--tcp no-such-host.invalid:502", "no-such-host.invalid"}})
         ExpectFailure(args + " adc", 4, culprit);
+    // The resolver's own reason ("Name or service not known", or without a
+    // name server "Temporary failure in name resolution"), not an errno's.
+    std::string lookup = ExpectFailure("--tcp no-such-host.invalid:502 adc", 4, "(").err;
+    std::transform(lookup.begin(), lookup.end(), lookup.begin(), ::tolower);
+    EXPECT_TRUE(Has(lookup, "name") && !Has(lookup, "unknown error")) << lookup;
     std::remove(file.c_str());
     ExpectFailure("adc", 4, "/no/\"tty\xff", {.more = {"--device", "/no/\"tty\xff"}});
     const auto start = std::chrono::steady_clock::now();
