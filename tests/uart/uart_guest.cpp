@@ -152,13 +152,14 @@ TEST_F(Uart, RatesReadBackFromTheDriverOrAreRefused) {
                                12345, 31250, 230400, 460800, 921600, 3000000, 0}) {
         SCOPED_TRACE(rate);
         const bool done = rate > 0 && rate <= 115200;
-        ASSERT_EQ(setcom(kCom, 3, 9600), 0);
+        ASSERT_EQ(setcom(kCom, 0x1F, 9600), 0);  // 8E2, so that "as it was" shows
         EXPECT_EQ(setcom(kCom, 3, rate), done ? 0 : 1);
-        // A refused rate leaves the line as it was.
+        // A refused rate leaves the line as it was, its framing too.
         const uint32_t expected = done ? static_cast<uint32_t>(rate) : 9600u;
         const termios2 t = side.Line();
         EXPECT_EQ(t.c_ospeed, expected);
         EXPECT_EQ(t.c_ispeed, expected);
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), done ? CS8 : CS8 | PARENB | CSTOPB);
     }
 }
 
@@ -181,6 +182,13 @@ TEST_F(Uart, LineControlWordsReadBackFromTheDriver) {
         SCOPED_TRACE(c.word);
         ASSERT_EQ(setcom(kCom, c.word, 9600), 0);
         EXPECT_EQ(side.Line().c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.cflag);
+        // Changing the flow control reads the line back and writes it again:
+        // what it read must be what was set.
+        for (const int32_t flow : {1, 0}) {
+            ASSERT_EQ(flowcom(kCom, flow), 1);
+            EXPECT_EQ(side.Line().c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.cflag)
+                << "after flowcom " << flow;
+        }
     }
 }
 

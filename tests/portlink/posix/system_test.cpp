@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -57,6 +58,31 @@ TEST(PosixBackend, AbsentDeviceIsFileNotFoundAndAClosedFarEndAHangUp) {
         EXPECT_EQ(ready, SerialBackend::kHangUp) << (handle == slaveSide ? "slave" : "master");
         backend.Close(handle);
     }
+}
+
+// A standard rate keeps its classic code, so that a tool reading the line with
+// the classic interface sees the rate the program set; a setting no UART can
+// run (one and a half stop bits with more than five data bits) is refused and
+// leaves the line as it was.
+TEST(PosixBackend, StandardRatesKeepTheirCodeAndImpossibleSettingsAreRefused) {
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    CComPort port;
+    ASSERT_EQ(port.Open(name, 0, 0, true), 0u);
+    termios t{};
+    for (const auto &[rate, code] : {std::pair{230400u, B230400}, std::pair{57600u, B57600}}) {
+        EXPECT_EQ(port.Configure(rate, 8, kNoParity, kOneStopBit), 0u) << rate;
+        ASSERT_EQ(tcgetattr(slave, &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), code) << rate;
+    }
+    EXPECT_NE(port.Configure(9600, 8, kNoParity, kOne5StopBits), 0u);
+    ASSERT_EQ(tcgetattr(slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t{B57600});
+    EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(port.Configure(9600, 5, kNoParity, kOne5StopBits), 0u);
+    port.Close();
+    close(slave), close(master);
 }
 
 }  // namespace
