@@ -20,6 +20,10 @@ const char *SourceText(UiText id) {
         case UiText::AllFiles: return "All files";
         case UiText::CsvFiles: return "CSV files";
         case UiText::CommandsButton: return "More ▾";
+        case UiText::CommandsInWindowMenu: return "Also in the window menu (Alt+Space).";
+        case UiText::FilePathTooLong: return "The path chosen is too long.";
+        case UiText::FileNameInvalid: return "The file name is not valid.";
+        case UiText::FileBoxFailed: return "The file box failed (error %1).";
 
         case UiText::NotWholeNumber: return "%1 is not a whole number from 0 to 65535";
         case UiText::NotJsonObject: return "not a JSON object";
@@ -97,6 +101,7 @@ const char *SourceText(UiText id) {
         case UiText::CalStopNoAnswer: return "no answer from the device to %1";
         case UiText::CalStopDevice: return "the device answered with %1";
         case UiText::CalStopUnusable: return "%1";
+        case UiText::CalNoProgram: return "no program opened %1";
     }
     return "";
 }

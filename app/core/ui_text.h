@@ -29,6 +29,11 @@ enum class UiText : uint16_t {
     AllFiles = 1108,
     CsvFiles = 1109,
     CommandsButton = 1110,
+    CommandsInWindowMenu = 1111,
+    // The file box's own failures.
+    FilePathTooLong = 1112,
+    FileNameInvalid = 1113,
+    FileBoxFailed = 1114,
     // Configuration files.
     NotWholeNumber = 1200,
     NotJsonObject = 1201,
@@ -99,6 +104,7 @@ enum class UiText : uint16_t {
     CalStopNoAnswer = 1442,
     CalStopDevice = 1443,
     CalStopUnusable = 1444,
+    CalNoProgram = 1445,
 };
 
 // The text in the language it was first written in.

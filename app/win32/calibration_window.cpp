@@ -32,17 +32,14 @@ std::wstring Wide(const std::string &text) {
     return Utf8ToUtf16(text);
 }
 
-std::wstring Caption(Text text) {
-    return Utf8ToUtf16(CCalibrationPresenter::Caption(text));
-}
-
 int Id(Text text) {
     return kIdFirst + static_cast<int>(text);
 }
 
 }  // namespace
 
-CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner) : m_presenter(session) {
+CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner, const ITexts &texts)
+    : m_texts(texts), m_presenter(session, texts) {
     m_font = CreateMessageFont();
     LOGFONTW bold = {};
     if (m_font && GetObjectW(m_font, sizeof bold, &bold)) {
@@ -88,7 +85,7 @@ CCalibrationWindow::CCalibrationWindow(CDeviceSession &session, HWND owner) : m_
                        WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER | LVS_SHOWSELALWAYS, 0,
                        WS_EX_CLIENTEDGE);
     ListView_SetExtendedListViewStyle(m_table, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    const CalRow &header = CCalibrationPresenter::Header();
+    const CalRow header = m_presenter.Header();
     for (size_t c = 0; c < header.size(); ++c) {
         std::wstring text = Wide(header[c]);
         LVCOLUMNW column = {};
@@ -170,7 +167,7 @@ void CCalibrationWindow::Route(Text button) {
     } else if (button == Text::Open) {
         const auto opened = reinterpret_cast<INT_PTR>(ShellExecuteW(
             m_hwnd, L"open", Wide(m_htmlPath).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-        if (opened <= 32) error = "no program opened " + m_htmlPath;
+        if (opened <= 32) error = Fill(m_texts.Text(UiText::CalNoProgram), {m_htmlPath});
     } else if (button == Text::Stop) {
         m_presenter.Stop();
     } else if (button == Text::Adjust) {
@@ -180,6 +177,10 @@ void CCalibrationWindow::Route(Text button) {
     }
     if (!error.empty()) Warn(error);
     Refresh();
+}
+
+std::wstring CCalibrationWindow::Caption(Text text) const {
+    return Wide(m_presenter.Caption(text));
 }
 
 void CCalibrationWindow::Warn(const std::string &text) {
@@ -241,7 +242,7 @@ void CCalibrationWindow::FillTable() {
 void CCalibrationWindow::FitColumns() {
     // Each column as wide as its header and its widest value; before there
     // are any, wide enough for a number of the table.
-    const CalRow &header = CCalibrationPresenter::Header();
+    const CalRow header = m_presenter.Header();
     const auto width = [this](const std::string &text) {
         return static_cast<int>(
             SendMessageW(m_table, LVM_GETSTRINGWIDTHW, 0, LPARAM(Wide(text).c_str())));
@@ -283,7 +284,7 @@ SIZE CCalibrationWindow::Layout() {
     const int margin = tm.tmHeight / 2 + 2, gap = margin / 2;
     const int rowHeight = tm.tmHeight * 7 / 4, twoLines = tm.tmHeight * 2 + 4;
     const int pad = tm.tmAveCharWidth * 3;
-    const auto width = [&measure](Text text) { return measure.Width(Caption(text)) + 4; };
+    const auto width = [this, &measure](Text text) { return measure.Width(Caption(text)) + 4; };
     int button = 0;
     for (const Text text :
          {Text::Start, Text::Stop, Text::Next, Text::Adjust, Text::Finish, Text::Save, Text::Open})

@@ -23,8 +23,8 @@ public:
     using Text = CCalibrationPresenter::Text;
 
     // The procedure works through session; owner: the dialog, which the
-    // window stays above.
-    CCalibrationWindow(CDeviceSession &session, HWND owner);
+    // window stays above; texts: the words it shows.
+    CCalibrationWindow(CDeviceSession &session, HWND owner, const ITexts &texts);
     // Stops a procedure still running: its requests go through the dialog's
     // session, which must still be there.
     ~CCalibrationWindow() override;
@@ -60,7 +60,9 @@ private:
     void FillTable();
     void FitColumns();
     void Warn(const std::string &text);
+    std::wstring Caption(Text text) const;
 
+    const ITexts &m_texts;
     CCalibrationPresenter m_presenter;
     HFONT m_font = nullptr, m_bold = nullptr;
     std::array<HWND, static_cast<size_t>(Text::Folder) + 1> m_controls{};

@@ -3,6 +3,7 @@
 #include <cderr.h>
 #include <commdlg.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include "text_utf16.h"
@@ -10,22 +11,35 @@
 namespace {
 
 // What CommDlgExtendedError's code means, for the person who chose.
-std::wstring ProblemOf(DWORD code) {
+std::string ProblemOf(DWORD code, const ITexts &texts) {
     switch (code) {
         case FNERR_BUFFERTOOSMALL:
-            return L"The path chosen is too long.";
+            return texts.Text(UiText::FilePathTooLong);
         case FNERR_INVALIDFILENAME:
-            return L"The file name is not valid.";
+            return texts.Text(UiText::FileNameInvalid);
         default:
-            wchar_t text[64];
-            swprintf(text, 64, L"The file box failed (error 0x%04lX).", code);
-            return text;
+            char number[16];
+            std::snprintf(number, sizeof number, "0x%04lX", static_cast<unsigned long>(code));
+            return Fill(texts.Text(UiText::FileBoxFailed), {number});
     }
 }
 
 }  // namespace
 
-std::string AskFilePath(HWND owner, const FileChoice &choice, bool save) {
+std::wstring FileFilter(std::initializer_list<std::pair<std::string, const wchar_t *>> kinds) {
+    std::wstring filter;
+    for (const auto &[name, pattern] : kinds) {
+        filter += Utf8ToUtf16(name) + L" (" + pattern + L")";
+        filter += L'\0';
+        filter += pattern;
+        filter += L'\0';
+    }
+    // The list's end: c_str() adds the second NUL.
+    filter += L'\0';
+    return filter;
+}
+
+std::string AskFilePath(HWND owner, const FileChoice &choice, bool save, const ITexts &texts) {
     // Room for the longest path Windows takes (its \\?\ form): no name the box
     // lets through is too long for the answer. On the heap: 64 KB.
     std::wstring path(32768, L'\0');
@@ -44,6 +58,7 @@ std::string AskFilePath(HWND owner, const FileChoice &choice, bool save) {
     if (save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)) return Utf16ToUtf8(path.c_str());
     // A cancel leaves no error; a failure would otherwise look like one.
     if (const DWORD problem = CommDlgExtendedError())
-        MessageBoxW(owner, ProblemOf(problem).c_str(), choice.title, MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxW(owner, Utf8ToUtf16(ProblemOf(problem, texts)).c_str(), choice.title,
+                    MB_OK | MB_ICONEXCLAMATION);
     return std::string();
 }

@@ -39,21 +39,22 @@ std::wstring Wide(const std::string &text) {
 
 }  // namespace
 
-CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
+CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner, const ITexts &texts)
+    : m_live(live), m_texts(texts), m_presenter(live, texts) {
     m_font = CreateMessageFont();
 
-    CreateObjectWindow(kWindowClass, kTrendClass, Wide(CLivePresenter::Title()), owner);
+    CreateObjectWindow(kWindowClass, kTrendClass, Wide(m_presenter.Title()), owner);
     if (!m_hwnd) return;
     for (int ch = 0; ch < kChannelCount; ++ch) {
         m_values[ch] = AddControl(L"Static", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
         for (int end = 0; end < 2; ++end)
             m_capture[ch][end] =
-                AddControl(L"Button", Wide(CLivePresenter::CaptureCaption(end == 1)).c_str(),
+                AddControl(L"Button", Wide(m_presenter.CaptureCaption(end == 1)).c_str(),
                            BS_PUSHBUTTON | WS_TABSTOP, kIdCaptureFirst + ch * 2 + end);
     }
     m_trend = AddControl(kTrendClass, L"", 0, 0);
     m_rateLabel =
-        AddControl(L"Static", Wide(CLivePresenter::RateCaption()).c_str(),
+        AddControl(L"Static", Wide(m_presenter.RateCaption()).c_str(),
                    SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
     m_rateEdit = AddChild(m_hwnd, m_font, L"Edit", L"", WS_TABSTOP | ES_NUMBER | ES_RIGHT, kIdRate,
                           WS_EX_CLIENTEDGE);
@@ -63,9 +64,9 @@ CLiveViewWindow::CLiveViewWindow(CLiveView &live, HWND owner) : m_live(live) {
     SendMessageW(m_rateUpDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(m_rateEdit), 0);
     SendMessageW(m_rateUpDown, UDM_SETRANGE32, CLiveViewModel::kMinRate, CLiveViewModel::kMaxRate);
     SendMessageW(m_rateUpDown, UDM_SETPOS32, 0, m_live.Model().Rate());
-    m_pause = AddControl(L"Button", Wide(CLivePresenter::PauseCaption(false)).c_str(),
+    m_pause = AddControl(L"Button", Wide(m_presenter.PauseCaption(false)).c_str(),
                          BS_PUSHBUTTON | WS_TABSTOP, kIdPause);
-    m_save = AddControl(L"Button", Wide(CLivePresenter::SaveCaption()).c_str(),
+    m_save = AddControl(L"Button", Wide(m_presenter.SaveCaption()).c_str(),
                         BS_PUSHBUTTON | WS_TABSTOP, kIdSave);
     m_summary = AddControl(L"Static", L"", SS_RIGHT | SS_NOPREFIX | SS_CENTERIMAGE, 0);
 
@@ -130,7 +131,7 @@ void CLiveViewWindow::Refresh() {
         changed |= SetTextIfChanged(m_values[ch], Wide(m_presenter.ValueText(ch)));
     changed |= SetTextIfChanged(m_summary, Wide(m_presenter.SummaryText()));
     // The view may pause itself (its line lost): the button says what it does.
-    SetTextIfChanged(m_pause, Wide(CLivePresenter::PauseCaption(model.Paused())));
+    SetTextIfChanged(m_pause, Wide(m_presenter.PauseCaption(model.Paused())));
     if (changed) InvalidateRect(m_trend, nullptr, FALSE);
 }
 
@@ -143,16 +144,18 @@ SIZE CLiveViewWindow::Layout() {
     const int margin = tm.tmHeight / 2 + 2;
     const int rowHeight = tm.tmHeight * 7 / 4;
     const int pad = tm.tmAveCharWidth * 3;
-    auto width = [&](const char *text) { return measure.Width(Wide(text)); };
-    const int captureWidth = std::max(width(CLivePresenter::CaptureCaption(true)),
-                                      width(CLivePresenter::CaptureCaption(false))) + pad;
-    const int labelWidth = width(CLivePresenter::RateCaption()) + 4;
-    const int pauseWidth = std::max(width(CLivePresenter::PauseCaption(true)),
-                                    width(CLivePresenter::PauseCaption(false))) + pad;
-    const int saveWidth = width(CLivePresenter::SaveCaption()) + pad;
+    auto width = [&](const std::string &text) { return measure.Width(Wide(text)); };
+    const int captureWidth = std::max(width(m_presenter.CaptureCaption(true)),
+                                      width(m_presenter.CaptureCaption(false))) + pad;
+    const int labelWidth = width(m_presenter.RateCaption()) + 4;
+    const int pauseWidth = std::max(width(m_presenter.PauseCaption(true)),
+                                    width(m_presenter.PauseCaption(false))) + pad;
+    const int saveWidth = width(m_presenter.SaveCaption()) + pad;
     const int editWidth = measure.Width(L"20") + tm.tmAveCharWidth * 2 + 6;
-    const int valueWidth = width(CLivePresenter::WidestValueText());
-    const int summaryWidth = width("888888 samples, 8888 failed") + 4;
+    const int valueWidth = width(m_presenter.WidestValueText());
+    // A long run's summary, in the window's words.
+    const int summaryWidth =
+        width(Fill(m_texts.Text(UiText::LiveSummary), {"888888", "8888"})) + 4;
 
     const int right = client.right - margin;
     int y = margin;
@@ -203,7 +206,7 @@ void CLiveViewWindow::OnCommand(int id, int code) {
         const int channel = (id - kIdCaptureFirst) / 2;
         const bool twenty = (id - kIdCaptureFirst) % 2 == 1;
         const CaptureResult result = m_live.Capture(channel, twenty);
-        if (!result.mean) Warn(Wide(CLivePresenter::CaptureProblem(result)));
+        if (!result.mean) Warn(Wide(m_presenter.CaptureProblem(result)));
     } else if (id == kIdPause && code == BN_CLICKED) {
         m_live.SetPaused(!m_live.Model().Paused());
     } else if (id == kIdSave && code == BN_CLICKED) {
@@ -223,18 +226,20 @@ void CLiveViewWindow::OnCommand(int id, int code) {
 }
 
 void CLiveViewWindow::Warn(const std::wstring &text) {
-    MessageBoxW(m_hwnd, text.c_str(), Wide(CLivePresenter::Title()).c_str(),
+    MessageBoxW(m_hwnd, text.c_str(), Wide(m_presenter.Title()).c_str(),
                 MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CLiveViewWindow::SaveCsv() {
+    const std::wstring filter = FileFilter(
+        {{m_presenter.CsvFiles(), L"*.csv"}, {m_texts.Text(UiText::AllFiles), L"*.*"}});
+    const std::wstring title = Wide(m_presenter.SaveCaption());
     const std::string path = AskFilePath(
-        m_hwnd, {L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0", L"csv",
-                 Wide(CLivePresenter::SaveCaption()).c_str(), Wide(CLivePresenter::CsvFileName()).c_str()},
-        true);
+        m_hwnd, {filter.c_str(), L"csv", title.c_str(), Wide(CLivePresenter::CsvFileName()).c_str()},
+        true, m_texts);
     if (path.empty()) return;
     if (!ReplaceFileContents(path, m_live.Model().Csv()))
-        Warn(L"Cannot write " + Utf8ToUtf16(path) + L": " + Utf8ToUtf16(ErrorText(errno)));
+        Warn(Wide(m_presenter.CannotWrite(path, ErrorText(errno))));
 }
 
 void CLiveViewWindow::Draw(HDC dc, const RECT &rect) {

@@ -15,8 +15,9 @@
 
 class CLiveViewWindow : public CObjectWindow {
 public:
-    // owner: the dialog, which the window stays above.
-    CLiveViewWindow(CLiveView &live, HWND owner);
+    // owner: the dialog, which the window stays above; texts: the words it
+    // shows.
+    CLiveViewWindow(CLiveView &live, HWND owner, const ITexts &texts);
     // Stops the live view, which logs through the dialog: the dialog must
     // still be there.
     ~CLiveViewWindow() override;
@@ -51,7 +52,8 @@ private:
     void Warn(const std::wstring &text);
 
     CLiveView &m_live;
-    CLivePresenter m_presenter{m_live};
+    const ITexts &m_texts;
+    CLivePresenter m_presenter;
     HFONT m_font = nullptr;
     HWND m_values[kChannelCount] = {};
     HWND m_capture[kChannelCount][2] = {};

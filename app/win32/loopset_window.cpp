@@ -2,15 +2,17 @@
 
 // clang-format off
 #include <windows.h>
+#include <commctrl.h>
 // clang-format on
 
 #include <algorithm>
 #include <cwchar>
 
 #include "config_commands.h"
-#include "dialog_template.h"
+#include "dialog_layout.h"
 #include "file_dialog.h"
 #include "text_utf16.h"
+#include "win32_texts.h"
 #include "window_parts.h"
 
 namespace {
@@ -145,7 +147,14 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // The log holds a little over 64 KiB of text; the edit's own
             // limit would stop it well short.
             SendDlgItemMessageW(m_hwnd, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
-            AddMenuCommands();
+            if (const HMENU menu = GetSystemMenu(m_hwnd, FALSE)) {
+                // The template stays as it is: the further commands go to
+                // the system menu, and a button beside the credit line names
+                // them.
+                AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+                AppendCommands(menu);
+            }
+            AddCommandsButton();
             // TRUE: the focus goes to the first control of the tab order.
             return m_dlg->OnInitDialog() ? TRUE : FALSE;
         }
@@ -165,6 +174,9 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                     return TRUE;
                 case IDC_BTN_CONFIG_WRITE:
                     if (HIWORD(wParam) == BN_CLICKED) m_dlg->OnBtnConfigWrite();
+                    return TRUE;
+                case kIdCommandsButton:
+                    if (HIWORD(wParam) == BN_CLICKED) ShowCommandsMenu();
                     return TRUE;
                 default:
                     return FALSE;
@@ -207,15 +219,74 @@ INT_PTR CLoopsetWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void CLoopsetWindow::AddMenuCommands() {
-    // The template stays as it is: the further commands go to the system menu.
-    const HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+void CLoopsetWindow::AppendCommands(HMENU menu) {
+    const struct {
+        UINT id;
+        UiText text;
+        const char *shortcut;
+    } commands[] = {{kCmdLiveView, UiText::CommandLiveView, "\tCtrl+L"},
+                    {kCmdCalibration, UiText::CommandCalibration, "\tCtrl+K"},
+                    {kCmdSaveConfig, UiText::CommandSaveConfig, "\tCtrl+S"},
+                    {kCmdLoadConfig, UiText::CommandLoadConfig, "\tCtrl+O"}};
+    for (const auto &command : commands)
+        AppendMenuW(menu, MF_STRING, command.id,
+                    Utf8ToUtf16(Texts().Text(command.text) + command.shortcut).c_str());
+}
+
+void CLoopsetWindow::AddCommandsButton() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    // Where the Qt window has its button: the free corner under the log.
+    RECT at = {5, kCommandsButtonY, 5 + 72, kCommandsButtonY + kCommandsButtonHeight};
+    MapDialogRect(m_hwnd, &at);
+    m_commandsButton = CreateWindowExW(
+        0, L"Button", Utf8ToUtf16(Texts().Text(UiText::CommandsButton)).c_str(),
+        WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_FLAT, at.left, at.top, at.right - at.left,
+        at.bottom - at.top, m_hwnd, reinterpret_cast<HMENU>(INT_PTR{kIdCommandsButton}), instance,
+        nullptr);
+    SendMessageW(m_commandsButton, WM_SETFONT, SendMessageW(m_hwnd, WM_GETFONT, 0, 0), FALSE);
+
+    // The same words over the button and over the credit line (a static,
+    // which lets the mouse through: a tool of the dialog over its place).
+    m_commandsTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                    WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hwnd, nullptr,
+                                    instance, nullptr);
+    if (!m_commandsTip) return;
+    std::wstring hint = Utf8ToUtf16(Texts().Text(UiText::CommandsHint) + "\r\n" +
+                                    Texts().Text(UiText::CommandsInWindowMenu));
+    // Lines, not one line across the screen.
+    RECT width = {0, 0, 200, 0};
+    MapDialogRect(m_hwnd, &width);
+    SendMessageW(m_commandsTip, TTM_SETMAXTIPWIDTH, 0, width.right);
+    TOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_hwnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(m_commandsButton);
+    tool.lpszText = hint.data();
+    SendMessageW(m_commandsTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    for (const ControlSpec &c : kDialogControls) {
+        if (c.text != std::string_view(kCreditText)) continue;
+        tool.uFlags = TTF_SUBCLASS;
+        tool.uId = 1;
+        tool.rect = {c.x, c.y, c.x + c.width, c.y + c.height};
+        MapDialogRect(m_hwnd, &tool.rect);
+        SendMessageW(m_commandsTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+void CLoopsetWindow::ShowCommandsMenu() {
+    const HMENU menu = CreatePopupMenu();
     if (!menu) return;
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, kCmdLiveView, L"Live view\tCtrl+L");
-    AppendMenuW(menu, MF_STRING, kCmdCalibration, L"Calibration...\tCtrl+K");
-    AppendMenuW(menu, MF_STRING, kCmdSaveConfig, L"Save configuration...\tCtrl+S");
-    AppendMenuW(menu, MF_STRING, kCmdLoadConfig, L"Load configuration...\tCtrl+O");
+    AppendCommands(menu);
+    RECT button;
+    GetWindowRect(m_commandsButton, &button);
+    // Upwards from the button, which sits at the window's foot.
+    const UINT id = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_BOTTOMALIGN,
+                       button.left, button.top, 0, m_hwnd, nullptr));
+    DestroyMenu(menu);
+    if (id) RunCommand(id);
 }
 
 UINT CLoopsetWindow::ShortcutOf(const MSG &msg) const {
@@ -261,22 +332,30 @@ bool CLoopsetWindow::RunCommand(UINT id) {
 }
 
 std::string CLoopsetWindow::AskConfigPath(bool save) {
-    return AskFilePath(m_hwnd,
-                       {L"Configurations (*.json)\0*.json\0All files (*.*)\0*.*\0", L"json",
-                        save ? L"Save configuration" : L"Load configuration",
-                        Utf8ToUtf16(kConfigFileName).c_str()},
-                       save);
+    const ITexts &texts = Texts();
+    const std::wstring filter = FileFilter(
+        {{texts.Text(UiText::ConfigFiles), L"*.json"}, {texts.Text(UiText::AllFiles), L"*.*"}});
+    const std::wstring title =
+        Utf8ToUtf16(texts.Text(save ? UiText::SaveConfigTitle : UiText::LoadConfigTitle));
+    return AskFilePath(
+        m_hwnd, {filter.c_str(), L"json", title.c_str(), Utf8ToUtf16(kConfigFileName).c_str()},
+        save, texts);
 }
 
 void CLoopsetWindow::OpenLiveView() {
-    if (!m_liveWindow) m_liveWindow = std::make_unique<CLiveViewWindow>(*m_live, m_hwnd);
+    if (!m_liveWindow) m_liveWindow = std::make_unique<CLiveViewWindow>(*m_live, m_hwnd, Texts());
     m_liveWindow->Open();
 }
 
 void CLoopsetWindow::OpenCalibration() {
     if (!m_calibrationWindow)
-        m_calibrationWindow = std::make_unique<CCalibrationWindow>(m_dlg->Session(), m_hwnd);
+        m_calibrationWindow =
+            std::make_unique<CCalibrationWindow>(m_dlg->Session(), m_hwnd, Texts());
     m_calibrationWindow->Open();
+}
+
+const ITexts &CLoopsetWindow::Texts() {
+    return Win32Texts();
 }
 
 void CLoopsetWindow::OnResponse(const ResponseOutcome &outcome) {
@@ -284,13 +363,13 @@ void CLoopsetWindow::OnResponse(const ResponseOutcome &outcome) {
 }
 
 bool CLoopsetWindow::LoadConfiguration(const std::string &path) {
-    const std::string error = LoadConfigIntoFields(path, *this);
+    const std::string error = LoadConfigIntoFields(path, *this, Texts());
     if (!error.empty()) ShowWarning(error);
     return error.empty();
 }
 
 bool CLoopsetWindow::SaveConfiguration(const std::string &path) {
-    const std::string error = SaveFieldsToConfig(path, *this);
+    const std::string error = SaveFieldsToConfig(path, *this, Texts());
     if (!error.empty()) ShowWarning(error);
     return error.empty();
 }

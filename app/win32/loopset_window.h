@@ -29,6 +29,8 @@ inline constexpr UINT kCmdLiveView = 0x0010;
 inline constexpr UINT kCmdSaveConfig = 0x0020;
 inline constexpr UINT kCmdLoadConfig = 0x0030;
 inline constexpr UINT kCmdCalibration = 0x0040;
+// The button beside the credit line that names them too (a menu).
+inline constexpr int kIdCommandsButton = 1100;
 
 class CLoopsetWindow : public ILoopsetView {
 public:
@@ -73,6 +75,12 @@ public:
     void EndDialog(int result) override;
     PortlinkWindow *PortWindow() override { return m_hwnd; }
     void OnResponse(const ResponseOutcome &outcome) override;
+    const ITexts &Texts() override;
+
+    // The button that names the further commands (a menu of them), and the
+    // tooltip that tells them over it and over the credit line.
+    HWND CommandsButton() const { return m_commandsButton; }
+    HWND CommandsTip() const { return m_commandsTip; }
 
     // The live view's window (made when first opened), and the system menu's
     // commands, which their shortcuts run too.
@@ -106,7 +114,11 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnTimerMessage(unsigned id);
-    void AddMenuCommands();
+    // The further commands, with their shortcuts, at the end of menu.
+    void AppendCommands(HMENU menu);
+    // Names the commands beside the credit line: the button and its tooltip.
+    void AddCommandsButton();
+    void ShowCommandsMenu();
     // A system menu command; false for one of the system's own.
     bool RunCommand(UINT id);
     // The command a key press is a shortcut for, or 0.
@@ -120,6 +132,7 @@ private:
     static WindowMessage ToWindowMessage(const MSG &msg);
 
     HWND m_hwnd = nullptr;
+    HWND m_commandsButton = nullptr, m_commandsTip = nullptr;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
     DWORD m_uiThread = GetCurrentThreadId();

@@ -6,9 +6,12 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <optional>
 #include <string>
 
 #include "loopset_app.h"
+#include "text_utf16.h"
+#include "win32_texts.h"
 
 namespace {
 
@@ -26,8 +29,10 @@ int PositiveNumber(const wchar_t *text) {
 void Usage(const wchar_t *problem) {
     const std::wstring text =
         std::wstring(problem) +
-        L"\n\nloopset [--quit-after MS] [--shot FILE.png] [--live-shot FILE.png]\n"
+        L"\n\nloopset [--lang ko|en] [--quit-after MS] [--shot FILE.png] [--live-shot FILE.png]\n"
         L"        [--cal-shot FILE.png --cal-source FIFO] [--port N]\n"
+        L"  --lang ko|en      the windows' language (default: the settings' Lang, else\n"
+        L"                    the user's)\n"
         L"  --quit-after MS   close the window after MS milliseconds\n"
         L"  --shot FILE.png   read the ADC values and the configuration, save a picture of\n"
         L"                    the window and close (--port: the device's COM port, 1)\n"
@@ -45,11 +50,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int argc = 0;
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     CLoopsetApp::Options options;
+    std::optional<UiLanguage> language;
     bool ok = argv != nullptr;
     for (int i = 1; ok && i < argc; ++i) {
         const std::wstring arg = argv[i];
         const wchar_t *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == L"--quit-after") {
+        if (arg == L"--lang") {
+            language = value ? ParseLanguage(Utf16ToUtf8(value)) : std::nullopt;
+            ok = language.has_value();
+            if (!ok) Usage(L"--lang is ko or en");
+        } else if (arg == L"--quit-after") {
             options.quitAfterMs = PositiveNumber(value);
             ok = options.quitAfterMs > 0;
             if (!ok) Usage(L"--quit-after needs a positive number of milliseconds");
@@ -82,6 +92,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         options.shotPort == 0)
         options.shotPort = 1;
 
+    // Before any window: the dialog's template and every text load in it.
+    InstallLanguage(ProgramLanguage(language));
     CLoopsetApp theApp(options);
     theApp.InitInstance();
     return theApp.ExitCode();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dialog_layout.h"
+#include "language.h"
 #include "loopset_window.h"
 
 struct Rect {
@@ -64,6 +65,10 @@ public:
     // A line for the simulated device's control FIFO ("1=20": CH.1 now has
     // 20 mA applied).
     virtual void SimControl(const std::string &line) = 0;
+    // What a person reads on the windows, the live view and the calibration
+    // open: the dialog's title first, then the others', the controls' and
+    // the menus' texts (without shortcuts).
+    virtual std::vector<std::string> Texts() = 0;
     // The user's data folder of the run, where the driver has put it.
     std::string dataFolder;
 
@@ -78,5 +83,5 @@ public:
 
 // The window, shown, on the simulated device's port, which is first stored
 // in settingsPath (empty: the program's own settings); null when no device
-// is here.
-std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath);
+// is here; its texts in language, installed as the program does.
+std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath, UiLanguage language);

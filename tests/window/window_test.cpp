@@ -1,18 +1,22 @@
 // The main window on each system, through CWindowDriver: its controls against
 // the template's table, its keys and port selector, its message boxes, one
 // exchange with the simulated device with the live view after it,
-// configuration files, and a calibration run through its window.
+// configuration files, a calibration run through its window, and the
+// windows' language.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "config_fields.h"
 #include "config_file.h"
+#include "environment.h"
 #include "files.h"
 #include "settings.h"
 #include "window_driver.h"
@@ -20,12 +24,33 @@
 namespace fs = std::filesystem;
 using namespace std::literals;
 
+namespace {
+
+// What a window in language shows for source, a text of context: the
+// translation in that language's file (the .ts that the builds make their
+// tables from), or source itself where the file has none.
+// (Read as Linguist writes it; the texts looked up here need no escapes.)
+std::string Translated(UiLanguage language, const std::string &context, const std::string &source) {
+    std::string ts;
+    EXPECT_TRUE(ReadWholeFile(LOOPSET_TS_DIR "/loopset_"s + LanguageCode(language) + ".ts", ts));
+    const size_t in = ts.find("<name>" + context + "</name>");
+    const size_t at = ts.find("<source>" + source + "</source>", in);
+    if (in == ts.npos || at > ts.find("</context>", in)) return source;
+    const size_t from = ts.find('>', ts.find("<translation", at)) + 1;
+    const size_t to = ts.find("</translation>", from);
+    return to == from || ts[from - 2] == '/' ? source : ts.substr(from, to - from);
+}
+
+}  // namespace
+
 class window : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(dir);
         // settings_check.sh runs the program from a folder it cannot write to.
-        d = OpenWindow(std::getenv("LOOPSET_READ_ONLY_FOLDER") ? "" : Path(u8"config.ini"));
+        // In the designed language, whatever the user's.
+        d = OpenWindow(std::getenv("LOOPSET_READ_ONLY_FOLDER") ? "" : Path(u8"config.ini"),
+                       UiLanguage::Korean);
         if (!d) GTEST_SKIP() << "no simulated device: run through with_display.sh";
     }
     void TearDown() override {
@@ -171,6 +196,9 @@ TEST_F(window, ConfigurationFilesKeepTheEightFieldsAndABadOneChangesNone) {
 }
 
 TEST_F(window, ACalibrationThroughItsWindowAdjustsOneChannelAndSavesItsRecord) {
+    // The procedure's texts as written.
+    d.reset();
+    d = OpenWindow(Path(u8"config.ini"), UiLanguage::English);
     // An instrument that reads 2 % low with 10 counts of offset: 4 mA reads
     // 813 and 20 mA 4023, against the 819 and 4095 the device is set to.
     d->Press(IDC_BTN_CONFIG_READ);
@@ -234,4 +262,38 @@ TEST_F(window, ACalibrationThroughItsWindowAdjustsOneChannelAndSavesItsRecord) {
     EXPECT_TRUE(ReadWholeFile(json, record)) << json;
     EXPECT_NE(record.find("\"verdict_as_left\": \"pass\""), record.npos) << record;
     fs::remove_all(fs::path(std::u8string(folder.begin(), folder.end())), ignored);
+}
+
+TEST_F(window, ItsWindowsSpeakTheChosenLanguageInTheWordsOfItsTranslationFile) {
+    const std::string settings = Path(u8"config.ini");
+    // The user's locale, the settings' Lang, and the language the windows speak.
+    for (const auto &[locale, stored, language] :
+         {std::tuple{"ko_KR.UTF-8", "", UiLanguage::Korean},
+          {"C.UTF-8", "", UiLanguage::Korean},  // no language set: the designed texts
+          {"en_US.UTF-8", "", UiLanguage::English},
+          {"ko_KR.UTF-8", "en", UiLanguage::English}}) {  // the settings' over the user's
+        SCOPED_TRACE(locale + " Lang="s + stored);
+        d.reset();
+        ASSERT_TRUE(SetProcessEnv("LC_ALL", locale));
+        ASSERT_TRUE(ReplaceFileContents(settings, "[Data]\r\nLang="s + stored + "\r\n"));
+        // The rule as both programs apply it, over the settings of the run.
+        d = OpenWindow(settings, ChooseLanguage({}, StoredLanguage(settings), SystemLocaleName()));
+        d->Window().OpenLiveView();
+        d->Window().OpenCalibration();
+        const std::vector<std::string> texts = d->Texts();
+        const auto has = [&](const char *context, const std::string &source) {
+            return std::ranges::count(texts, Translated(language, context, source)) > 0;
+        };
+        EXPECT_EQ(texts[0], Translated(language, "dialog", kDialogTitle));
+        for (const ControlSpec &control : kDialogControls)
+            EXPECT_TRUE(control.kind != ControlKind::Button || has("dialog", control.text))
+                << control.text;
+        // The further commands where a person finds them, the other windows.
+        for (const UiText id :
+             {UiText::CommandsButton, UiText::CommandLiveView, UiText::CommandCalibration,
+              UiText::LiveTitle, UiText::LiveUse4mA, UiText::LivePause, UiText::CalTitle,
+              UiText::CalStart, UiText::CalPromptIdle})
+            EXPECT_TRUE(has("loopset", SourceText(id))) << SourceText(id);
+    }
+    SetProcessEnv("LC_ALL", "");
 }

@@ -59,6 +59,26 @@
         <translation>기능 ▾</translation>
     </message>
     <message>
+        <extracomment>CommandsInWindowMenu</extracomment>
+        <source>Also in the window menu (Alt+Space).</source>
+        <translation>창 메뉴(Alt+Space)에도 있습니다.</translation>
+    </message>
+    <message>
+        <extracomment>FilePathTooLong</extracomment>
+        <source>The path chosen is too long.</source>
+        <translation>선택한 경로가 너무 깁니다.</translation>
+    </message>
+    <message>
+        <extracomment>FileNameInvalid</extracomment>
+        <source>The file name is not valid.</source>
+        <translation>파일 이름이 올바르지 않습니다.</translation>
+    </message>
+    <message>
+        <extracomment>FileBoxFailed</extracomment>
+        <source>The file box failed (error %1).</source>
+        <translation>파일 선택 창이 실패했습니다 (오류 %1).</translation>
+    </message>
+    <message>
         <extracomment>NotWholeNumber</extracomment>
         <source>%1 is not a whole number from 0 to 65535</source>
         <translation>%1 값이 0부터 65535까지의 정수가 아닙니다</translation>
@@ -372,6 +392,11 @@
         <extracomment>CalStopDevice</extracomment>
         <source>the device answered with %1</source>
         <translation>장치 응답: %1</translation>
+    </message>
+    <message>
+        <extracomment>CalNoProgram</extracomment>
+        <source>no program opened %1</source>
+        <translation>%1을(를) 여는 프로그램이 없습니다</translation>
     </message>
 </context>
 </TS>

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "dialog_units.h"
+#include "qt_texts.h"
 #include "settings.h"
 #include "sim_process.h"
 
@@ -112,6 +113,17 @@ public:
                     rows[size_t(r)][size_t(c)] = item->text().toStdString();
         return rows;
     }
+    std::vector<std::string> Texts() override {
+        // The live view and the calibration are the dialog's children.
+        std::vector<std::string> texts{m_window.windowTitle().toStdString()};
+        for (const QWidget *w : m_window.findChildren<QWidget *>()) {
+            for (const char *name : {"text", "windowTitle"})
+                texts.push_back(w->property(name).toString().toStdString());
+            for (const QAction *action : w->actions())
+                texts.push_back(action->text().toStdString());
+        }
+        return texts;
+    }
     void SimControl(const std::string &line) override {
         std::ofstream(g_control.toStdString()) << line << '\n';
     }
@@ -142,7 +154,8 @@ int main(int argc, char **argv) {
     return RUN_ALL_TESTS();
 }
 
-std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath) {
+std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath, UiLanguage language) {
+    EXPECT_TRUE(InstallTranslation(language));
     // One device for the whole run.
     static CSimProcess sim;
     // An instrument for the calibration: 2 % low, 10 counts of offset, the

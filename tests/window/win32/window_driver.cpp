@@ -9,6 +9,7 @@
 
 #include "settings.h"
 #include "text_utf16.h"
+#include "win32_texts.h"
 
 namespace {
 
@@ -149,6 +150,21 @@ public:
         }
         return rows;
     }
+    std::vector<std::string> Texts() override {
+        // Each window, then its controls.
+        std::vector<std::string> texts;
+        for (const HWND hwnd : {m_window.Hwnd(), Live()->Hwnd(), Cal()->Hwnd()})
+            for (HWND c = hwnd; c;
+                 c = c == hwnd ? GetWindow(c, GW_CHILD) : GetWindow(c, GW_HWNDNEXT))
+                texts.push_back(TextOf(c));
+        const HMENU menu = GetSystemMenu(m_window.Hwnd(), FALSE);
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            wchar_t item[256] = {};
+            GetMenuStringW(menu, UINT(i), item, 256, MF_BYPOSITION);
+            texts.push_back(Utf16ToUtf8(item).substr(0, Utf16ToUtf8(item).find('\t')));
+        }
+        return texts;
+    }
     void SimControl(const std::string &line) override {
         // with_display.sh --sim-control: the FIFO's path, as Wine names it.
         const char *path = std::getenv("LOOPSET_SIM_CONTROL");
@@ -179,10 +195,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath) {
+std::unique_ptr<CWindowDriver> OpenWindow(const std::string &settingsPath, UiLanguage language) {
     const char *port = std::getenv("LOOPSET_COM");
     if (!port || std::atoi(port) <= 0) return nullptr;
     if (!settingsPath.empty()) WriteComPort(settingsPath, std::atoi(port));
+    // On the window's thread, this one.
+    InstallLanguage(language);
     auto driver = std::make_unique<CWin32WindowDriver>(settingsPath, std::atoi(port));
     // The prefix's own %APPDATA%: the test's, not a user's.
     if (const char *appData = std::getenv("APPDATA"))
