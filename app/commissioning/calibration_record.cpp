@@ -72,7 +72,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 void PointsTable(std::ostringstream &html, const char *title, const std::vector<CalPoint> &points) {
-    html << "<h2>" << title << "</h2>\n<table class=\"points\"><tr><th>Nominal mA</th>"
+    html << "<section><h2>" << title << "</h2>\n<table class=\"points\"><tr><th>Nominal mA</th>"
          << "<th>Applied mA</th><th>Counts</th><th>Display found</th><th>Display expected</th>"
          << "<th>Error % span</th><th>Result</th></tr>\n";
     for (const CalPoint &p : points) {
@@ -82,13 +82,13 @@ void PointsTable(std::ostringstream &html, const char *title, const std::vector<
              << "</td><td class=\"" << (p.pass ? "pass\">pass" : "fail\">fail")
              << (p.steady ? "" : " (unsteady)") << "</td></tr>\n";
     }
-    html << "</table>\n";
+    html << "</table></section>\n";
 }
 
 // Error in % of span against the applied current, as found and as left,
 // with the tolerance band: inline SVG, so the page needs nothing else.
 void ErrorPlot(std::ostringstream &html, const CalRecord &r) {
-    constexpr double w = 640, h = 280, left = 60, right = 20, top = 20, bottom = 40;
+    constexpr double w = 640, h = 220, left = 60, right = 20, top = 20, bottom = 40;
     double range = r.tolerancePct * 2;
     for (const auto *points : {&r.asFound, &r.asLeft})
         for (const CalPoint &p : *points) range = std::max(range, std::abs(p.errorPctSpan) * 1.1);
@@ -250,6 +250,9 @@ std::string RecordHtml(const CalRecord &r) {
          << "table { border-collapse: collapse; } th, td { border: 1px solid #999; padding: 2px 6px; }\n"
          << "td { text-align: right; } .facts td { text-align: left; }\n"
          << ".pass { color: #1e7b1e; font-weight: bold; } .fail { color: #b00; font-weight: bold; }\n"
+         // A heading printed at the foot of a page without what it heads
+         // helps no auditor.
+         << "section { break-inside: avoid; page-break-inside: avoid; } svg { display: block; }\n"
          << "</style></head><body>\n<h1>Calibration record</h1>\n<table class=\"facts\">\n"
          << "<tr><th>Device tag</th><td>" << Escaped(r.tag) << "</td></tr>\n"
          << "<tr><th>Channel</th><td>CH." << r.channel << "</td></tr>\n"
@@ -273,9 +276,9 @@ std::string RecordHtml(const CalRecord &r) {
     html << "</table>\n";
     PointsTable(html, "As found", r.asFound);
     if (!r.asLeft.empty()) PointsTable(html, "As left", r.asLeft);
-    html << "<h2>Error</h2>\n";
+    html << "<section><h2>Error</h2>\n";
     ErrorPlot(html, r);
-    html << "</body></html>\n";
+    html << "</section>\n</body></html>\n";
     return html.str();
 }
 
