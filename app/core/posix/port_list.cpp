@@ -45,7 +45,9 @@ std::map<int, bool> PortNumbers() {
         if (std::strncmp(e, "PORTLINK_COM", 12) != 0) continue;
         char *end = nullptr;
         const long n = std::strtol(e + 12, &end, 10);
-        if (end != e + 12 && *end == '=' && end[1] != '\0' && n >= 1 && n <= 255)
+        // Only what lies beyond the selector's numbers: those are all in.
+        if (end != e + 12 && *end == '=' && end[1] != '\0' && n > PORTLINK_LAST_OFFERED_PORT &&
+            n <= 255)
             ports[static_cast<int>(n)] = true;
     }
     return ports;

@@ -214,7 +214,9 @@ TEST(Loopctl, EveryOutputFormWholeWithRetriesVerifyAndPortLists) {
     const ProgramRun unanswered =
         Loopctl(std::string("--json --timeout 0.2 --retries 2 --device ") + silent.name + " adc");
     EXPECT_EQ(unanswered.exitCode, 3);
-    EXPECT_TRUE(Has(unanswered.err, "sending again (1 of 2)")) << unanswered.err;
+    EXPECT_TRUE(Has(unanswered.err, "sending again (1 of 2)") &&
+                Has(unanswered.err, "sending again (2 of 2)") && !Has(unanswered.err, "(0 of"))
+        << unanswered.err;
     EXPECT_TRUE(Has(JsonOf(unanswered)["error"], silent.name)) << unanswered.out;
     EXPECT_EQ(silent.requests, 3);
 
