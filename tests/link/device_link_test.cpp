@@ -170,6 +170,8 @@ TEST_F(LinkTest, FrameCompletesOnTheTickAfterItsLastByteOnePerTickAndNoSurplusIs
     EXPECT_EQ(Take(), (Bytes{0x02, 0x00, 0x03}));
     for (int i = 0; i < 5; ++i) link->Tick();
     EXPECT_FALSE(link->FrameReady()) << "a frame's length is spent once it is delivered";
+    Arrive({0x02, 0x00, 0x03}, 5);
+    EXPECT_FALSE(link->FrameReady()) << "no length is read from fewer than 5 bytes";
 }
 
 // A USB adapter hands over what it holds when its latency timer fires, so an
@@ -247,6 +249,13 @@ TEST_F(LinkTest, CountAboveTheLimitDropsWhatWasGatheredAndNeverOverruns) {
     full[0] = 0x02, full[1] = 0xFF, full[2] = 0xFF;
     link->TcpArrival(full.data(), static_cast<int32_t>(full.size()));
     link->TcpArrival(kFrame.data(), 8);
+    link->Tick();
+    EXPECT_EQ(Take(), kFrame);
+    // A serial read behind more than the serial limit gathered over TCP (a
+    // change of line) starts afresh instead of reading on at the buffer's end.
+    link->TcpArrival(full.data(), static_cast<int32_t>(full.size()));
+    Arrive(Bytes(kFrame.begin(), kFrame.begin() + 4));
+    Arrive(Bytes(kFrame.begin() + 4, kFrame.end()));
     link->Tick();
     EXPECT_EQ(Take(), kFrame);
 }
