@@ -84,6 +84,17 @@ public:
         return std::any_of(timers.begin(), timers.end(), [](QTimer *t) { return t->isActive(); });
     }
     void LiveCapture(int channel, bool twentyMilliamps) override {
+        // A refused capture says why in the live view's own box, which no
+        // hook sees: note it and close it, as on Windows, instead of waiting
+        // on it for ever.
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes.push_back({box->text().toStdString(), false});
+                box->done(QMessageBox::Ok);
+            }
+        });
+        closer.start(10);
         QTest::mouseClick(Live()->CaptureButton(channel, twentyMilliamps), Qt::LeftButton);
     }
     std::string LiveValue(int channel) override {
